@@ -1,0 +1,21 @@
+# Sourced by run.sh, test.sh and bench.sh: installs the Debian packages the
+# project needs, running apt-get update only when something is missing.
+zk_ensure_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+ZK_BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
+  libbenchmark-dev qt6-base-dev libjpeg62-turbo-dev libgl-dev fonts-dejavu-core
+  xvfb xauth xdotool x11-apps imagemagick procps)
