@@ -1,0 +1,385 @@
+#pragma once
+// The dispatcher behind one open serial port: receive and transmit rings,
+// the data operations the port component calls, opening and closing, line
+// settings, triggers and notification delivery. The device and the four
+// background threads come from the platform dispatcher (AwWin32.h).
+#include "dispatcher/AwQueue.h"
+#include "platform/Clock.h"
+#include "platform/Messages.h"
+#include "platform/SerialDevice.h"
+#include "platform/Sync.h"
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Notification messages (dispatcher -> the component's hidden window).
+constexpr uint32_t NotifyAvail = 0x7E01;
+constexpr uint32_t NotifyData = 0x7E02;
+constexpr uint32_t NotifyTimer = 0x7E03;
+constexpr uint32_t NotifyStatus = 0x7E04;
+constexpr uint32_t NotifyClosePending = 0x7E0A;
+
+// Result codes produced here.
+constexpr int32_t ecOK = 0;
+constexpr int32_t ecBadArgument = -1002;
+constexpr int32_t ecOutputBufferTooSmall = -3006;
+constexpr int32_t ecBufferIsEmpty = -3007;
+constexpr int32_t ecBaseAddressNotSet = -3010;
+constexpr int32_t ecDeviceWrite = -160;
+constexpr int32_t ecDeviceRead = -161;
+constexpr int32_t ecTapiNoMem = -13868;
+
+constexpr uint32_t ReceiveRingSize = 8192;
+// NotifyData/-Status/-Timer notification sizes and the 3000 ms send limit.
+constexpr uint32_t NotifyTimeoutMs = 3000;
+
+// Line options given to OpenDispatcher.
+constexpr uint8_t loDtrOn = 0x01;
+constexpr uint8_t loRtsOn = 0x02;
+constexpr uint8_t loDtrByFlow = 0x10;
+constexpr uint8_t loRtsByFlow = 0x20;
+
+// Status trigger kinds.
+constexpr uint32_t stModem = 1;
+constexpr uint32_t stLine = 2;
+constexpr uint32_t stOutBuffFree = 3;
+constexpr uint32_t stOutBuffUsed = 4;
+constexpr uint32_t stOutSent = 5;
+
+// What the dispatcher needs of the port component that owns it. The
+// component implements it; the dispatcher never sees the component itself.
+class TApdDispatcherOwner {
+public:
+  virtual ~TApdDispatcherOwner() = default;
+  // The component's error check: a negative code raises its exception
+  // (except while the component is being loaded). Called from a background
+  // thread when one ends with an unexpected code.
+  virtual int32_t DispatcherErrorCheck(int32_t code) = 0;
+  // The application's standard exception display, for an exception raised
+  // by that check or escaping a background thread. Called on that thread.
+  virtual void ShowDispatcherException(const std::exception &e) = 0;
+};
+
+// Handler entries, in registration order.
+using TApdNotifyProc = void (*)(uint32_t msg, uint32_t trigger, int32_t param);
+using TApdNotifyMethod = std::function<void(uint32_t msg, uint32_t trigger, int32_t param)>;
+
+struct TWindowHandlerEntry {
+  platform::HWND Window = nullptr;
+  bool Removed = false;
+};
+struct TProcHandlerEntry {
+  TApdNotifyProc Proc = nullptr;
+  bool Removed = false;
+};
+struct TMethodHandlerEntry {
+  TApdNotifyMethod Method;
+  bool Removed = false;
+  bool Synchronised = false;
+};
+
+// Trigger records, fixed layouts (saved and restored as they are).
+#pragma pack(push, 1)
+struct TTimerTrigger {
+  uint32_t Handle;
+  int32_t StartTicks;
+  int32_t ExpireTicks;
+  int32_t Reserved1;
+  int32_t Reserved2;
+  int32_t Active;
+};
+struct TMatchTrigger {
+  uint32_t Handle;
+  uint32_t Length; // 0: not in use
+  int32_t Counters[22];
+  int32_t Matched;
+  int32_t IgnoreCase;
+  uint8_t Pattern[24];
+};
+struct TStatusTrigger {
+  uint32_t Handle;
+  uint32_t Kind; // stModem .. stOutSent
+  uint16_t Value;
+  uint8_t Armed;
+  uint8_t Hit;
+};
+#pragma pack(pop)
+static_assert(sizeof(TTimerTrigger) == 24);
+static_assert(sizeof(TMatchTrigger) == 128);
+static_assert(sizeof(TStatusTrigger) == 12);
+
+// The trigger tables and length trigger kept by the component across a
+// close and reopen.
+struct TSavedTriggerSet {
+  int32_t AvailThreshold = 0;
+  std::vector<TTimerTrigger> Timers;
+  std::vector<TMatchTrigger> Matches;
+  std::vector<TStatusTrigger> Statuses;
+};
+
+class TApdBaseDispatcher;
+
+// Base of the four background threads. A thread runs on its own, frees
+// itself when it ends, and reports its end to the dispatcher as its last act
+// that touches the dispatcher.
+class TApdDispatcherThread {
+public:
+  explicit TApdDispatcherThread(TApdBaseDispatcher *owner) : H(owner) {}
+  virtual ~TApdDispatcherThread() = default;
+  // Starts the thread; it deletes itself when Execute returns.
+  void Start();
+  // Kernel thread id once running (0 before), for priorities.
+  int64_t ThreadId() const { return threadId_.load(); }
+  bool Terminated() const { return terminated_.load(); }
+  void Terminate() { terminated_.store(true); }
+
+  TApdBaseDispatcher *H;
+  int32_t ReturnCode = 0;
+
+protected:
+  virtual void Execute() = 0;
+
+private:
+  void Run();
+  std::atomic<int64_t> threadId_{0};
+  std::atomic<bool> terminated_{false};
+};
+
+enum class TThreadKind { Read, Dispatch, Write, Status };
+
+class TApdBaseDispatcher {
+public:
+  explicit TApdBaseDispatcher(TApdDispatcherOwner *owner);
+  virtual ~TApdBaseDispatcher();
+  TApdBaseDispatcher(const TApdBaseDispatcher &) = delete;
+  TApdBaseDispatcher &operator=(const TApdBaseDispatcher &) = delete;
+
+  // ---- Virtual operations, in slot order ----
+  virtual int32_t EscapeDevice(uint32_t function) = 0;                       // 0
+  virtual int32_t PurgeDevice(uint32_t which) = 0;                           // 1
+  virtual uint32_t ReadDeviceErrors(platform::TComStat &status) = 0;         // 2
+  virtual int32_t ReportDeviceFailure(int32_t code) = 0;                     // 3
+  virtual int32_t ReadDeviceState(platform::TDeviceControl &dcb) = 0;        // 4
+  virtual int32_t ReadDevice(uint8_t *buffer, uint32_t size) = 0;            // 5
+  virtual int32_t WriteDeviceState(const platform::TDeviceControl &dcb) = 0; // 6
+  virtual int32_t WriteDevice(const uint8_t *buffer, uint32_t size) = 0;     // 7
+  virtual bool WaitDeviceEvent(uint32_t &mask) = 0;                          // 8
+  // Slot 9 (the public SizeDeviceQueues below wraps it).
+  virtual bool SetupDeviceQueues(uint32_t inSize, uint32_t outSize) = 0;     // 9
+  virtual void ReleaseBuffers();                                             // 10
+  virtual void StartThreads() = 0;                                           // 11
+  virtual void StopThreads() = 0;                                            // 12
+  virtual uint32_t TransmitBufferUsed() = 0;                                 // 13
+  virtual uint32_t DeviceBytesWaiting();                                     // 14
+  virtual int32_t OpenDevice(const std::string &name, uint32_t inSize, uint32_t outSize) = 0; // 15
+  virtual int32_t CloseDevice() = 0;                                         // 16
+  virtual int32_t YieldToDevice() = 0;                                       // 17
+  virtual void ApplyThreadBoost(uint8_t boost);                              // 18
+  virtual void RecomputeNotifyWanted(int kind);                              // 19
+
+  // ---- Lifecycle ----
+  int32_t OpenDispatcher(const std::string &portName, int32_t rate, uint8_t parity,
+                         uint8_t dataBits, uint8_t stopBits, uint32_t inSize, uint32_t outSize,
+                         uint8_t lineOptions);
+  void CloseDispatcher();
+
+  // ---- Data operations ----
+  int32_t SendByte(uint8_t c);
+  int32_t SendBlock(const void *buffer, uint32_t length);
+  int32_t ReceiveByte(uint8_t &c);
+  int32_t PeekByte(uint8_t &c, uint32_t position);
+  uint32_t ReceivedCount();
+  uint32_t TransmitUsed();
+  uint32_t TransmitFree();
+  int32_t SizeDeviceQueues(uint32_t inSize, uint32_t outSize);
+  int32_t FlushTransmit();
+  int32_t FlushReceive();
+  uint8_t ReadLineError();
+  bool TakeLineBreak();
+  uint8_t ReadModemStatus();
+  void SetOptionBits(uint32_t bits);
+  void ClearOptionBits(uint32_t bits);
+  void RefreshLineStatus();
+
+  // ---- Line settings and flow control ----
+  int32_t ApplyLineFormat(int32_t rate, uint8_t parity, uint8_t dataBits, uint8_t stopBits);
+  void ReadLineFormat(int32_t &rate, uint8_t &parity, uint8_t &dataBits, uint8_t &stopBits);
+  int32_t DriveDtr(uint8_t level);
+  int32_t DriveRts(uint8_t level);
+  int32_t SetHardwareFlow(uint32_t bufferFull, uint32_t bufferResume, uint32_t options);
+  int32_t EnableSoftwareFlow(uint32_t bufferFull, uint32_t bufferResume, uint32_t options);
+  int32_t DisableSoftwareFlow();
+  int32_t SetFlowCharacters(uint8_t xonChar, uint8_t xoffChar);
+  int32_t ReadFlowOptions(uint32_t &hwOptions, uint32_t &swOptions, uint8_t &xonChar,
+                          uint8_t &xoffChar);
+  void SetRs485(bool on);
+  // The pause before a new format: 18 character times, in ms (rounded up,
+  // doubled below 1 ms). Exposed for its arithmetic.
+  static uint32_t FormatChangePauseMs(const platform::TDeviceControl &dcb);
+  // Legacy rate codes (0xFF10.., 0xFEFF) to bits per second.
+  static uint32_t TranslateRate(uint32_t rate);
+
+  // ---- Triggers and notification ----
+  void SetAvailThreshold(int32_t length);
+  int32_t GetAvailThreshold();
+  void AddWindowHandler(platform::HWND window);
+  void RemoveWindowHandler(platform::HWND window);
+  void AddProcHandler(TApdNotifyProc proc);
+  void AddMethodHandler(TApdNotifyMethod method, bool synchronised);
+  void SaveTriggerSet(TSavedTriggerSet &set);
+  void RestoreTriggerSet(const TSavedTriggerSet &set);
+  static void FreeTriggerSet(TSavedTriggerSet &set);
+  void ClearTriggerTables();
+  // Dispatch thread: one receive cycle and one timer pass.
+  void ReceiveCycle();
+  void TimerPass();
+  // Delivers one notification to every handler; see the receive cycle.
+  bool DeliverNotification(uint32_t msg, uint32_t trigger, uint32_t data);
+  // Runs a synchronised method handler on the main thread and waits; set by
+  // the application. Unset: the handler runs on the dispatch thread.
+  static std::function<void(const std::function<void()> &)> RunOnMainThread;
+
+  // Thread end handling; called by each thread as its last act on us.
+  void ThreadGone(TApdDispatcherThread *thread, TThreadKind kind);
+  // Requests all threads to end; also wakes their waits.
+  virtual void RequestStop();
+
+  // ---- State ----
+  TApdDispatcherOwner *PortComponent;
+  int32_t DispatcherIndex = -1;
+  std::atomic<int32_t> DeviceHandle{-1};
+  int32_t LineErrorBits = 0; // StateLock
+  uint32_t DeviceInSize = 0;
+  uint32_t TransmitSize = 0;
+  uint32_t ModemBits = 0; // StateLock
+  platform::TComStat DeviceStatus;
+  platform::TDeviceControl DeviceControl; // StateLock
+  uint32_t CurrentRate = 0;
+  uint32_t OptionBits = 0;
+  bool DtrOn = false, DtrByFlow = false, RtsOn = false, RtsByFlow = false;
+  std::atomic<bool> Rs485Active{false};
+  uint16_t UartBase = 0;
+  bool PortWindowWanted = false;
+  std::atomic<bool> NotifyWanted{false};
+  std::vector<TWindowHandlerEntry> WindowHandlers;
+  std::vector<TProcHandlerEntry> ProcedureHandlers;
+  std::vector<TMethodHandlerEntry> MethodHandlers;
+  std::vector<TTimerTrigger> TimerTable;
+  std::vector<TMatchTrigger> MatchTable;
+  std::vector<TStatusTrigger> StatusTable;
+  uint32_t ScanPosition = 0;
+  int32_t AvailThreshold = 0; // StateLock
+  bool StatusHitSeen = false;
+  bool ReadingInNotify = false;     // ReceiveLock
+  uint32_t HandlerReadCount = 0;    // ReceiveLock
+  uint32_t MaxHandlerReadCount = 0; // ReceiveLock
+  bool RingFull = false;            // ReceiveLock
+  uint32_t LastNotifiedHead = 0;
+  std::atomic<bool> StopRequested{false};
+  std::atomic<TApdDispatcherThread *> ReadThread{nullptr}, DispThread{nullptr},
+      WriteThread{nullptr}, StatusThread{nullptr};
+  uint8_t ThreadBoostLevel = 0;
+  platform::TCriticalSection StateLock, TransmitLock, ReceiveLock;
+  std::unique_ptr<platform::TEvent> ThreadReadyEvent, TransmitEvent, TransmitFlushEvent;
+  uint32_t EventWord = 0;
+  bool RingSeen = false;
+  TIOQueue InputQueue;
+  std::unique_ptr<uint8_t[]> TransmitRing; // TransmitLock
+  uint32_t TransmitHead = 0, TransmitTail = 0;
+  bool TransmitFull = false;
+  std::unique_ptr<uint8_t[]> ReceiveRing; // ReceiveLock
+  uint32_t RingHead = 0, RingTail = 0;
+  std::atomic<bool> Notifying{false};
+  bool HandlersRemoved = false;
+  std::atomic<bool> ClosePending{false};
+  bool SentSinceCheck = false;
+  std::atomic<bool> ThreadsStarted{false};
+  std::atomic<bool> ReleaseOnThreadEnd{false};
+  std::atomic<int32_t> ActiveThreads{0};
+  // Set when the device failure of this open has been recorded, so a read
+  // and a status thread that both notice the hang-up report it once.
+  std::atomic<bool> DeviceLostSeen{false};
+  // Set by a read that made room in a full ring; the dispatch thread waits on
+  // it instead of turning at once while the ring stays full.
+  platform::TEvent RingSpaceEvent;
+
+  // ==== Tracing and logging ==============================================
+  // Trace state (StateLock).
+  bool TraceActive = false;
+  std::vector<uint8_t> TraceBuffer; // 2 bytes per entry: kind, data
+  int32_t TracePosition = 0;
+  uint32_t TraceCapacity = 0;
+  bool TraceWrapped = false;
+  // Log state (LogQueue has its own lock).
+  std::atomic<bool> LogActive{false};
+  TIOQueue LogQueue;
+  uint32_t LogLimit = 0;
+  uint32_t LogClockStart = 0;
+  std::string DeviceName;
+
+  int32_t BeginByteTrace(uint32_t capacity);
+  void RecordTraceByte(uint8_t kind, uint8_t data);
+  int32_t EmptyByteTrace();
+  void DropByteTrace();
+  void ResumeByteTrace();
+  void PauseByteTrace();
+  int32_t SaveTraceFile(const std::string &fileName, bool hex, bool allHex);
+  int32_t AppendTraceFile(const std::string &fileName, bool hex, bool allHex);
+  void BeginEventLog(uint32_t limit);
+  void RecordLogEvent(uint8_t type, uint16_t subType, uint32_t data, const void *bytes,
+                      uint32_t length);
+  void EmptyEventLog();
+  void DropEventLog();
+  void ResumeEventLog();
+  void PauseEventLog();
+  int32_t SaveLogFile(const std::string &fileName, bool hex, bool allHex);
+  int32_t AppendLogFile(const std::string &fileName, bool hex, bool allHex);
+  // Called at open: both recorders off, log clock started.
+  void ResetTraceAndLog();
+  // ==== End of tracing and logging =======================================
+
+protected:
+  // Closing part of the destruction; the most-derived destructor calls it
+  // while its device operations still exist.
+  void Shutdown();
+  // Waits, handling the calling thread's window messages, until done() holds
+  // or maxMs passed (kInfinite: no limit). True when done() held.
+  static bool PumpUntil(const std::function<bool()> &done, uint32_t maxMs);
+  void MoveDeviceData();
+  bool CheckReceiveTriggers();
+  void WaitForLineDrain();
+  int32_t WriteStateWithLines(platform::TDeviceControl &dcb);
+  void DeleteRemovedHandlers();
+  void RecomputeNotifyWantedLocked(int kind);
+
+  bool shutdownDone_ = false;
+};
+
+// Log event types and subtypes recorded by the dispatcher.
+constexpr uint8_t dlDispatch = 1;
+constexpr uint8_t dlTrigger = 2;
+constexpr uint8_t dlTriggerHandlerAlloc = 7;
+constexpr uint8_t dlTriggerHandlerDispose = 8;
+constexpr uint8_t dlTriggerDataChange = 9;
+constexpr uint16_t dstReadCom = 1;
+constexpr uint16_t dstWriteCom = 2;
+constexpr uint16_t dstAvailTrigger = 5;
+constexpr uint16_t dstTimerTrigger = 6;
+constexpr uint16_t dstDataTrigger = 7;
+constexpr uint16_t dstStatus = 8;
+constexpr uint16_t dstStatusTrigger = 8;
+constexpr uint16_t dstAvail = 16;
+constexpr uint16_t dstWindow = 17;
+
+// The process-wide registry of live dispatchers; index = DispatcherIndex.
+// Take DispatcherListLock while reading an entry and using it.
+extern std::vector<TApdBaseDispatcher *> DispatcherList;
+extern platform::TCriticalSection DispatcherListLock;
+// The dispatcher of a notification's second parameter, or nullptr. Call with
+// DispatcherListLock held.
+TApdBaseDispatcher *DispatcherFromParam(intptr_t secondParam);

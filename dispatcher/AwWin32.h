@@ -1,0 +1,88 @@
+#pragma once
+// The platform dispatcher: a serial device and the four threads that move
+// bytes between it and the dispatcher's rings.
+#include "dispatcher/AwUser.h"
+
+class TApdWin32Dispatcher : public TApdBaseDispatcher {
+public:
+  explicit TApdWin32Dispatcher(TApdDispatcherOwner *owner);
+  ~TApdWin32Dispatcher() override;
+
+  int32_t EscapeDevice(uint32_t function) override;
+  int32_t PurgeDevice(uint32_t which) override;
+  uint32_t ReadDeviceErrors(platform::TComStat &status) override;
+  int32_t ReportDeviceFailure(int32_t code) override;
+  int32_t ReadDeviceState(platform::TDeviceControl &dcb) override;
+  int32_t ReadDevice(uint8_t *buffer, uint32_t size) override;
+  int32_t WriteDeviceState(const platform::TDeviceControl &dcb) override;
+  int32_t WriteDevice(const uint8_t *buffer, uint32_t size) override;
+  bool WaitDeviceEvent(uint32_t &mask) override;
+  bool SetupDeviceQueues(uint32_t inSize, uint32_t outSize) override;
+  void StartThreads() override;
+  void StopThreads() override;
+  uint32_t TransmitBufferUsed() override;
+  uint32_t DeviceBytesWaiting() override;
+  int32_t OpenDevice(const std::string &name, uint32_t inSize, uint32_t outSize) override;
+  int32_t CloseDevice() override;
+  int32_t YieldToDevice() override;
+  void RequestStop() override;
+
+  // The read thread leaves bytes in the device while InputQueue holds more
+  // than this, so an application that does not read cannot grow memory.
+  static constexpr uint32_t InputQueueLimit = 64 * 1024;
+  static constexpr uint32_t ReadSliceMs = 50;
+  static constexpr uint32_t IoSliceMs = 100;
+  static constexpr uint32_t ReadBlockSize = 256;
+
+  platform::TSerialDevice Device;
+  platform::TEvent RxWakeEvent;
+  // Set by the read thread after it drained the device; rearms the status
+  // thread's received-character watch.
+  platform::TEvent RxDrainedEvent;
+  // Manual-reset: a stop request, seen by every wait at once.
+  platform::TEvent StopEvent{true};
+  std::atomic<bool> StopInProgress{false};
+  std::atomic<uint32_t> LastPlatformError{0};
+};
+
+// Base of the read, write and status threads.
+class TApdWin32Thread : public TApdDispatcherThread {
+public:
+  explicit TApdWin32Thread(TApdWin32Dispatcher *owner)
+      : TApdDispatcherThread(owner), D(owner) {}
+  bool Stopping() const { return Terminated() || D->StopRequested.load(); }
+  TApdWin32Dispatcher *D;
+};
+
+class TReadThread : public TApdWin32Thread {
+public:
+  using TApdWin32Thread::TApdWin32Thread;
+protected:
+  void Execute() override;
+private:
+  // Bytes read into the buffer, 0 when none waited, <0 on failure.
+  int32_t ReadInto(TDataBuffer &buffer);
+};
+
+class TStatusThread : public TApdWin32Thread {
+public:
+  using TApdWin32Thread::TApdWin32Thread;
+protected:
+  void Execute() override;
+};
+
+class TWriteThread : public TApdWin32Thread {
+public:
+  using TApdWin32Thread::TApdWin32Thread;
+protected:
+  void Execute() override;
+private:
+  int32_t WritePending();
+};
+
+class TDispThread : public TApdDispatcherThread {
+public:
+  using TApdDispatcherThread::TApdDispatcherThread;
+protected:
+  void Execute() override;
+};

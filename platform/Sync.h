@@ -1,0 +1,74 @@
+#pragma once
+// Events, critical sections and thread priorities.
+//
+// An event is an eventfd so that a thread can wait on events and a device in
+// one poll; that is what lets a stop request cut any wait short.
+#include <cstdint>
+#include <initializer_list>
+#include <mutex>
+
+namespace platform {
+
+enum class WaitResult { Signaled, TimedOut, Failed };
+
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+
+class TEvent {
+public:
+  // Auto-reset unless manualReset: a successful wait clears it again.
+  explicit TEvent(bool manualReset = false, bool initiallySet = false);
+  ~TEvent();
+  TEvent(const TEvent &) = delete;
+  TEvent &operator=(const TEvent &) = delete;
+
+  bool Valid() const { return fd_ >= 0; }
+  void Set();
+  void Reset();
+  // Signaled (and, for auto-reset, consumed), TimedOut, or Failed.
+  WaitResult Wait(uint32_t timeoutMs);
+  // True when set, without consuming it.
+  bool IsSet() const;
+  bool ManualReset() const { return manual_; }
+
+  // For the platform's own multiplexed waits.
+  int Handle() const { return fd_; }
+  // After poll reported the handle readable: consume for auto-reset; false
+  // when another waiter took it first.
+  bool TryConsume();
+
+private:
+  int fd_;
+  bool manual_;
+};
+
+// Waits for any of the events; returns its index (consumed when auto-reset),
+// -1 on time-out, -2 on failure. Earlier events win when several are set.
+int WaitForEvents(std::initializer_list<TEvent *> events, uint32_t timeoutMs);
+
+// Recursive, as the callers take the same lock again in nested operations.
+class TCriticalSection {
+public:
+  void Enter() { m_.lock(); }
+  void Leave() { m_.unlock(); }
+  // BasicLockable, for std::lock_guard / std::unique_lock.
+  void lock() { m_.lock(); }
+  void unlock() { m_.unlock(); }
+
+private:
+  std::recursive_mutex m_;
+};
+
+// Priority levels: 0 idle, 1 lowest, 2 lower, 3 normal, 4 higher,
+// 5 highest, 6 time-critical. Maps onto the thread's nice value.
+// A refused raise is not an error; returns false only for a bad thread id.
+bool SetThreadPriority(int64_t threadId, int level);
+int GetThreadPriority(int64_t threadId);
+int64_t CurrentThreadId();
+// Number of threads of this process, for leak checks.
+int ProcessThreadCount();
+// Number of open descriptors of this process, for leak checks.
+int ProcessDescriptorCount();
+// CPU time (user + system) consumed by the whole process, in microseconds.
+uint64_t ProcessCpuMicros();
+
+} // namespace platform
