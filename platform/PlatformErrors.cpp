@@ -60,10 +60,9 @@ std::string PlatformErrorText(uint32_t number) {
   }
   if (number <= kErrOtherBase || number - kErrOtherBase > uint32_t(INT32_MAX))
     return {};
-  const int err = static_cast<int>(number - kErrOtherBase);
-  // strerror itself is not thread-safe; the GNU strerror_r returns the text.
-  char buf[256];
-  const char *text = strerror_r(err, buf, sizeof buf);
+  // The untranslated description: thread-safe, and null for a number that is
+  // no errno, so such a number has no text.
+  const char *text = strerrordesc_np(static_cast<int>(number - kErrOtherBase));
   return text ? std::string(text) : std::string();
 }
 

@@ -16,8 +16,11 @@ constexpr uint32_t kErrInvalidHandle = 6;    // EBADF: a closed device
 constexpr uint32_t kErrNotEnoughMemory = 8;  // ENOMEM
 constexpr uint32_t kErrPermission = 13;      // EACCES, EPERM: not "busy"; the user lacks rights
 constexpr uint32_t kErrInvalidParameter = 87;// EINVAL
-// Any other errno e becomes kErrOtherBase + e; its text is strerror's.
-constexpr uint32_t kErrOtherBase = 1000;
+// Any other errno e becomes kErrOtherBase + e; its text is strerror's. The
+// base lies above every code of the serial layer, so a negated number never
+// reads as one of its own errors (1000 + EIO would be -1005, "ComPort
+// component not assigned"), and below 32768, so it still fits 16 bits.
+constexpr uint32_t kErrOtherBase = 20000;
 
 // errno -> platform number (0 stays 0).
 uint32_t TranslateErrno(int err);

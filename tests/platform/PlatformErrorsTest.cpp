@@ -58,7 +58,21 @@ TEST(PlatformErrorText, OtherErrnosUseTheSystemText) {
 }
 
 TEST(PlatformErrorText, NumbersNotProducedHaveNoText) {
-  for (uint32_t n : {0u, 1u, 4u, 7u, 12u, 14u, 86u, 88u, 999u, 1000u,
+  for (uint32_t n : {0u, 1u, 4u, 7u, 12u, 14u, 86u, 88u, 999u, 1005u, 4200u,
+                     kErrOtherBase, kErrOtherBase + 5000u,
                      kErrOtherBase + 0x80000000u, 0xFFFFFFFFu})
     EXPECT_EQ(PlatformErrorText(n), "") << n;
+}
+
+TEST(TranslateErrno, NegatedNumbersStayClearOfTheSerialLayerCodes) {
+  // A negated number travels as a 16-bit result code; beyond the file and
+  // device range (2..162) it must not land on one of the layer's own codes,
+  // which end at 15742.
+  for (int e = 1; e < 134; ++e) {
+    const uint32_t n = TranslateErrno(e);
+    if (n <= 162)
+      continue;
+    EXPECT_GT(n, 15742u) << "errno " << e;
+    EXPECT_LE(n, 32767u) << "errno " << e;
+  }
 }
