@@ -1,0 +1,159 @@
+#include "rotorsim/RotorSim.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace rotorsim {
+
+namespace {
+
+bool wholeNumber(const std::string &text, long long lo, long long hi, long long &out) {
+  const char *end = text.data() + text.size();
+  auto [p, ec] = std::from_chars(text.data(), end, out);
+  return ec == std::errc() && p == end && !text.empty() && out >= lo && out <= hi;
+}
+
+bool decimal(const std::string &text, double lo, double hi, double &out) {
+  const char *end = text.data() + text.size();
+  auto [p, ec] = std::from_chars(text.data(), end, out, std::chars_format::fixed);
+  return ec == std::errc() && p == end && !text.empty() && std::isfinite(out) && out >= lo &&
+         out <= hi;
+}
+
+bool sizeList(const std::string &text, std::vector<int> &out) {
+  out.clear();
+  size_t pos = 0;
+  for (;;) {
+    size_t comma = text.find(',', pos);
+    long long n = 0;
+    if (!wholeNumber(text.substr(pos, comma - pos), 1, 17, n)) return false;
+    out.push_back(int(n));
+    if (comma == std::string::npos) return true;
+    pos = comma + 1;
+  }
+}
+
+} // namespace
+
+std::string usageText() {
+  return R"(Usage: rotorsim [OPTION]...
+A simulated two-axis rotator control unit at the far end of a pseudo-terminal.
+Prints the slave device path on standard output and runs until interrupted
+(Ctrl-C, SIGTERM) or until it hangs up.
+
+Commands understood (each ends with CR): C, C2 (poll: answered with the
+16 bytes "AZ=aaa  EL=eee" CR LF); M ddd (move azimuth), MB ddd (move
+elevation), W ddd ddd with one space between (move both); A, E, S (stop
+azimuth, elevation, both); L, R (turn azimuth counter-clockwise, clockwise);
+D, U (turn elevation down, up). Every command but a poll is answered with a
+single CR; anything else is ignored up to the next CR and not answered.
+
+Device:
+  --link PATH          put a symbolic link to the device at PATH (for example
+                       COM1 in the controller's start directory); an old link
+                       there is replaced; the link is removed on exit
+  --log FILE           write one line per received command to FILE: time in
+                       seconds since start, time from first byte to CR, the
+                       bytes, their hex codes and what the unit did
+
+Motion:
+  --az-speed DEG       azimuth speed in degrees per second (default 6)
+  --el-speed DEG       elevation speed in degrees per second (default 3)
+  --start-az DEG       azimuth at start, 0..360 (default 0)
+  --start-el DEG       elevation at start, 0..180 (default 0)
+
+Faults:
+  --reply-delay MS     send every answer MS milliseconds late
+  --split SIZES        send the report in pieces of these sizes, comma
+                       separated (for example 1 or 4,4,4); the rest of the
+                       report is one last piece
+  --split-pause MS     pause between the pieces (default 100)
+  --leading-cr         send a CR before each report (17 bytes)
+  --garbage RATE       send random bytes at RATE bytes per second, between
+                       and inside answers
+  --seed N             seed for the random bytes (default 1)
+  --mute               act on commands but never answer (also --no-answer)
+  --hangup-after N     hang up after the N-th command (once its answer has
+                       been read, or after half a second): the device goes
+                       away as if unplugged, and the program ends
+
+  -h, --help           show this text
+)";
+}
+
+std::string parseArguments(const std::vector<std::string> &args, ProgramOptions &out) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::string value;
+    bool hasValue = false;
+    if (size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name = name.substr(0, eq);
+      hasValue = true;
+    }
+    auto flag = [&]() {
+      return hasValue ? "option " + name + " takes no value" : std::string();
+    };
+    auto need = [&]() -> bool {
+      if (hasValue) return true;
+      if (i + 1 >= args.size()) return false;
+      value = args[++i];
+      return true;
+    };
+    auto bad = [&]() { return "invalid value '" + value + "' for " + name; };
+    long long n = 0;
+    double d = 0;
+    Faults &f = out.unit.faults;
+
+    if (name == "-h" || name == "--help") {
+      out.help = true;
+      if (auto e = flag(); !e.empty()) return e;
+    } else if (name == "--leading-cr") {
+      f.leadingCr = true;
+      if (auto e = flag(); !e.empty()) return e;
+    } else if (name == "--mute" || name == "--no-answer") {
+      f.mute = true;
+      if (auto e = flag(); !e.empty()) return e;
+    } else if (name == "--link" || name == "--log") {
+      if (!need()) return "option " + name + " needs a value";
+      if (value.empty()) return bad();
+      (name == "--link" ? out.linkPath : out.logPath) = value;
+    } else if (name == "--az-speed" || name == "--el-speed") {
+      if (!need()) return "option " + name + " needs a value";
+      if (!decimal(value, 0.001, 3600, d) || d <= 0) return bad();
+      (name == "--az-speed" ? out.unit.azSpeed : out.unit.elSpeed) = d;
+    } else if (name == "--start-az") {
+      if (!need()) return "option " + name + " needs a value";
+      if (!wholeNumber(value, 0, 360, n)) return bad();
+      out.unit.startAz = int(n);
+    } else if (name == "--start-el") {
+      if (!need()) return "option " + name + " needs a value";
+      if (!wholeNumber(value, 0, 180, n)) return bad();
+      out.unit.startEl = int(n);
+    } else if (name == "--reply-delay" || name == "--split-pause") {
+      if (!need()) return "option " + name + " needs a value";
+      if (!wholeNumber(value, 0, 600000, n)) return bad();
+      (name == "--reply-delay" ? f.replyDelay : f.splitPause) = std::chrono::milliseconds(n);
+    } else if (name == "--split") {
+      if (!need()) return "option " + name + " needs a value";
+      if (!sizeList(value, f.splitSizes)) return bad();
+    } else if (name == "--garbage") {
+      if (!need()) return "option " + name + " needs a value";
+      if (!decimal(value, 0, 10000, d)) return bad();
+      f.garbagePerSecond = d;
+    } else if (name == "--seed") {
+      if (!need()) return "option " + name + " needs a value";
+      if (!wholeNumber(value, 0, 0xFFFFFFFFLL, n)) return bad();
+      f.seed = uint32_t(n);
+    } else if (name == "--hangup-after") {
+      if (!need()) return "option " + name + " needs a value";
+      if (!wholeNumber(value, 1, 1000000000, n)) return bad();
+      f.hangUpAfter = int(n);
+    } else {
+      return "unknown option '" + args[i] + "'";
+    }
+  }
+  return {};
+}
+
+} // namespace rotorsim

@@ -1,0 +1,224 @@
+#include "rotorsim/RotorSim.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <termios.h>
+#include <unistd.h>
+
+namespace rotorsim {
+
+namespace {
+
+// How long the thread may block while nothing is due, and the slice it uses
+// with a clock it cannot sleep on.
+constexpr int kIdleSliceMs = 100;
+constexpr int kManualSliceMs = 5;
+// Output the user does not read is kept up to this much, then dropped, as a
+// real unit's line would overrun.
+constexpr size_t kMaxPendingOutput = 64 * 1024;
+// How long a hang-up waits for the user to read the last answers.
+constexpr auto kHangUpGrace = std::chrono::milliseconds(500);
+
+[[noreturn]] void fail(const std::string &what, int err = errno) {
+  throw std::system_error(err, std::generic_category(), "rotorsim: " + what);
+}
+
+void closeFd(int &fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+} // namespace
+
+PtyServer::PtyServer(const Options &options, ServerOptions server, std::shared_ptr<Clock> clock)
+    : clock_(clock ? std::move(clock) : std::make_shared<SteadyClock>()),
+      server_(std::move(server)), start_(clock_->now()), unit_(options, start_) {
+  try {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0) fail("posix_openpt");
+    if (::grantpt(master_) != 0) fail("grantpt");
+    if (::unlockpt(master_) != 0) fail("unlockpt");
+    char name[128];
+    if (int err = ::ptsname_r(master_, name, sizeof name); err != 0) fail("ptsname_r", err);
+    device_ = name;
+
+    // Our own slave descriptor keeps the line settings and spares the master
+    // the endless hang-up state between the user's close and reopen.
+    slave_ = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave_ < 0) fail("open " + device_);
+    termios tio{};
+    if (::tcgetattr(slave_, &tio) != 0) fail("tcgetattr");
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    ::cfsetispeed(&tio, B9600);
+    ::cfsetospeed(&tio, B9600);
+    if (::tcsetattr(slave_, TCSANOW, &tio) != 0) fail("tcsetattr");
+
+    int flags = ::fcntl(master_, F_GETFL);
+    if (flags < 0 || ::fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0) fail("fcntl");
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0) fail("eventfd");
+
+    if (!server_.linkPath.empty()) {
+      struct stat st {};
+      if (::lstat(server_.linkPath.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) fail(server_.linkPath + " exists and is not a symbolic link", EEXIST);
+        if (::unlink(server_.linkPath.c_str()) != 0) fail("unlink " + server_.linkPath);
+      }
+      if (::symlink(device_.c_str(), server_.linkPath.c_str()) != 0)
+        fail("symlink " + server_.linkPath);
+      link_ = server_.linkPath;
+      linked_ = true;
+    }
+    thread_ = std::thread([this] { run(); });
+  } catch (...) {
+    closeDevice();
+    closeFd(wakeFd_);
+    removeLink();
+    throw;
+  }
+}
+
+PtyServer::~PtyServer() {
+  hangUp();
+  closeFd(wakeFd_);
+}
+
+void PtyServer::wake() {
+  uint64_t one = 1;
+  if (wakeFd_ >= 0) (void)!::write(wakeFd_, &one, sizeof one);
+}
+
+void PtyServer::hangUp() {
+  stop_.store(true);
+  wake();
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  std::lock_guard<std::mutex> lock(mutex_);
+  closeDevice();
+  removeLink();
+  hungUp_.store(true);
+}
+
+void PtyServer::closeDevice() {
+  closeFd(slave_);
+  closeFd(master_);
+}
+
+void PtyServer::removeLink() {
+  if (!linked_) return;
+  linked_ = false;
+  // Only our own link goes; someone may have replaced it meanwhile.
+  char target[512];
+  ssize_t n = ::readlink(link_.c_str(), target, sizeof target - 1);
+  if (n >= 0 && std::string(target, size_t(n)) == device_) ::unlink(link_.c_str());
+}
+
+void PtyServer::run() {
+  std::string out;
+  char buf[256];
+  std::optional<std::chrono::steady_clock::time_point> hangGrace;
+  while (!stop_.load()) {
+    TimePoint now = clock_->now();
+    bool hang = false;
+    std::optional<TimePoint> next;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      std::string due = unit_.takeOutput(now);
+      if (out.size() < kMaxPendingOutput) out += due;
+      hang = unit_.hangUpDue(now);
+      next = unit_.nextDue();
+    }
+    while (!out.empty()) {
+      ssize_t n = ::write(master_, out.data(), out.size());
+      if (n > 0) {
+        out.erase(0, size_t(n));
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        break; // EAGAIN: the user is not reading; try again when writable
+      }
+    }
+    if (hang) {
+      // A hang-up discards whatever the user has not read yet, so give the
+      // last answers a moment to be read first.
+      int unread = 0;
+      if (out.empty()) ::ioctl(slave_, FIONREAD, &unread);
+      auto real = std::chrono::steady_clock::now();
+      if (!hangGrace) hangGrace = real + kHangUpGrace;
+      if ((out.empty() && unread == 0) || real >= *hangGrace) break;
+    }
+
+    int timeout = kIdleSliceMs;
+    if (!clock_->realTime() || hang) {
+      timeout = kManualSliceMs;
+    } else if (next) {
+      auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now).count();
+      timeout = int(std::clamp<long long>(wait, 0, kIdleSliceMs));
+    }
+    pollfd fds[2] = {{master_, short(POLLIN | (out.empty() ? 0 : POLLOUT)), 0},
+                     {wakeFd_, POLLIN, 0}};
+    if (::poll(fds, 2, timeout) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents & POLLIN) {
+      uint64_t v;
+      (void)!::read(wakeFd_, &v, sizeof v);
+    }
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+      ssize_t n = ::read(master_, buf, sizeof buf);
+      if (n > 0) {
+        std::vector<CommandRecord> done;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          done = unit_.receive(std::string_view(buf, size_t(n)), clock_->now());
+        }
+        if (server_.onCommand)
+          for (const auto &rec : done) server_.onCommand(rec);
+      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        // Cannot happen while we hold the slave; never spin on it.
+        break;
+      }
+    }
+  }
+  if (stop_.load()) return;
+  // Hang-up fault or a broken device: the far end goes away for good.
+  std::lock_guard<std::mutex> lock(mutex_);
+  closeDevice();
+  removeLink();
+  hungUp_.store(true);
+}
+
+std::vector<ReceivedByte> PtyServer::received() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return {unit_.received().begin(), unit_.received().end()};
+}
+
+std::vector<CommandRecord> PtyServer::commands() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return {unit_.commands().begin(), unit_.commands().end()};
+}
+
+std::optional<CommandRecord> PtyServer::pendingCommand() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return unit_.pendingCommand();
+}
+
+Position PtyServer::position() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return unit_.position(clock_->now());
+}
+
+int PtyServer::commandsHandled() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return unit_.commandsHandled();
+}
+
+} // namespace rotorsim

@@ -1,0 +1,303 @@
+#pragma once
+// A simulated rotator control unit.
+//
+// Two layers:
+//  - `Unit` is a pure state machine: feed it received bytes with their time,
+//    ask it for the bytes it wants to send by a given time. It never reads a
+//    clock and never sleeps, so tests step it with any times they like.
+//  - `PtyServer` puts a `Unit` at the far end of a pseudo-terminal: it owns
+//    the master side, a background thread and (optionally) a symbolic link to
+//    the slave device. Open `devicePath()` (or the link) as the serial port.
+//
+// The protocol, as the unit understands it (every command ends with CR, 13):
+//   "C" CR, "C2" CR         poll: answered with the 16-byte report
+//                           "AZ=aaa  EL=eee" CR LF (three digits each)
+//   "M" ddd CR              move azimuth to ddd (0..360)
+//   "MB" ddd CR             move elevation to ddd (0..180)
+//   "W" ddd " " ddd CR      move both (azimuth, elevation)
+//   "A" / "E" / "S" CR      stop azimuth / elevation / both
+//   "L" / "R" CR            turn azimuth counter-clockwise / clockwise
+//   "D" / "U" CR            turn elevation down / up
+// Every command other than a poll is answered with a single CR. Anything
+// else, including a target out of range, is ignored up to the next CR and
+// gets no answer. LF bytes at the start of a command are skipped, so lines
+// ending in CR LF work too.
+//
+// Motion: a move runs to its target at the axis speed, a turn runs until a
+// stop or its end stop (azimuth 0..360, elevation 0..180), a stop holds the
+// axis at once. Reported positions are whole degrees; a moving axis reports
+// the last whole degree it has passed, so a target is reported only once it
+// is reached.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace rotorsim {
+
+using Duration = std::chrono::steady_clock::duration;
+using TimePoint = std::chrono::steady_clock::time_point;
+
+// ---------------------------------------------------------------- clocks
+
+class Clock {
+public:
+  virtual ~Clock() = default;
+  virtual TimePoint now() const = 0;
+  // True when time passes by itself, so a waiter may sleep until a due time.
+  // A manual clock moves only when told; the server then checks it often.
+  virtual bool realTime() const = 0;
+};
+
+class SteadyClock final : public Clock {
+public:
+  TimePoint now() const override { return std::chrono::steady_clock::now(); }
+  bool realTime() const override { return true; }
+};
+
+// Moves only by advance()/set(); safe to use from several threads.
+class ManualClock final : public Clock {
+public:
+  explicit ManualClock(TimePoint start = TimePoint{});
+  TimePoint now() const override;
+  bool realTime() const override { return false; }
+  void advance(Duration d);
+  void set(TimePoint t);
+
+private:
+  std::atomic<int64_t> ticks_;
+};
+
+// --------------------------------------------------------------- options
+
+struct Faults {
+  Duration replyDelay{};            // every answer leaves this late
+  std::vector<int> splitSizes;      // report cut into pieces of these sizes
+                                    // (the rest is one last piece); empty: whole
+  Duration splitPause = std::chrono::milliseconds(100); // between pieces
+  bool leadingCr = false;           // a CR before each report (17 bytes)
+  double garbagePerSecond = 0;      // random bytes sent at this steady rate
+  uint32_t seed = 1;                // for the garbage byte values
+  bool mute = false;                // acts on commands but never answers
+  int hangUpAfter = 0;              // hang up after this many commands; 0: never
+};
+
+struct Options {
+  double azSpeed = 6.0; // degrees per second, > 0
+  double elSpeed = 3.0;
+  int startAz = 0;
+  int startEl = 0;
+  Faults faults;
+  // The record keeps at most this many bytes and commands (oldest dropped).
+  size_t recordLimit = size_t(1) << 20;
+};
+
+// ---------------------------------------------------------------- record
+
+enum class Command {
+  Poll,      // "C"
+  PollBoth,  // "C2"
+  MoveAz,    // "M" ddd
+  MoveEl,    // "MB" ddd
+  MoveBoth,  // "W" ddd " " ddd
+  StopAz,    // "A"
+  StopEl,    // "E"
+  StopBoth,  // "S"
+  TurnCcw,   // "L"
+  TurnCw,    // "R"
+  TurnDown,  // "D"
+  TurnUp,    // "U"
+  Ignored,   // anything else up to a CR
+  Unfinished // bytes still waiting for their CR (only from pendingCommand())
+};
+
+struct ReceivedByte {
+  TimePoint time;
+  uint8_t byte;
+};
+
+struct CommandRecord {
+  TimePoint first;    // time of the first byte
+  TimePoint last;     // time of the CR (or of the last byte so far)
+  std::string bytes;  // as received, CR included (long junk is cut at 64)
+  Command command = Command::Ignored;
+  int az = -1;        // targets of a move, else -1
+  int el = -1;
+};
+
+struct Position {
+  int az = 0;
+  int el = 0;
+  bool operator==(const Position &) const = default;
+};
+
+// One log line (no line end): time since origin in seconds, the bytes in
+// readable form, their codes in hex and what the unit made of them.
+//   "   3.250 (+2 ms)  M045<CR>  [4D 30 34 35 0D]  move azimuth to 45"
+std::string formatLogLine(const CommandRecord &rec, TimePoint origin);
+std::string describe(const CommandRecord &rec);
+// The 16-byte report for a position.
+std::string report(Position p);
+
+// ------------------------------------------------------------------ unit
+
+class Unit {
+public:
+  Unit(const Options &options, TimePoint start);
+
+  // Bytes that arrived at `at` (times must not go backwards). Returns the
+  // commands completed by these bytes, in order.
+  std::vector<CommandRecord> receive(std::string_view bytes, TimePoint at);
+
+  // Removes and returns every byte due to be sent by `now`, in order.
+  std::string takeOutput(TimePoint now);
+
+  // When something is next due: an answer piece, a garbage byte or the
+  // hang-up. Empty when nothing is pending.
+  std::optional<TimePoint> nextDue() const;
+
+  Position position(TimePoint now) const;
+  bool moving(TimePoint now) const;
+
+  // True once the hang-up fault has fired and its last answer is due.
+  bool hangUpDue(TimePoint now) const;
+  // Commands acted on so far (ignored ones not counted).
+  int commandsHandled() const { return handled_; }
+
+  const std::deque<ReceivedByte> &received() const { return received_; }
+  const std::deque<CommandRecord> &commands() const { return commands_; }
+  // Bytes of a command whose CR has not come yet.
+  std::optional<CommandRecord> pendingCommand() const;
+
+  const Options &options() const { return options_; }
+
+private:
+  struct Axis {
+    double speed;
+    int min, max;
+    double from;         // where the current segment started
+    TimePoint since;     // when it started
+    int dir = 0;         // -1, 0, +1
+    int limit = 0;       // where the segment ends (target or end stop)
+    double raw(TimePoint t) const;
+    int reported(TimePoint t) const;
+    bool moving(TimePoint t) const;
+    void hold(TimePoint t);
+    void moveTo(int target, TimePoint t);
+    void turn(int direction, TimePoint t);
+  };
+  struct Piece {
+    TimePoint due;
+    std::string bytes;
+  };
+
+  void finishLine(TimePoint at, std::vector<CommandRecord> &done);
+  void act(CommandRecord &rec, TimePoint at);
+  void answer(std::string bytes, bool isReport, TimePoint at);
+  void trim();
+
+  Options options_;
+  Axis az_, el_;
+  std::deque<ReceivedByte> received_;
+  std::deque<CommandRecord> commands_;
+  std::optional<CommandRecord> line_;
+  std::deque<Piece> pieces_;
+  TimePoint lastDue_;
+  std::optional<TimePoint> garbageNext_;
+  Duration garbageStep_{};
+  std::mt19937 rng_;
+  int handled_ = 0;
+  std::optional<TimePoint> hangUpAt_;
+};
+
+// ------------------------------------------------------------ pty server
+
+struct ServerOptions {
+  // Where to put a symbolic link to the slave device; empty: none. An old
+  // symbolic link there is replaced; anything else there is an error.
+  std::string linkPath;
+  // Called on the server thread for every completed command. It must not
+  // call back into the server.
+  std::function<void(const CommandRecord &)> onCommand;
+};
+
+// A unit at the far end of a pseudo-terminal, run by a background thread.
+// The slave side is raw, 9600 8N1; the server holds one slave descriptor of
+// its own so that the device survives the user closing and reopening it.
+// All methods are safe from any thread except the onCommand callback.
+class PtyServer {
+public:
+  // Throws std::system_error when the pseudo-terminal or link cannot be made.
+  explicit PtyServer(const Options &options, ServerOptions server = {},
+                     std::shared_ptr<Clock> clock = nullptr);
+  // Stops the thread, closes the device and removes the link.
+  ~PtyServer();
+  PtyServer(const PtyServer &) = delete;
+  PtyServer &operator=(const PtyServer &) = delete;
+
+  const std::string &devicePath() const { return device_; }
+  const std::string &linkPath() const { return link_; }
+  TimePoint startTime() const { return start_; }
+
+  // The far end hangs up: the master is closed (the user's reads see the
+  // device lost), the thread ends and the link is removed. Idempotent.
+  void hangUp();
+  // True after hangUp() or after the hang-up fault fired.
+  bool hungUp() const { return hungUp_.load(); }
+
+  // Makes the thread look at the clock now (after a ManualClock moved).
+  void wake();
+
+  // Snapshots, taken under the server's lock.
+  std::vector<ReceivedByte> received() const;
+  std::vector<CommandRecord> commands() const;
+  std::optional<CommandRecord> pendingCommand() const;
+  Position position() const;
+  int commandsHandled() const;
+
+private:
+  void run();
+  void closeDevice();
+  void removeLink();
+
+  std::shared_ptr<Clock> clock_;
+  ServerOptions server_;
+  TimePoint start_;
+  mutable std::mutex mutex_;
+  Unit unit_;
+  std::string device_;
+  std::string link_;
+  bool linked_ = false;
+  int master_ = -1;
+  int slave_ = -1;
+  int wakeFd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> hungUp_{false};
+  std::thread thread_;
+};
+
+// ------------------------------------------------------------ the program
+
+struct ProgramOptions {
+  Options unit;
+  std::string linkPath;
+  std::string logPath;
+  bool help = false;
+};
+
+// Parses the program's arguments (without the program name). Returns an
+// empty string on success, otherwise a one-line message.
+std::string parseArguments(const std::vector<std::string> &args, ProgramOptions &out);
+// The --help text.
+std::string usageText();
+
+} // namespace rotorsim

@@ -1,0 +1,76 @@
+// rotorsim: a simulated rotator control unit on a pseudo-terminal.
+#include "rotorsim/RotorSim.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <system_error>
+
+int main(int argc, char **argv) {
+  rotorsim::ProgramOptions opts;
+  std::string err = rotorsim::parseArguments({argv + 1, argv + argc}, opts);
+  if (!err.empty()) {
+    std::cerr << "rotorsim: " << err << "\nTry 'rotorsim --help'.\n";
+    return 2;
+  }
+  if (opts.help) {
+    std::cout << rotorsim::usageText();
+    return 0;
+  }
+
+  // Signals are taken synchronously below, so they must be blocked before the
+  // server thread starts and inherits the mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  std::ofstream log;
+  if (!opts.logPath.empty()) {
+    log.open(opts.logPath, std::ios::out | std::ios::trunc);
+    if (!log) {
+      std::cerr << "rotorsim: cannot write " << opts.logPath << "\n";
+      return 1;
+    }
+  }
+
+  rotorsim::TimePoint origin = std::chrono::steady_clock::now();
+  rotorsim::ServerOptions server;
+  server.linkPath = opts.linkPath;
+  if (log.is_open()) {
+    server.onCommand = [&log, &origin](const rotorsim::CommandRecord &rec) {
+      log << rotorsim::formatLogLine(rec, origin) << '\n' << std::flush;
+    };
+  }
+
+  int status = 0;
+  try {
+    rotorsim::PtyServer unit(opts.unit, server);
+    std::cout << unit.devicePath() << std::endl;
+    if (!unit.linkPath().empty())
+      std::cerr << "rotorsim: " << unit.linkPath() << " -> " << unit.devicePath() << "\n";
+
+    for (;;) {
+      timespec slice{0, 100 * 1000 * 1000};
+      int sig = sigtimedwait(&signals, nullptr, &slice);
+      if (sig > 0) break;
+      if (unit.hungUp()) {
+        std::cerr << "rotorsim: hung up after " << unit.commandsHandled() << " commands\n";
+        break;
+      }
+    }
+    unit.hangUp();
+    if (log.is_open()) {
+      if (auto rest = unit.pendingCommand()) log << rotorsim::formatLogLine(*rest, origin) << '\n';
+    }
+  } catch (const std::system_error &e) {
+    std::cerr << e.what() << "\n";
+    status = 1;
+  }
+  return status;
+}

@@ -1,0 +1,320 @@
+#include "rotorsim/RotorSim.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace rotorsim {
+
+namespace {
+
+// Longest command is 9 bytes; anything longer is junk and need not be kept.
+constexpr size_t kMaxLine = 64;
+
+bool threeDigits(std::string_view s, int &value) {
+  if (s.size() != 3) return false;
+  value = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  return true;
+}
+
+// Parses one command (without its CR); out-of-range targets make it ignored.
+void parse(CommandRecord &rec) {
+  std::string_view s = rec.bytes;
+  if (!s.empty() && s.back() == '\r') s.remove_suffix(1);
+  rec.command = Command::Ignored;
+  int a = 0, e = 0;
+  if (s.size() == 1) {
+    switch (s[0]) {
+    case 'C': rec.command = Command::Poll; break;
+    case 'A': rec.command = Command::StopAz; break;
+    case 'E': rec.command = Command::StopEl; break;
+    case 'S': rec.command = Command::StopBoth; break;
+    case 'L': rec.command = Command::TurnCcw; break;
+    case 'R': rec.command = Command::TurnCw; break;
+    case 'D': rec.command = Command::TurnDown; break;
+    case 'U': rec.command = Command::TurnUp; break;
+    default: break;
+    }
+  } else if (s == "C2") {
+    rec.command = Command::PollBoth;
+  } else if (s.size() == 4 && s[0] == 'M' && threeDigits(s.substr(1), a)) {
+    if (a <= 360) {
+      rec.command = Command::MoveAz;
+      rec.az = a;
+    }
+  } else if (s.size() == 5 && s.substr(0, 2) == "MB" && threeDigits(s.substr(2), e)) {
+    if (e <= 180) {
+      rec.command = Command::MoveEl;
+      rec.el = e;
+    }
+  } else if (s.size() == 8 && s[0] == 'W' && s[4] == ' ' && threeDigits(s.substr(1, 3), a) &&
+             threeDigits(s.substr(5, 3), e)) {
+    if (a <= 360 && e <= 180) {
+      rec.command = Command::MoveBoth;
+      rec.az = a;
+      rec.el = e;
+    }
+  }
+}
+
+} // namespace
+
+// ----------------------------------------------------------------- clock
+
+ManualClock::ManualClock(TimePoint start) : ticks_(start.time_since_epoch().count()) {}
+
+TimePoint ManualClock::now() const { return TimePoint(Duration(ticks_.load())); }
+
+void ManualClock::advance(Duration d) { ticks_.fetch_add(d.count()); }
+
+void ManualClock::set(TimePoint t) { ticks_.store(t.time_since_epoch().count()); }
+
+// ------------------------------------------------------------------ axis
+
+double Unit::Axis::raw(TimePoint t) const {
+  if (dir == 0) return from;
+  double secs = std::max(0.0, std::chrono::duration<double>(t - since).count());
+  double p = from + dir * speed * secs;
+  return dir > 0 ? std::min(p, double(limit)) : std::max(p, double(limit));
+}
+
+int Unit::Axis::reported(TimePoint t) const {
+  if (dir == 0) return int(std::lround(from));
+  // The last whole degree passed: toward the start of the motion. The small
+  // margin keeps exact arrivals (90.0 computed as 89.9999999) from lagging.
+  double p = raw(t);
+  int v = int(dir > 0 ? std::floor(p + 1e-6) : std::ceil(p - 1e-6));
+  return std::clamp(v, min, max);
+}
+
+bool Unit::Axis::moving(TimePoint t) const { return dir != 0 && reported(t) != limit; }
+
+void Unit::Axis::hold(TimePoint t) {
+  from = reported(t);
+  since = t;
+  dir = 0;
+}
+
+void Unit::Axis::moveTo(int target, TimePoint t) {
+  hold(t);
+  limit = std::clamp(target, min, max);
+  if (limit != int(from)) dir = limit > from ? 1 : -1;
+}
+
+void Unit::Axis::turn(int direction, TimePoint t) {
+  hold(t);
+  limit = direction > 0 ? max : min;
+  if (limit != int(from)) dir = direction;
+}
+
+// ------------------------------------------------------------------ unit
+
+Unit::Unit(const Options &options, TimePoint start)
+    : options_(options), lastDue_(start), rng_(options.faults.seed) {
+  az_.speed = options.azSpeed;
+  az_.min = 0;
+  az_.max = 360;
+  az_.from = std::clamp(options.startAz, 0, 360);
+  az_.since = start;
+  el_.speed = options.elSpeed;
+  el_.min = 0;
+  el_.max = 180;
+  el_.from = std::clamp(options.startEl, 0, 180);
+  el_.since = start;
+  double rate = options.faults.garbagePerSecond;
+  if (rate > 0) {
+    garbageStep_ = std::max<Duration>(
+        Duration(1), std::chrono::duration_cast<Duration>(std::chrono::duration<double>(1.0 / rate)));
+    garbageNext_ = start + garbageStep_;
+  }
+}
+
+std::vector<CommandRecord> Unit::receive(std::string_view bytes, TimePoint at) {
+  std::vector<CommandRecord> done;
+  for (char ch : bytes) {
+    received_.push_back({at, uint8_t(ch)});
+    if (!line_) {
+      // Line ends of terminal programs (CR LF) and idle NULs start nothing.
+      if (ch == '\n' || ch == '\0') continue;
+      line_ = CommandRecord{at, at, {}, Command::Unfinished};
+    }
+    line_->last = at;
+    if (ch == '\r') {
+      line_->bytes += ch;
+      finishLine(at, done);
+    } else if (line_->bytes.size() < kMaxLine) {
+      line_->bytes += ch;
+    }
+  }
+  trim();
+  return done;
+}
+
+void Unit::finishLine(TimePoint at, std::vector<CommandRecord> &done) {
+  CommandRecord rec = std::move(*line_);
+  line_.reset();
+  parse(rec);
+  // A unit that has hung up acts on nothing more.
+  if (rec.command != Command::Ignored && !hangUpAt_) act(rec, at);
+  commands_.push_back(rec);
+  done.push_back(std::move(rec));
+}
+
+void Unit::act(CommandRecord &rec, TimePoint at) {
+  switch (rec.command) {
+  case Command::Poll:
+  case Command::PollBoth:
+    answer((options_.faults.leadingCr ? "\r" : "") + report(position(at)), true, at);
+    break;
+  case Command::MoveAz: az_.moveTo(rec.az, at); break;
+  case Command::MoveEl: el_.moveTo(rec.el, at); break;
+  case Command::MoveBoth:
+    az_.moveTo(rec.az, at);
+    el_.moveTo(rec.el, at);
+    break;
+  case Command::StopAz: az_.hold(at); break;
+  case Command::StopEl: el_.hold(at); break;
+  case Command::StopBoth:
+    az_.hold(at);
+    el_.hold(at);
+    break;
+  case Command::TurnCcw: az_.turn(-1, at); break;
+  case Command::TurnCw: az_.turn(1, at); break;
+  case Command::TurnDown: el_.turn(-1, at); break;
+  case Command::TurnUp: el_.turn(1, at); break;
+  case Command::Ignored:
+  case Command::Unfinished: return;
+  }
+  if (rec.command != Command::Poll && rec.command != Command::PollBoth) answer("\r", false, at);
+  ++handled_;
+  const Faults &f = options_.faults;
+  if (f.hangUpAfter > 0 && handled_ == f.hangUpAfter)
+    hangUpAt_ = f.mute ? at : std::max(at, lastDue_);
+}
+
+void Unit::answer(std::string bytes, bool isReport, TimePoint at) {
+  const Faults &f = options_.faults;
+  if (f.mute) return;
+  // Answers leave in the order their commands came, never overtaking.
+  TimePoint due = std::max(at + f.replyDelay, lastDue_);
+  if (isReport && !f.splitSizes.empty()) {
+    size_t pos = 0;
+    for (int size : f.splitSizes) {
+      if (pos >= bytes.size()) break;
+      size_t n = std::min(bytes.size() - pos, size_t(std::max(size, 1)));
+      pieces_.push_back({due, bytes.substr(pos, n)});
+      pos += n;
+      due += f.splitPause;
+    }
+    if (pos < bytes.size())
+      pieces_.push_back({due, bytes.substr(pos)});
+    else
+      due -= f.splitPause;
+  } else {
+    pieces_.push_back({due, std::move(bytes)});
+  }
+  lastDue_ = due;
+}
+
+std::string Unit::takeOutput(TimePoint now) {
+  std::string out;
+  for (;;) {
+    bool piece = !pieces_.empty() && pieces_.front().due <= now;
+    bool junk = garbageNext_ && *garbageNext_ <= now;
+    if (!piece && !junk) break;
+    if (piece && (!junk || pieces_.front().due <= *garbageNext_)) {
+      out += pieces_.front().bytes;
+      pieces_.pop_front();
+    } else {
+      out += char(rng_() & 0xFF);
+      *garbageNext_ += garbageStep_;
+    }
+  }
+  return out;
+}
+
+std::optional<TimePoint> Unit::nextDue() const {
+  std::optional<TimePoint> next;
+  auto consider = [&](TimePoint t) {
+    if (!next || t < *next) next = t;
+  };
+  if (!pieces_.empty()) consider(pieces_.front().due);
+  if (garbageNext_) consider(*garbageNext_);
+  if (hangUpAt_) consider(*hangUpAt_);
+  return next;
+}
+
+Position Unit::position(TimePoint now) const { return {az_.reported(now), el_.reported(now)}; }
+
+bool Unit::moving(TimePoint now) const { return az_.moving(now) || el_.moving(now); }
+
+bool Unit::hangUpDue(TimePoint now) const { return hangUpAt_ && now >= *hangUpAt_; }
+
+std::optional<CommandRecord> Unit::pendingCommand() const { return line_; }
+
+void Unit::trim() {
+  while (received_.size() > options_.recordLimit) received_.pop_front();
+  while (commands_.size() > options_.recordLimit) commands_.pop_front();
+}
+
+// ---------------------------------------------------------------- texts
+
+std::string report(Position p) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "AZ=%03d  EL=%03d\r\n", p.az, p.el);
+  return buf;
+}
+
+std::string describe(const CommandRecord &rec) {
+  switch (rec.command) {
+  case Command::Poll: return "poll";
+  case Command::PollBoth: return "poll (C2)";
+  case Command::MoveAz: return "move azimuth to " + std::to_string(rec.az);
+  case Command::MoveEl: return "move elevation to " + std::to_string(rec.el);
+  case Command::MoveBoth:
+    return "move azimuth to " + std::to_string(rec.az) + ", elevation to " + std::to_string(rec.el);
+  case Command::StopAz: return "stop azimuth";
+  case Command::StopEl: return "stop elevation";
+  case Command::StopBoth: return "stop both";
+  case Command::TurnCcw: return "turn azimuth counter-clockwise";
+  case Command::TurnCw: return "turn azimuth clockwise";
+  case Command::TurnDown: return "turn elevation down";
+  case Command::TurnUp: return "turn elevation up";
+  case Command::Ignored: return "ignored";
+  case Command::Unfinished: return "unfinished (no CR)";
+  }
+  return "?";
+}
+
+std::string formatLogLine(const CommandRecord &rec, TimePoint origin) {
+  std::string text, hex;
+  char buf[16];
+  for (unsigned char c : rec.bytes) {
+    if (c == '\r') {
+      text += "<CR>";
+    } else if (c == '\n') {
+      text += "<LF>";
+    } else if (c >= 32 && c < 127) {
+      text += char(c);
+    } else {
+      std::snprintf(buf, sizeof buf, "<%02X>", c);
+      text += buf;
+    }
+    std::snprintf(buf, sizeof buf, hex.empty() ? "%02X" : " %02X", c);
+    hex += buf;
+  }
+  size_t stored = rec.bytes.size() - (!rec.bytes.empty() && rec.bytes.back() == '\r' ? 1 : 0);
+  if (stored >= kMaxLine) text += "...";
+  double secs = std::chrono::duration<double>(rec.first - origin).count();
+  long long spanMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(rec.last - rec.first).count();
+  char head[64];
+  std::snprintf(head, sizeof head, "%8.3f (+%lld ms)  ", secs, spanMs);
+  return head + text + "  [" + hex + "]  " + describe(rec);
+}
+
+} // namespace rotorsim
