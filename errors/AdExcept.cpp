@@ -5,7 +5,7 @@
 #include "errors/AdStrMap.h"
 #include "platform/PlatformErrors.h"
 
-namespace {
+namespace adexcept_detail {
 
 constexpr std::size_t kMaxTextChars = 255;
 
@@ -40,6 +40,13 @@ std::string OneLine(const std::string &text) {
   }
   return out;
 }
+
+} // namespace adexcept_detail
+
+namespace {
+
+using adexcept_detail::CutText;
+using adexcept_detail::OneLine;
 
 // (low + high) / 2 rounded to the nearest whole number, halves to the even
 // one: the integer form of Round((low + high) / 2).

@@ -80,5 +80,12 @@ std::exception_ptr ExceptionForCode(int32_t code);
 // is being loaded from its stored form.
 int32_t CheckResult(bool loadingFromForm, int32_t code);
 
+// The two rules MessageForCode applies to a text, exposed for tests: the cut
+// to 255 characters (UTF-8 aware) and the one-line form of a platform text.
+namespace adexcept_detail {
+std::string CutText(std::string text);
+std::string OneLine(const std::string &text);
+} // namespace adexcept_detail
+
 // Message of the unknown error.
 inline constexpr const char *kUnknownErrorText = "Korvu exception";
