@@ -9,11 +9,10 @@
 #include <string>
 
 #include "comport/OoMisc.h"
+#include "dispatcher/AwUser.h"
 #include "platform/Messages.h"
 
-class TApdBaseDispatcher;
 class TApdCustomComPort;
-struct TSavedTriggerSet;
 
 enum TDeviceLayer : uint8_t { dlWin32, dlWinsock };
 enum TParity : uint8_t { pNone, pOdd, pEven, pMark, pSpace };
@@ -44,13 +43,6 @@ private:
   uint8_t bits_ = 0;
 };
 
-// The message numbers the dispatcher and the hidden window agree on.
-constexpr uint32_t NotifyAvail = 0x7E01;
-constexpr uint32_t NotifyData = 0x7E02;
-constexpr uint32_t NotifyTimer = 0x7E03;
-constexpr uint32_t NotifyStatus = 0x7E04;
-constexpr uint32_t NotifyClosePending = 0x7E0A;
-
 using TNotifyEvent = std::function<void(TApdCustomComPort &Sender)>;
 using TTriggerEvent = std::function<void(TApdCustomComPort &CP, uint16_t Msg, uint16_t TriggerHandle, uint16_t Data)>;
 using TTriggerAvailEvent = std::function<void(TApdCustomComPort &CP, uint16_t Count)>;
@@ -78,7 +70,7 @@ private:
   F fn_;
 };
 
-class TApdCustomComPort : public TApdBaseComponent {
+class TApdCustomComPort : public TApdBaseComponent, public TApdDispatcherOwner {
 public:
   TApdCustomComPort();
   ~TApdCustomComPort() override;
@@ -202,6 +194,10 @@ public:
 
   // The error check: a negative code raises its exception unless loading.
   int32_t CheckResult(int32_t code) const;
+
+  // What the dispatcher asks of its owner.
+  int32_t DispatcherErrorCheck(int32_t code) override { return CheckResult(code); }
+  void ShowDispatcherException(const std::exception &e) override;
 
 protected:
   virtual std::unique_ptr<TApdBaseDispatcher> CreateDispatcher();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "comport/OoMisc.h"
 #include "platform/Messages.h"
 
 namespace {
@@ -57,6 +58,7 @@ void MainThreadPump::Install() {
     if (shared->pump)
       shared->pump->Schedule();
   });
+  CreateExceptionRelay();
   if (platform::WaitForMessage(0))
     shared->pump->Schedule();
 }
@@ -65,6 +67,7 @@ void MainThreadPump::Uninstall() {
   if (!gShared)
     return;
   platform::SetMessageArrivedHook({});
+  DestroyExceptionRelay();
   PumpObject *pump;
   {
     std::lock_guard<std::mutex> lk(gShared->m);

@@ -2,11 +2,13 @@
 
 #include <atomic>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <thread>
 
 #include "platform/Messages.h"
+#include "runtime/SysUtils.h"
 
 namespace {
 
@@ -17,6 +19,26 @@ std::atomic<int> gResolutionRequests{0};
 
 std::mutex gDisplayMutex;
 TExceptionDisplay gDisplay;
+platform::HWND gRelay = nullptr;     // gDisplayMutex
+std::deque<std::string> gRelayed;    // gDisplayMutex
+
+constexpr uint32_t kRelayMessage = 0x7F01;
+
+platform::LRESULT RelayProc(platform::HWND, uint32_t msg, platform::WPARAM, platform::LPARAM) {
+  if (msg != kRelayMessage)
+    return 0;
+  for (;;) {
+    std::string text;
+    {
+      std::lock_guard<std::mutex> lk(gDisplayMutex);
+      if (gRelayed.empty())
+        return 0;
+      text = std::move(gRelayed.front());
+      gRelayed.pop_front();
+    }
+    ShowApplicationException(Exception(text));
+  }
+}
 
 } // namespace
 
@@ -46,10 +68,34 @@ void SetApplicationExceptionDisplay(TExceptionDisplay display) {
   gDisplay = std::move(display);
 }
 
+void CreateExceptionRelay() {
+  static bool registered = platform::RegisterWindowClass("awRelayWindow", RelayProc);
+  (void)registered;
+  std::lock_guard<std::mutex> lk(gDisplayMutex);
+  if (!gRelay)
+    gRelay = platform::CreateHiddenWindow("awRelayWindow", nullptr);
+}
+
+void DestroyExceptionRelay() {
+  platform::HWND relay;
+  {
+    std::lock_guard<std::mutex> lk(gDisplayMutex);
+    relay = gRelay;
+    gRelay = nullptr;
+  }
+  if (relay)
+    platform::DestroyHiddenWindow(relay);
+}
+
 void ShowApplicationException(const std::exception &e) {
   TExceptionDisplay display;
   {
     std::lock_guard<std::mutex> lk(gDisplayMutex);
+    if (!IsMainThread() && gRelay) {
+      gRelayed.emplace_back(e.what());
+      platform::PostMessage(gRelay, kRelayMessage, 0, 0);
+      return;
+    }
     display = gDisplay;
   }
   if (display)

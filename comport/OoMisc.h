@@ -33,7 +33,13 @@ bool IsMainThread();
 // program). Without one installed, the message goes to standard error.
 using TExceptionDisplay = std::function<void(const std::exception &)>;
 void SetApplicationExceptionDisplay(TExceptionDisplay display);
+// On the main thread the display is called at once. Another thread's
+// exception is handed to the main thread when a relay exists (its message
+// travels as a runtime Exception), else written to standard error.
 void ShowApplicationException(const std::exception &e);
+// Call on the main thread; MainThreadPump::Install does.
+void CreateExceptionRelay();
+void DestroyExceptionRelay();
 
 class TApdBaseComponent {
 public:
