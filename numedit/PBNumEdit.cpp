@@ -1,0 +1,915 @@
+#include "numedit/PBNumEdit.h"
+
+#include "runtime/SysUtils.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFocusEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPalette>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <limits>
+#include <locale.h>
+#include <string>
+
+namespace {
+
+// Posted to the control: re-throws an error of its own event handling.
+const QEvent::Type RaiseEventType = QEvent::Type(QEvent::User + 146);
+// Posted to the control when the locale may have changed its separators.
+const QEvent::Type SeparatorsChangedEventType = QEvent::Type(QEvent::User + 147);
+
+class TRaiseEvent : public QEvent {
+public:
+  explicit TRaiseEvent(std::exception_ptr e) : QEvent(RaiseEventType), Error(std::move(e)) {}
+  std::exception_ptr Error;
+};
+
+QChar CurrentDecimalSeparator() {
+  const QString s = QLocale().decimalPoint();
+  return s.isEmpty() ? QChar('.') : s.at(0);
+}
+
+QChar CurrentThousandSeparator() {
+  const QString s = QLocale().groupSeparator();
+  return s.isEmpty() ? QChar(',') : s.at(0);
+}
+
+std::function<void()> &BeepHandler() {
+  static std::function<void()> handler;
+  return handler;
+}
+
+// |x| as 18 significant decimal digits: |x| = d[0].d[1]d[2]... * 10^e.
+// Eighteen digits are what the 80-bit value carries; rounding for display
+// is done on these digits so that a shown half rounds away from zero.
+struct TDigits {
+  std::string d;
+  int e = 0;
+};
+
+TDigits Digits18(long double ax) {
+  char buf[80];
+  std::snprintf(buf, sizeof buf, "%.17Le", ax);
+  TDigits g;
+  const char *p = buf;
+  for (; *p && *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') g.d += *p; // the point may be any locale's
+  if (*p == 'e') g.e = std::atoi(p + 1);
+  g.d.resize(18, '0');
+  return g;
+}
+
+void Increment(std::string &s) {
+  for (size_t i = s.size(); i-- > 0;) {
+    if (s[i] != '9') {
+      ++s[i];
+      return;
+    }
+    s[i] = '0';
+  }
+  s.insert(s.begin(), '1');
+}
+
+// round(|x| * 10^k), halves away from zero, as a digit string.
+std::string RoundToPlace(const TDigits &g, int k) {
+  const int cnt = g.e + 1 + k; // digits of g at or above 10^-k
+  if (cnt < 0) return "0";
+  if (cnt == 0) return g.d[0] >= '5' ? "1" : "0";
+  std::string s = g.d.substr(0, std::min(cnt, 18));
+  if (cnt > 18) s.append(cnt - 18, '0');
+  if (cnt < 18 && g.d[cnt] >= '5') Increment(s);
+  return s;
+}
+
+std::string Group(const std::string &intPart) {
+  std::string out;
+  const size_t n = intPart.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (i > 0 && (n - i) % 3 == 0) out += ',';
+    out += intPart[i];
+  }
+  return out;
+}
+
+bool AllZero(const std::string &s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return c == '0'; });
+}
+
+// Fixed-point text with '.' and ',' as placeholders for the separators.
+std::string Fixed(const TDigits &g, bool neg, int k, bool trim, bool group) {
+  std::string s = RoundToPlace(g, k);
+  if (static_cast<int>(s.size()) <= k) s.insert(0, k + 1 - s.size(), '0');
+  std::string intPart = s.substr(0, s.size() - k);
+  std::string frac = s.substr(s.size() - k);
+  const size_t nz = intPart.find_first_not_of('0');
+  intPart = nz == std::string::npos ? "0" : intPart.substr(nz);
+  if (trim) {
+    const size_t last = frac.find_last_not_of('0');
+    frac = last == std::string::npos ? "" : frac.substr(0, last + 1);
+  }
+  std::string out;
+  // A value that shows as zero shows no sign.
+  if (neg && !(AllZero(intPart) && AllZero(frac))) out += '-';
+  out += group ? Group(intPart) : intPart;
+  if (!frac.empty()) out += '.' + frac;
+  return out;
+}
+
+// One digit before the point, c decimals (trimmed when asked), "E", exponent.
+std::string Scientific(long double x, int c, bool trim) {
+  const bool neg = x < 0;
+  TDigits g = Digits18(std::fabs(x));
+  std::string s;
+  int e = 0;
+  if (AllZero(g.d)) {
+    s.assign(c + 1, '0');
+  } else {
+    s = g.d.substr(0, c + 1);
+    e = g.e;
+    if (c + 1 < 18 && g.d[c + 1] >= '5') {
+      Increment(s);
+      if (static_cast<int>(s.size()) > c + 1) { // 9.99 -> 10.0: one more place
+        s.pop_back();
+        ++e;
+      }
+    }
+  }
+  std::string frac = s.substr(1);
+  if (trim) {
+    const size_t last = frac.find_last_not_of('0');
+    frac = last == std::string::npos ? "" : frac.substr(0, last + 1);
+  }
+  std::string out;
+  if (neg && !AllZero(s)) out += '-';
+  out += s[0];
+  if (!frac.empty()) out += '.' + frac;
+  out += 'E' + std::to_string(e);
+  return out;
+}
+
+locale_t CLocale() {
+  static const locale_t c = newlocale(LC_ALL_MASK, "C", nullptr);
+  return c;
+}
+
+// Sign, digits with one decimal separator, optional exponent "E[+-]digits";
+// at least one mantissa digit. Blanks around are allowed.
+bool ParseNumber(const QString &text, QChar dec, long double &out) {
+  qsizetype b = 0, e = text.size();
+  while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
+  while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
+  std::string c;
+  qsizetype i = b;
+  auto isDigit = [&](qsizetype j) { return text[j] >= '0' && text[j] <= '9'; };
+  if (i < e && (text[i] == '+' || text[i] == '-')) c += char(text[i++].unicode());
+  int digits = 0;
+  while (i < e && isDigit(i)) { c += char(text[i++].unicode()); ++digits; }
+  if (i < e && text[i] == dec) {
+    c += '.';
+    ++i;
+    while (i < e && isDigit(i)) { c += char(text[i++].unicode()); ++digits; }
+  }
+  if (digits == 0) return false;
+  if (i < e && (text[i] == 'E' || text[i] == 'e')) {
+    c += 'e';
+    ++i;
+    if (i < e && (text[i] == '+' || text[i] == '-')) c += char(text[i++].unicode());
+    int expDigits = 0;
+    while (i < e && isDigit(i)) { c += char(text[i++].unicode()); ++expDigits; }
+    if (expDigits == 0) return false;
+  }
+  if (i != e) return false;
+  errno = 0;
+  char *end = nullptr;
+  const long double v = strtold_l(c.c_str(), &end, CLocale());
+  if (end != c.c_str() + c.size()) return false;
+  if (errno == ERANGE && std::isinf(v)) return false;
+  out = v;
+  return true;
+}
+
+bool IsNavigation(QKeyEvent *e) {
+  static const QKeySequence::StandardKey keys[] = {
+      QKeySequence::MoveToNextChar,        QKeySequence::MoveToPreviousChar,
+      QKeySequence::MoveToNextWord,        QKeySequence::MoveToPreviousWord,
+      QKeySequence::MoveToStartOfLine,     QKeySequence::MoveToEndOfLine,
+      QKeySequence::MoveToStartOfBlock,    QKeySequence::MoveToEndOfBlock,
+      QKeySequence::MoveToStartOfDocument, QKeySequence::MoveToEndOfDocument,
+      QKeySequence::SelectNextChar,        QKeySequence::SelectPreviousChar,
+      QKeySequence::SelectNextWord,        QKeySequence::SelectPreviousWord,
+      QKeySequence::SelectStartOfLine,     QKeySequence::SelectEndOfLine,
+      QKeySequence::SelectStartOfBlock,    QKeySequence::SelectEndOfBlock,
+      QKeySequence::SelectStartOfDocument, QKeySequence::SelectEndOfDocument,
+      QKeySequence::SelectAll,
+  };
+  for (auto k : keys)
+    if (e->matches(k)) return true;
+  return false;
+}
+
+} // namespace
+
+template <class F> void TPBNumEdit::Guarded(F &&f) {
+  try {
+    f();
+  } catch (...) {
+    QCoreApplication::postEvent(this, new TRaiseEvent(std::current_exception()));
+  }
+}
+
+TPBNumEdit::TPBNumEdit(QWidget *parent) : QLineEdit(parent) {
+  SavedDecimalSeparator = CurrentDecimalSeparator();
+  SavedThousandSeparator = CurrentThousandSeparator();
+  const QPalette system = QApplication::palette();
+  FColor = system.color(QPalette::Active, QPalette::Base);
+  FDisabledColor = system.color(QPalette::Active, QPalette::Button);
+  setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  // Text may enter only through the character filter.
+  setAcceptDrops(false);
+  setDragEnabled(false);
+  resize(100, sizeHint().height());
+  SetFormattedText(FormatValue(0));
+  ApplyBackground();
+  connect(this, &QLineEdit::textChanged, this, [this] {
+    if (OnChange) Guarded([&] { OnChange(this); });
+  });
+  if (qApp) qApp->installEventFilter(this);
+}
+
+TPBNumEdit::~TPBNumEdit() {
+  if (qApp) qApp->removeEventFilter(this);
+}
+
+void TPBNumEdit::SetBeepHandler(std::function<void()> handler) { BeepHandler() = std::move(handler); }
+
+void TPBNumEdit::Beep() {
+  if (BeepHandler())
+    BeepHandler()();
+  else
+    QApplication::beep();
+}
+
+// ---- properties ----------------------------------------------------------
+
+void TPBNumEdit::SetAlignment(TAlignment a) {
+  if (a == FAlignment) return;
+  FAlignment = a;
+  Qt::Alignment h = a == TAlignment::taLeftJustify    ? Qt::AlignLeft
+                    : a == TAlignment::taRightJustify ? Qt::AlignRight
+                                                      : Qt::AlignHCenter;
+  setAlignment(h | Qt::AlignVCenter); // caret and selection survive
+}
+
+void TPBNumEdit::SetDecimals(int d) {
+  if (d == FDecimals) return;
+  if (d < 0) d = -1;
+  if (d > 14) d = 14;
+  if (FMaxLength > 0 && d > FMaxLength - 2) d = FMaxLength - 2;
+  const long double v = Value();
+  FDecimals = static_cast<int8_t>(d);
+  SetFormattedText(FormatValue(v));
+}
+
+void TPBNumEdit::SetMinValue(long double x) {
+  if (x != FMinValue && !(x > FMaxValue)) FMinValue = x;
+}
+
+void TPBNumEdit::SetMaxValue(long double x) {
+  if (x != FMaxValue && !(x < FMinValue)) FMaxValue = x;
+}
+
+void TPBNumEdit::SetNumberFormat(TNumberFormat f) {
+  const long double v = Value();
+  FNumberFormat = f;
+  SetFormattedText(FormatValue(v));
+}
+
+long double TPBNumEdit::Value() const {
+  const QString plain = PlainText(text());
+  long double v = 0;
+  if (!ParseNumber(plain, CurrentDecimalSeparator(), v))
+    throw EConvertError(InvalidFloatText(plain.toStdString()));
+  return v;
+}
+
+void TPBNumEdit::SetValue(long double x) { SetFormattedText(FormatValue(x)); }
+
+int32_t TPBNumEdit::AsInteger() const {
+  const long double t = std::trunc(Value());
+  if (t >= static_cast<long double>(std::numeric_limits<int32_t>::max()))
+    return std::numeric_limits<int32_t>::max();
+  if (t <= static_cast<long double>(std::numeric_limits<int32_t>::min()))
+    return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(t);
+}
+
+// ---- formatting ----------------------------------------------------------
+
+QString TPBNumEdit::FormatValue(long double x) const {
+  if (std::isnan(x)) return QStringLiteral("NAN");
+  if (std::isinf(x)) return x > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
+  const int d = FDecimals;
+  const bool neg = x < 0;
+  std::string r;
+  const bool expFormat =
+      FNumberFormat == TNumberFormat::Scientific || FNumberFormat == TNumberFormat::Engineering;
+  TDigits g = Digits18(std::fabs(x));
+  if (FNumberFormat == TNumberFormat::Engineering && x != 0) {
+    const int e = 3 * static_cast<int>(std::trunc(std::log10(std::fabs(x)) / 3));
+    const long double p = strtold_l(("1E" + std::to_string(e)).c_str(), nullptr, CLocale());
+    const long double m = x / p;
+    int c = 14;
+    if (m > 9) c = 13;
+    if (m > 99) c = 12;
+    if (d != -1 && d < c) c = d;
+    r = Fixed(Digits18(std::fabs(m)), m < 0, c, d == -1, false) + 'E' + std::to_string(e);
+  } else if (expFormat || (g.e >= 18 && !AllZero(g.d))) {
+    // More than 18 integer digits have no fixed form worth showing.
+    r = Scientific(x, d == -1 ? 14 : d, d == -1);
+  } else {
+    const bool group = FNumberFormat == TNumberFormat::Thousands;
+    r = Fixed(g, neg, d == -1 ? 14 : d, d == -1, group);
+    const size_t point = r.find('.');
+    if (point != std::string::npos) {
+      const int n = static_cast<int>(
+          std::count_if(r.begin(), r.begin() + point, [](char c) { return c >= '0' && c <= '9'; }));
+      if (d == -1 && group) {
+        r = Fixed(g, neg, std::max(15 - n, 0), true, group);
+      } else if (d > 0 && 15 - n < d) {
+        // At most 15 digits carry the value; the rest of the places show 0.
+        const int k = std::max(15 - n, 0);
+        r = Fixed(g, neg, k, false, group);
+        if (k == 0) r += '.';
+        r.append(d - k, '0');
+      }
+    }
+  }
+  const QChar dec = CurrentDecimalSeparator();
+  const QChar thou = CurrentThousandSeparator();
+  QString out;
+  out.reserve(static_cast<qsizetype>(r.size()));
+  for (char c : r) out += c == '.' ? dec : c == ',' ? thou : QChar(c);
+  return out;
+}
+
+QString TPBNumEdit::MapSeparators(const QString &s) const {
+  const QChar dec = CurrentDecimalSeparator();
+  const QChar thou = CurrentThousandSeparator();
+  QString r = s;
+  for (QChar &c : r) {
+    if (c == SavedDecimalSeparator)
+      c = dec;
+    else if (c == SavedThousandSeparator)
+      c = thou;
+  }
+  return r;
+}
+
+QString TPBNumEdit::ConvertSeparators(const QString &s) {
+  const QString r = MapSeparators(s);
+  SavedDecimalSeparator = CurrentDecimalSeparator();
+  SavedThousandSeparator = CurrentThousandSeparator();
+  return r;
+}
+
+QString TPBNumEdit::PlainText(const QString &s) const {
+  // Only maps: the text itself is converted when the separators-changed
+  // event arrives, and that needs the saved separators unchanged.
+  QString r = s;
+  if (SavedDecimalSeparator != CurrentDecimalSeparator() ||
+      SavedThousandSeparator != CurrentThousandSeparator())
+    r = MapSeparators(r);
+  r.remove(CurrentThousandSeparator());
+  if (r.isEmpty()) return QStringLiteral("0");
+  if (r == QLatin1String("-")) return QStringLiteral("-0");
+  return r;
+}
+
+// ---- editing -------------------------------------------------------------
+
+int TPBNumEdit::SelStart() const { return hasSelectedText() ? selectionStart() : cursorPosition(); }
+
+void TPBNumEdit::ReplaceText(const QString &s, int caret) {
+  if (s != text()) setText(s);
+  setCursorPosition(std::clamp(caret, 0, static_cast<int>(s.size())));
+}
+
+void TPBNumEdit::SetFormattedText(const QString &s) {
+  // A freshly formatted text is in the current separators.
+  SavedDecimalSeparator = CurrentDecimalSeparator();
+  SavedThousandSeparator = CurrentThousandSeparator();
+  if (s != text()) setText(s);
+}
+
+bool TPBNumEdit::InsertTyped(QChar c) {
+  if (FMaxLength > 0 && !hasSelectedText() && text().size() >= FMaxLength) return false;
+  insert(QString(c));
+  return true;
+}
+
+void TPBNumEdit::KeyDown(int &Key, Qt::KeyboardModifiers Shift) {
+  EnteredByMouse = false;
+  if (OnKeyDown) OnKeyDown(this, Key, Shift);
+  if (!isReadOnly() && (Key == Qt::Key_Backspace || Key == Qt::Key_Delete)) {
+    if (!hasSelectedText())
+      DeleteChar(Key);
+    else
+      DeleteSelection();
+    Key = 0;
+  }
+}
+
+void TPBNumEdit::KeyPress(QChar &Key) {
+  if (OnKeyPress) OnKeyPress(this, Key);
+  if (Key.isNull()) return;
+  const ushort k = Key.unicode();
+  if (isReadOnly()) {
+    if (k == 3) CopyToClipboard(); // a read-only field still copies
+    return;
+  }
+  switch (k) {
+  case 3: CopyToClipboard(); return;
+  case 22: PasteFromClipboard(); return;
+  case 24: CutToClipboard(); return;
+  default: break;
+  }
+  const QChar dec = CurrentDecimalSeparator();
+  const bool digit = k >= '0' && k <= '9';
+  const bool accepted =
+      digit || k == '-' || k == 'E' || k == 'e' || (Key == dec && FDecimals != 0);
+  if (!accepted) {
+    Beep();
+    return;
+  }
+  const QChar c = k == 'e' ? QChar('E') : Key;
+  QString t = text();
+  int p0 = SelStart();
+  int decPos = static_cast<int>(t.indexOf(dec)) + 1;
+  int ePos = static_cast<int>(t.indexOf('E')) + 1;
+
+  if (c == 'E' || c == dec) {
+    if (hasSelectedText()) setCursorPosition(p0);
+  } else if (hasSelectedText()) {
+    DeleteSelection();
+    // Positions from before the deletion would point into the old text.
+    t = text();
+    p0 = cursorPosition();
+    decPos = static_cast<int>(t.indexOf(dec)) + 1;
+    ePos = static_cast<int>(t.indexOf('E')) + 1;
+  }
+  t = text();
+  const bool neg = t.startsWith('-');
+  const bool expNeg = ePos > 0 && t.mid(ePos).contains('-');
+  if (neg && cursorPosition() == 0) setCursorPosition(1);
+  if (expNeg && cursorPosition() == ePos) setCursorPosition(ePos + 1);
+
+  if (c == '-') {
+    if (ePos > 0 && p0 >= ePos) {
+      if (expNeg)
+        ReplaceText(t.remove(ePos, 1), std::max(p0 - 1, ePos));
+      else
+        ReplaceText(t.insert(ePos, '-'), p0 + 1);
+    } else if (neg) {
+      ReplaceText(t.remove(0, 1), std::max(p0 - 1, 0));
+    } else {
+      ReplaceText(t.prepend('-'), p0 + 1);
+    }
+    return;
+  }
+  if (c == dec) {
+    if (decPos > 0) {
+      setCursorPosition(decPos);
+      return;
+    }
+    if (FDecimals == -1) setCursorPosition(ePos > 0 ? ePos - 1 : static_cast<int>(t.size()));
+    InsertTyped(dec);
+    return;
+  }
+  if (c == 'E') {
+    if (ePos > 0) {
+      setCursorPosition(ePos);
+      return;
+    }
+    setCursorPosition(static_cast<int>(t.size()));
+    InsertTyped('E');
+    return;
+  }
+  // A digit.
+  const int caret = cursorPosition();
+  const int len = static_cast<int>(t.size());
+  if (caret <= 2 && neg && len >= 2 && t[1] == '0') {
+    setSelection(1, 1);
+    InsertTyped(c);
+  } else if (caret <= 1 && len >= 1 && t[0] == '0') {
+    setSelection(0, 1);
+    InsertTyped(c);
+  } else if (ePos > 0 && caret == ePos && len > ePos && t[ePos] == '0') {
+    setSelection(ePos, 1);
+    InsertTyped(c);
+  } else if (ePos > 0 && caret >= ePos) {
+    const QString exp = t.mid(ePos, caret - ePos) + c + t.mid(caret, 99);
+    const int32_t v = StrToInt(exp.toStdString());
+    if (v > 4932 || v < -4932)
+      Beep();
+    else
+      InsertTyped(c);
+  } else if (FDecimals <= 0) {
+    InsertTyped(c);
+  } else if (caret == decPos + FDecimals) {
+    Beep(); // behind the last allowed decimal place
+  } else if (caret >= decPos) {
+    if (caret < len) setSelection(caret, 1);
+    InsertTyped(c);
+  } else {
+    InsertTyped(c);
+  }
+}
+
+void TPBNumEdit::DeleteChar(int Key) {
+  QString t = text();
+  const int len = static_cast<int>(t.size());
+  const QChar dec = CurrentDecimalSeparator();
+  const QChar thou = CurrentThousandSeparator();
+  const int decPos = static_cast<int>(t.indexOf(dec)) + 1;
+  const int eIndex = static_cast<int>(t.indexOf('E'));
+  const int ePos = eIndex >= 0 ? eIndex + 1 : len + 1;
+  const int caret = cursorPosition();
+  auto skipped = [&](int i) {
+    const QChar ch = t[i - 1];
+    return ch == 'E' || ch == thou || ch == dec;
+  };
+  int i;
+  if (Key == Qt::Key_Delete) {
+    i = caret + 1;
+    if (i > len) return;
+    if (skipped(i)) ++i;
+  } else {
+    i = caret;
+    if (i == 0) return;
+    if (skipped(i)) --i;
+  }
+  if (i == 0 || i > len) return;
+
+  if (decPos > 0 && decPos < i && i < ePos) {
+    t.remove(i - 1, 1);
+    if (FDecimals > 0) t.insert(eIndex >= 0 ? eIndex - 1 : t.size(), '0');
+    ReplaceText(t, i - 1);
+  } else if (i == 1 && t.startsWith('-')) {
+    t.remove(0, 1);
+    if (t.isEmpty()) t = QStringLiteral("0");
+    ReplaceText(t, 0);
+  } else if (i == 1 && (len == 1 || t[1] == dec || t[1] == 'E')) {
+    t[0] = '0';
+    ReplaceText(t, 1);
+  } else {
+    t.remove(i - 1, 1);
+    if ((FNumberFormat == TNumberFormat::Scientific || FNumberFormat == TNumberFormat::Engineering) &&
+        t.endsWith('E'))
+      t += '0';
+    ReplaceText(t, i - 1);
+  }
+}
+
+void TPBNumEdit::DeleteSelection() {
+  if (!hasSelectedText()) return;
+  const QString sel = selectedText();
+  if (sel.size() == text().size()) {
+    SetFormattedText(FormatValue(0));
+    return;
+  }
+  int n = static_cast<int>(PlainText(sel).size());
+  if (sel.contains(CurrentDecimalSeparator())) --n;
+  setCursorPosition(selectionStart() + static_cast<int>(sel.size()));
+  for (int j = 0; j < n; ++j) DeleteChar(Qt::Key_Backspace);
+}
+
+void TPBNumEdit::KeyUp(int &Key, Qt::KeyboardModifiers Shift) {
+  if (OnKeyUp) OnKeyUp(this, Key, Shift);
+  if (FNumberFormat != TNumberFormat::Thousands || hasSelectedText()) return;
+  const QString t = text();
+  const QChar dec = CurrentDecimalSeparator();
+  const QChar thou = CurrentThousandSeparator();
+  const int b = static_cast<int>(t.indexOf(dec)) + 1;
+  const int c = cursorPosition();
+  long double v = 0;
+  // A number still being typed ("1,234E") is regrouped once it is complete.
+  if (!ParseNumber(PlainText(t), dec, v)) return;
+  const QString nw = FormatValue(v);
+  const int kNew = static_cast<int>(nw.count(thou));
+  const int kOld = static_cast<int>(t.count(thou));
+  if (kNew == kOld && nw.indexOf(thou) == t.indexOf(thou) && Key != Qt::Key_Return &&
+      Key != Qt::Key_Enter && Key != Qt::Key_Space)
+    return;
+  int caret = c + kNew - kOld;
+  const bool newDec = nw.contains(dec);
+  if (newDec && b == 0)
+    ++caret;
+  else if (b != 0 && !newDec)
+    --caret;
+  caret = std::clamp(caret, 0, static_cast<int>(nw.size()));
+  if (caret < nw.size() && nw[caret] == thou) ++caret;
+  SetFormattedText(nw);
+  setCursorPosition(caret);
+}
+
+// ---- clipboard -----------------------------------------------------------
+
+void TPBNumEdit::CopyToClipboard() {
+  QGuiApplication::clipboard()->setText(PlainText(selectedText()));
+}
+
+void TPBNumEdit::CutToClipboard() {
+  CopyToClipboard();
+  if (!isReadOnly()) DeleteSelection();
+}
+
+void TPBNumEdit::PasteFromClipboard() {
+  if (isReadOnly()) return;
+  DeleteSelection();
+  const QString s = QGuiApplication::clipboard()->text();
+  for (QChar ch : s) {
+    QChar k = ch;
+    KeyPress(k);
+  }
+}
+
+void TPBNumEdit::ClearSelection() {
+  if (OnClear) {
+    OnClear(this);
+    return;
+  }
+  if (!isReadOnly()) DeleteSelection();
+}
+
+// ---- range check ---------------------------------------------------------
+
+void TPBNumEdit::DoExit() {
+  SetFormattedText(FormatValue(Value()));
+  if (FMinValue == 0 && FMaxValue == 0) {
+    if (OnExit) OnExit(this);
+    emit exited();
+    return;
+  }
+  const long double v = Value();
+  if (v < FMinValue || v > FMaxValue) {
+    HandleInvalidEntry();
+    return;
+  }
+  if (OnExit) OnExit(this);
+  emit exited();
+}
+
+void TPBNumEdit::HandleInvalidEntry() {
+  if (OnInvalidEntry) {
+    OnInvalidEntry(this);
+    return;
+  }
+  const long double v = Value();
+  if (v < FMinValue)
+    SetValue(FMinValue);
+  else if (v > FMaxValue)
+    SetValue(FMaxValue);
+  Beep();
+  if (isEnabled() && isVisible() && focusPolicy() != Qt::NoFocus) {
+    FEntered = true; // still the form's field: no second entry
+    setFocus(Qt::OtherFocusReason);
+  }
+}
+
+void TPBNumEdit::DoEnter(Qt::FocusReason reason) {
+  if (OnEnter) OnEnter(this);
+  if (reason == Qt::MouseFocusReason &&
+      !(QGuiApplication::mouseButtons() & (Qt::RightButton | Qt::MiddleButton)))
+    EnteredByMouse = true;
+  if (FAutoSelect) selectAll();
+}
+
+// ---- Qt events -----------------------------------------------------------
+
+bool TPBNumEdit::event(QEvent *e) {
+  if (e->type() == RaiseEventType) {
+    // Thrown here, straight under QApplication::notify.
+    std::rethrow_exception(static_cast<TRaiseEvent *>(e)->Error);
+  }
+  if (e->type() == SeparatorsChangedEventType) {
+    Guarded([&] {
+      const int caret = cursorPosition();
+      const QString t = ConvertSeparators(text());
+      if (t != text()) ReplaceText(t, caret);
+    });
+    return true;
+  }
+  if (e->type() == QEvent::LocaleChange)
+    QCoreApplication::postEvent(this, new QEvent(SeparatorsChangedEventType));
+  return QLineEdit::event(e);
+}
+
+bool TPBNumEdit::eventFilter(QObject *watched, QEvent *e) {
+  // The application hears of a system locale change first; convert after
+  // the locale has been refreshed, hence posted.
+  if (watched == qApp && e->type() == QEvent::LocaleChange)
+    QCoreApplication::postEvent(this, new QEvent(SeparatorsChangedEventType));
+  return QLineEdit::eventFilter(watched, e);
+}
+
+void TPBNumEdit::keyPressEvent(QKeyEvent *e) {
+  Guarded([&] {
+    const int original = e->key();
+    const Qt::KeyboardModifiers mods = e->modifiers();
+    int key = original;
+    KeyDown(key, mods);
+    switch (original) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+      e->ignore(); // the form's keys: default, cancel, focus navigation
+      return;
+    default: break;
+    }
+    if (IsNavigation(e)) {
+      if (key != 0) QLineEdit::keyPressEvent(e);
+      return;
+    }
+    if (original == Qt::Key_Insert && (mods & (Qt::ControlModifier | Qt::ShiftModifier))) {
+      if (key != 0) {
+        if (mods & Qt::ControlModifier)
+          CopyToClipboard();
+        else
+          PasteFromClipboard();
+      }
+      return;
+    }
+    QString chars;
+    if (original == Qt::Key_Backspace) {
+      chars = QChar(8); // refused by the filter: the deletion was on key-down
+    } else if (original == Qt::Key_Delete) {
+      // no character
+    } else if (mods & Qt::ControlModifier) {
+      if (original == Qt::Key_C)
+        chars = QChar(3);
+      else if (original == Qt::Key_V)
+        chars = QChar(22);
+      else if (original == Qt::Key_X)
+        chars = QChar(24);
+    } else if (!(mods & (Qt::AltModifier | Qt::MetaModifier))) {
+      chars = e->text();
+    }
+    if (chars.isEmpty()) {
+      if (original != Qt::Key_Delete && original != Qt::Key_Backspace) e->ignore();
+      return;
+    }
+    for (QChar ch : chars) {
+      QChar k = ch;
+      KeyPress(k);
+    }
+    e->accept();
+  });
+}
+
+void TPBNumEdit::keyReleaseEvent(QKeyEvent *e) {
+  QLineEdit::keyReleaseEvent(e);
+  if (e->isAutoRepeat()) return;
+  Guarded([&] {
+    int key = e->key();
+    KeyUp(key, e->modifiers());
+  });
+}
+
+void TPBNumEdit::inputMethodEvent(QInputMethodEvent *e) {
+  // Composed text is typed text: through the filter, character by character.
+  Guarded([&] {
+    for (QChar ch : e->commitString()) {
+      QChar k = ch;
+      KeyPress(k);
+    }
+  });
+  e->accept();
+}
+
+void TPBNumEdit::focusInEvent(QFocusEvent *e) {
+  QLineEdit::focusInEvent(e);
+  // Coming back to an active window or from a popup is no entry: the field
+  // stayed the window's focus field meanwhile.
+  if (FEntered) return;
+  FEntered = true;
+  Guarded([&] { DoEnter(e->reason()); });
+}
+
+void TPBNumEdit::focusOutEvent(QFocusEvent *e) {
+  QLineEdit::focusOutEvent(e);
+  const Qt::FocusReason r = e->reason();
+  if (r == Qt::ActiveWindowFocusReason || r == Qt::PopupFocusReason) return;
+  if (!FEntered) return;
+  FEntered = false;
+  Guarded([&] { DoExit(); });
+}
+
+void TPBNumEdit::mousePressEvent(QMouseEvent *e) {
+  QLineEdit::mousePressEvent(e);
+  Guarded([&] {
+    if ((e->button() == Qt::LeftButton || (e->buttons() & Qt::LeftButton)) && EnteredByMouse) {
+      // The click that brought the focus must not undo the auto-selection.
+      EnteredByMouse = false;
+      if (FAutoSelect) selectAll();
+    }
+    if (OnMouseDown) {
+      const QPoint p = e->position().toPoint();
+      OnMouseDown(this, e->button(), e->modifiers(), p.x(), p.y());
+    }
+  });
+}
+
+void TPBNumEdit::mouseReleaseEvent(QMouseEvent *e) {
+  if (e->button() == Qt::MiddleButton) {
+    e->accept(); // no selection paste around the filter
+    return;
+  }
+  QLineEdit::mouseReleaseEvent(e);
+}
+
+void TPBNumEdit::contextMenuEvent(QContextMenuEvent *e) {
+  QMenu menu(this);
+  const bool sel = hasSelectedText();
+  const bool ro = isReadOnly();
+  QAction *cut = menu.addAction(tr("Cu&t"), this, [this] { Guarded([&] { CutToClipboard(); }); });
+  cut->setEnabled(sel && !ro);
+  QAction *copy = menu.addAction(tr("&Copy"), this, [this] { Guarded([&] { CopyToClipboard(); }); });
+  copy->setEnabled(sel);
+  QAction *paste =
+      menu.addAction(tr("&Paste"), this, [this] { Guarded([&] { PasteFromClipboard(); }); });
+  paste->setEnabled(!ro && !QGuiApplication::clipboard()->text().isEmpty());
+  QAction *del = menu.addAction(tr("Delete"), this, [this] { Guarded([&] { ClearSelection(); }); });
+  del->setEnabled(sel && !ro);
+  menu.addSeparator();
+  QAction *all = menu.addAction(tr("Select All"), this, [this] { selectAll(); });
+  all->setEnabled(!text().isEmpty());
+  menu.exec(e->globalPos());
+}
+
+// ---- colours -------------------------------------------------------------
+
+QColor TPBNumEdit::ParentBackground() const {
+  const QWidget *p = parentWidget();
+  return p ? p->palette().color(p->backgroundRole()) : FColor;
+}
+
+void TPBNumEdit::ApplyBackground() {
+  QPalette p = palette();
+  p.setColor(QPalette::Base, isEnabled() ? FColor : FDisabledColor);
+  FApplyingColor = true;
+  setPalette(p);
+  FApplyingColor = false;
+}
+
+void TPBNumEdit::SetColor(const QColor &c) {
+  if (c == FColor) return;
+  FColor = c;
+  if (isEnabled()) ApplyBackground();
+  if (parentWidget() && ParentBackground() != c) FParentColor = false;
+}
+
+void TPBNumEdit::SetDisabledColor(const QColor &c) {
+  if (c == FDisabledColor) return;
+  FDisabledColor = c;
+  if (!isEnabled()) ApplyBackground();
+}
+
+void TPBNumEdit::SetParentColor(bool b) {
+  if (b == FParentColor) return;
+  FParentColor = b;
+  if (b && parentWidget()) FColor = ParentBackground();
+  ApplyBackground();
+}
+
+void TPBNumEdit::changeEvent(QEvent *e) {
+  QLineEdit::changeEvent(e);
+  switch (e->type()) {
+  case QEvent::EnabledChange: ApplyBackground(); break;
+  case QEvent::PaletteChange:
+  case QEvent::ParentChange:
+    if (!FApplyingColor && FParentColor && parentWidget()) {
+      FColor = ParentBackground();
+      ApplyBackground();
+      update();
+    }
+    break;
+  default: break;
+  }
+}
