@@ -1,0 +1,86 @@
+#pragma once
+// A scratch start directory whose COMn entries are links to pseudo-terminals
+// (present ports) or to nothing (missing ports). Every COM1..COM50 entry that
+// is not a terminal is made a dangling link, so no real /dev/ttyS device of
+// the machine takes part in a test.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+#include <string>
+
+#include "platform/SerialDevice.h"
+
+namespace testpty {
+
+inline int OpenDescriptors() {
+  int n = 0;
+  for ([[maybe_unused]] const auto &e : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++n;
+  return n;
+}
+
+// True when nobody holds the device's exclusive lock.
+inline bool Lockable(const std::string &path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0)
+    return false;
+  const bool ok = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return ok;
+}
+
+class PortDir {
+public:
+  PortDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "zk_ports_XXXXXX").string();
+    if (!mkdtemp(tmpl.data()))
+      throw std::runtime_error("mkdtemp");
+    dir_ = tmpl;
+  }
+  ~PortDir() {
+    for (auto &[n, fd] : masters_)
+      close(fd);
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  PortDir(const PortDir &) = delete;
+  PortDir &operator=(const PortDir &) = delete;
+
+  // COMn -> a new pseudo-terminal whose far end stays open with the test.
+  void AddPty(int n) {
+    const int m = posix_openpt(O_RDWR | O_NOCTTY);
+    if (m < 0 || grantpt(m) != 0 || unlockpt(m) != 0)
+      throw std::runtime_error("posix_openpt");
+    masters_[n] = m;
+    slaves_[n] = ptsname(m);
+    std::filesystem::create_symlink(slaves_[n], Entry(n));
+  }
+  // COMn -> a plain file.
+  void AddFile(int n) { std::ofstream(Entry(n)) << "x"; }
+  const std::string &Slave(int n) { return slaves_.at(n); }
+  int Master(int n) { return masters_.at(n); }
+  std::string Path() const { return dir_.string(); }
+
+  // Fills the remaining candidates with dangling links and makes this the
+  // start directory.
+  void Activate() {
+    for (int n = 1; n <= 50; ++n)
+      if (!std::filesystem::exists(std::filesystem::symlink_status(Entry(n))))
+        std::filesystem::create_symlink(dir_ / "no-such-device", Entry(n));
+    platform::SetStartDirectory(dir_.string());
+  }
+
+private:
+  std::filesystem::path Entry(int n) const { return dir_ / ("COM" + std::to_string(n)); }
+  std::filesystem::path dir_;
+  std::map<int, int> masters_;
+  std::map<int, std::string> slaves_;
+};
+
+} // namespace testpty

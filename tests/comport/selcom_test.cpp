@@ -1,0 +1,157 @@
+// The port selection dialog on pseudo-terminals named COMn in a start
+// directory: which ports it lists, what it gives back, and that it leaves
+// no device open.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "comport/AdSelCom.h"
+#include "errors/AdExcept.h"
+#include "platform/SerialDevice.h"
+#include "tests/comport/PortDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QApplication &App() {
+  static int argc = 1;
+  static char name[] = "selcom_test";
+  static char *argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+QStringList Entries(const TComSelectForm &f) {
+  QStringList l;
+  for (int i = 0; i < f.PortsComboBox->count(); ++i)
+    l << f.PortsComboBox->itemText(i);
+  return l;
+}
+
+} // namespace
+
+TEST(ComSelectForm, ListsPresentAndBusyPortsInOrder) {
+  App();
+  testpty::PortDir dir;
+  dir.AddPty(1);
+  dir.AddPty(2);
+  dir.AddPty(3);
+  dir.AddPty(51); // beyond the candidates
+  // COM2 is held by another program.
+  const int holder = open(dir.Slave(2).c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  dir.Activate();
+
+  const int fdsBefore = testpty::OpenDescriptors();
+  TComSelectForm form;
+  EXPECT_EQ(Entries(form), (QStringList{"COM1", "COM2", "COM3"}));
+  EXPECT_EQ(form.PortsComboBox->currentIndex(), 0);
+  EXPECT_EQ(form.SelectedPortNumber(), 1);
+  // Every device tried is closed again before the dialog shows.
+  EXPECT_EQ(testpty::OpenDescriptors(), fdsBefore);
+  for (int n : {1, 3, 51})
+    EXPECT_TRUE(testpty::Lockable(dir.Slave(n))) << n;
+  close(holder);
+  EXPECT_TRUE(testpty::Lockable(dir.Slave(2)));
+}
+
+TEST(ComSelectForm, PresenceTest) {
+  App();
+  testpty::PortDir dir;
+  dir.AddPty(7);
+  dir.AddPty(8);
+  dir.AddFile(9); // a plain file is no terminal
+  const int holder = open(dir.Slave(8).c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  dir.Activate();
+  const std::map<int, bool> expected = {{0, false}, {6, false}, {7, true}, {8, true}, {9, false}};
+  for (auto [n, present] : expected)
+    EXPECT_EQ(TComSelectForm::IsPortPresent(n), present) << "COM" << n;
+  close(holder);
+  EXPECT_TRUE(testpty::Lockable(dir.Slave(7)));
+}
+
+TEST(ComSelectForm, SelectedNumberAndResults) {
+  App();
+  testpty::PortDir dir;
+  dir.AddPty(4);
+  dir.AddPty(12);
+  dir.Activate();
+
+  struct Case {
+    const char *what;
+    std::function<void(TComSelectForm &)> act;
+    int result;
+  };
+  const Case cases[] = {
+      {"OK", [](TComSelectForm &f) { f.OkBtn->click(); }, TComSelectForm::mrOk},
+      {"Enter", [](TComSelectForm &f) { QTest::keyClick(&f, Qt::Key_Return); },
+       TComSelectForm::mrOk},
+      {"Cancel", [](TComSelectForm &f) { f.AbortBtn->click(); }, TComSelectForm::mrAbort},
+      {"close", [](TComSelectForm &f) { f.close(); }, TComSelectForm::mrCancel},
+      {"Escape", [](TComSelectForm &f) { QTest::keyClick(&f, Qt::Key_Escape); },
+       TComSelectForm::mrCancel},
+  };
+  for (const Case &c : cases) {
+    TComSelectForm form;
+    ASSERT_EQ(Entries(form), (QStringList{"COM4", "COM12"}));
+    form.PortsComboBox->setCurrentIndex(1);
+    form.show();
+    c.act(form);
+    EXPECT_FALSE(form.isVisible()) << c.what;
+    EXPECT_EQ(form.result(), c.result) << c.what;
+    EXPECT_EQ(form.SelectedPortNumber(), 12) << c.what;
+  }
+}
+
+TEST(ComSelectForm, NoPortListedGivesNoPortSelected) {
+  App();
+  testpty::PortDir dir;
+  dir.Activate();
+  TComSelectForm form;
+  EXPECT_EQ(form.PortsComboBox->count(), 0);
+  form.show();
+  form.OkBtn->click();
+  EXPECT_EQ(form.result(), TComSelectForm::mrOk);
+  try {
+    form.SelectedPortNumber();
+    ADD_FAILURE() << "no exception";
+  } catch (const ENoPortSelected &e) {
+    EXPECT_EQ(e.ResultCode, -2011);
+  }
+}
+
+TEST(ComSelectForm, Layout) {
+  App();
+  testpty::PortDir dir;
+  dir.Activate();
+  TComSelectForm form;
+  EXPECT_EQ(form.windowTitle(), "Select Port");
+  EXPECT_EQ(form.size(), QSize(220, 131));
+  EXPECT_FALSE(form.PortsComboBox->isEditable());
+  EXPECT_TRUE(form.OkBtn->isDefault());
+  // Tab order (a cycle): OK, Cancel, the list.
+  QList<QWidget *> order;
+  for (QWidget *w = form.OkBtn->nextInFocusChain(); w != form.OkBtn && order.size() < 20;
+       w = w->nextInFocusChain())
+    if (w->focusPolicy() & Qt::TabFocus)
+      order << w;
+  EXPECT_EQ(order, (QList<QWidget *>{form.AbortBtn, form.PortsComboBox}));
+  EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
+}
