@@ -1,0 +1,32 @@
+#pragma once
+// Bytes of the rotator's control unit: the commands we send and the position
+// report we parse.
+#include <array>
+#include <cstdint>
+#include <vector>
+
+using TCommandBuffer = std::array<int32_t, 13>;
+using TFrameBuffer = std::array<int32_t, 29>;
+
+constexpr uint8_t CR = 13;
+
+// Three-digit position field: hundreds, tens, units as byte codes. Taken from
+// the value's decimal text: units = last character; tens (10..99) = first
+// character; hundreds and tens (100 and more) = first and second character.
+// 7 -> "007", 360 -> "360", 1234 -> "124", -5 -> "005".
+std::array<uint8_t, 3> PositionDigits(int32_t value);
+
+std::vector<uint8_t> PollCommand(int32_t pollMode);          // "C" CR or "C" "2" CR
+std::vector<uint8_t> MoveAxis1Command(int32_t position1);    // "M" ddd CR
+std::vector<uint8_t> MoveAxis2Command(int32_t position2);    // "M" "B" ddd CR
+std::vector<uint8_t> MoveBothCommand(int32_t position1, int32_t position2); // "W" ddd " " ddd CR
+
+// Value of three received bytes taken as digits; not checked, so a space in
+// a digit position gives a negative number.
+int32_t ThreeDigitValue(int32_t h, int32_t t, int32_t u);
+
+// Works on the frame after the bytes of an event are stored: a leading CR
+// shifts entries 1..16 down by one; then the report is recognised in either
+// alignment ("AZ" first, or "Z" first with "A" in entry 15). Returns whether
+// a report was found and, if so, sets both positions.
+bool ParseReport(TFrameBuffer &frame, int32_t &position1, int32_t &position2);

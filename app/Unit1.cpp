@@ -1,0 +1,677 @@
+#include "app/Unit1.h"
+
+#include "app/Application.h"
+#include "app/DialGeometry.h"
+#include "app/DialPictures.h"
+#include "app/JpegImage.h"
+#include "app/TextFiles.h"
+#include "app/NumEditFields.h"
+#include "runtime/SysUtils.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStringDecoder>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+namespace {
+
+const char *const ConfigFileName = "Zelkor_M.ini";
+const char *const LanguageFileName = "Zelkor_M_language.csv";
+const char *const DialFileName = "Windrose_AZ.jpg";
+
+std::string Decimal(int32_t v) { return std::to_string(v); }
+
+// The language file may come from a system that writes 8-bit text.
+QString DecodeText(const std::string &bytes) {
+  QStringDecoder utf8(QStringDecoder::Utf8);
+  QString text = utf8(QByteArray::fromStdString(bytes));
+  if (utf8.hasError())
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  return text;
+}
+
+void SetField(TPBNumEdit *field, int32_t value) { SetFieldValue(field, value); }
+
+QFont DialogFont() {
+  QFont f(QStringLiteral("MS Sans Serif"));
+  f.setStyleHint(QFont::SansSerif);
+  f.setPixelSize(11);
+  return f;
+}
+
+} // namespace
+
+// Paints the needle over the azimuth dial. It lies over the whole window,
+// lets the pointer through, and keeps the needle until the next report.
+class NeedleLayer : public QWidget {
+public:
+  NeedleLayer(TForm1 *form) : QWidget(form), form_(form) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+  }
+
+  void Set(QPoint centre, QPoint end) {
+    centre_ = centre;
+    end_ = end;
+    shown_ = true;
+    update();
+  }
+
+protected:
+  void paintEvent(QPaintEvent *) override {
+    if (!shown_ || !form_->Image1->isVisible())
+      return;
+    QPainter p(this);
+    // Drawing tools back to their defaults, then the ring.
+    p.setPen(QPen(palette().color(QPalette::Highlight), 3, Qt::SolidLine));
+    p.setBrush(Qt::white);
+    p.drawEllipse(QRect(centre_.x() - 30, centre_.y() - 30, 60, 60));
+    p.setPen(QPen(QColor(0, 128, 0), 3, Qt::SolidLine));
+    p.drawLine(centre_, end_);
+  }
+
+private:
+  TForm1 *form_;
+  QPoint centre_;
+  QPoint end_;
+  bool shown_ = false;
+};
+
+TForm1::TForm1(QWidget *parent) : QWidget(parent) {
+  Pause = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  Terminate = [] { QCoreApplication::quit(); };
+  BuildControls();
+  Guarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+  Guarded([this] { FormDestroy(); });
+  for (QObject *child : children())
+    child->removeEventFilter(this);
+  needleLayer_ = nullptr;
+  Timer1->SetEnabled(false);
+  ApdComPort1.OnTriggerAvail = nullptr;
+  Guarded([this] { ApdComPort1.SetOpen(false); });
+}
+
+void TForm1::BuildControls() {
+  setWindowTitle(QStringLiteral("Zelkor G V1.0"));
+  setGeometry(508, 152, 413, 526);
+  setFont(DialogFont());
+  {
+    QPalette pal = palette();
+    pal.setColor(QPalette::WindowText, pal.color(QPalette::WindowText));
+    setPalette(pal);
+  }
+  setAutoFillBackground(true);
+
+  auto label = [](QWidget *parent, int x, int y, const QString &caption) {
+    auto *l = new QLabel(caption, parent);
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+  };
+  auto button = [](QWidget *parent, QRect r, const QString &caption, const QString &hint) {
+    auto *b = new QPushButton(caption, parent);
+    b->setGeometry(r);
+    b->setToolTip(hint);
+    return b;
+  };
+  auto combo = [](QWidget *parent, QRect r, const QStringList &items, const QString &hint) {
+    auto *c = new QComboBox(parent);
+    c->setEditable(true);
+    c->setCompleter(nullptr);
+    c->setInsertPolicy(QComboBox::NoInsert);
+    c->addItems(items);
+    c->setCurrentIndex(-1);
+    c->setGeometry(r);
+    c->setToolTip(hint);
+    return c;
+  };
+  auto positionFont = [](QLabel *l) {
+    QFont f = l->font();
+    f.setBold(true);
+    f.setPixelSize(16);
+    l->setFont(f);
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::WindowText, QColor(0, 128, 0));
+    l->setPalette(pal);
+    l->adjustSize();
+  };
+
+  Image2 = new TImage(this);
+  Image2->move(205, 96);
+  Image2->SetPicture(BuiltinElevationDial());
+  Image2->setToolTip(QStringLiteral("Click any position to move"));
+  Image2->OnClick = [this] { Image2Click(); };
+  Image2->OnMouseMove = [this](int x, int y) { Image2MouseMove(x, y); };
+
+  Label4 = new QLabel(this);
+  Label4->setGeometry(25, 20, 3, 13);
+
+  Label7 = label(this, 205, 96, QStringLiteral("0"));
+  positionFont(Label7);
+
+  Image1 = new TImage(this);
+  Image1->move(0, 61);
+  Image1->SetPicture(BuiltinAzimuthDial());
+  Image1->setToolTip(QStringLiteral("Click any position to move"));
+  Image1->OnClick = [this] { Image1Click(); };
+  Image1->OnMouseMove = [this](int x, int y) { Image1MouseMove(x, y); };
+
+  Label6 = label(this, 0, 61, QStringLiteral("0"));
+  positionFont(Label6);
+
+  GroupBox2 = new QGroupBox(QStringLiteral("Configuration"), this);
+  GroupBox2->setGeometry(0, 0, 201, 61);
+  Label1 = label(GroupBox2, 5, 20, QStringLiteral("Comport"));
+  Label2 = label(GroupBox2, 0, 75, QStringLiteral("Language"));
+  Label2->setVisible(false);
+  Label13 = label(GroupBox2, 6, 40, QStringLiteral("Pollrate"));
+  QStringList ports;
+  for (int i = 1; i <= 32; ++i)
+    ports << QString::number(i);
+  ComboBox1 = combo(GroupBox2, QRect(55, 15, 51, 21), ports, QStringLiteral("COM1..COM32"));
+  ComboBox2 = combo(GroupBox2, QRect(55, 70, 51, 21), {"EN", "DE", "FR"}, QStringLiteral("DE EN FR"));
+  ComboBox2->setEditText(QStringLiteral("Language"));
+  ComboBox2->setVisible(false);
+  ComboBox3 = combo(GroupBox2, QRect(55, 35, 51, 21), {"200", "500", "1000", "2000", "5000"},
+                    QStringLiteral("Pollrate 200..5000 ms"));
+  Button1 = button(GroupBox2, QRect(121, 10, 75, 25), QStringLiteral("Exit"), QStringLiteral("EXIT"));
+
+  GroupBox3 = new QGroupBox(QStringLiteral("Manual 1"), this);
+  GroupBox3->setGeometry(42, 265, 116, 105);
+  Button5 = button(GroupBox3, QRect(35, 15, 45, 25), QStringLiteral("STOP"), QStringLiteral("STOP 1"));
+  Button9 = button(GroupBox3, QRect(5, 15, 26, 25), QStringLiteral("|<<"), QStringLiteral("CCW/DOWN 1"));
+  Button11 = button(GroupBox3, QRect(85, 15, 26, 25), QStringLiteral(">>|"), QStringLiteral("CW/UP 1"));
+  Button2 = button(GroupBox3, QRect(35, 45, 45, 25), QStringLiteral("GO"), QStringLiteral("GO 1"));
+  PBNumEdit1 = CreateNumEdit(GroupBox3, QRect(5, 48, 26, 21), QStringLiteral("Position 1"), 0, true);
+  PBNumEdit3 = CreateNumEdit(GroupBox3, QRect(5, 77, 26, 21), QStringLiteral("Parking Position 1"), 359, false);
+  Button8 = button(GroupBox3, QRect(35, 75, 45, 25), QStringLiteral("PARK"), QStringLiteral("PARK 1"));
+
+  GroupBox4 = new QGroupBox(QStringLiteral("Manual 1+2"), this);
+  GroupBox4->setGeometry(162, 300, 81, 106);
+  Button6 = button(GroupBox4, QRect(5, 15, 71, 25), QStringLiteral("STOP 1+2"), QStringLiteral("STOP 1+2"));
+  Button4 = button(GroupBox4, QRect(5, 45, 71, 25), QStringLiteral("GO 1+2"), QStringLiteral("GO 1+2"));
+  Button10 = button(GroupBox4, QRect(6, 75, 70, 25), QStringLiteral("PARK 1+2"), QStringLiteral("PARK 1+2"));
+
+  GroupBox5 = new QGroupBox(QStringLiteral("Manual 2"), this);
+  GroupBox5->setGeometry(247, 300, 116, 105);
+  Button7 = button(GroupBox5, QRect(35, 15, 45, 25), QStringLiteral("STOP 2"), QStringLiteral("STOP 2"));
+  Button12 = button(GroupBox5, QRect(5, 15, 26, 25), QStringLiteral("|<<"), QStringLiteral("CCW/DWN 2"));
+  Button13 = button(GroupBox5, QRect(85, 15, 26, 25), QStringLiteral(">>|"), QStringLiteral("CW/UP 2"));
+  Button3 = button(GroupBox5, QRect(35, 45, 45, 25), QStringLiteral("GO 2"), QStringLiteral("GO 2"));
+  PBNumEdit2 = CreateNumEdit(GroupBox5, QRect(85, 48, 26, 21), QStringLiteral("Position 2"), 0, true);
+  PBNumEdit4 = CreateNumEdit(GroupBox5, QRect(85, 77, 26, 21), QStringLiteral("Parking Position 2"), 180, false);
+  Button14 = button(GroupBox5, QRect(35, 75, 45, 25), QStringLiteral("PARK 2"), QStringLiteral("PARK 2"));
+
+  Memo1 = new QPlainTextEdit(this);
+  Memo1->setGeometry(0, 410, 401, 89);
+  Memo1->setPlainText(QStringLiteral("Memo1"));
+
+  ApdComPort1.SetTraceName("Korvu.TRC");
+  ApdComPort1.SetLogName("Korvu.LOG");
+  ApdComPort1.OnTriggerAvail = [this](TApdCustomComPort &, uint16_t count) { ApdComPort1TriggerAvail(count); };
+
+  Timer1 = new TTimer(this);
+  Timer1->SetEnabled(false);
+  Timer1->OnTimer = [this] { Timer1Timer(); };
+
+  // Tab order: group by group, inside each group as created.
+  QWidget *order[] = {ComboBox1, ComboBox2, ComboBox3, Button1, Button5, Button9, Button11, Button2,
+                      FieldWidget(PBNumEdit1), FieldWidget(PBNumEdit3), Button8, Button6, Button4,
+                      Button10, Button7, Button12, Button13, Button3, FieldWidget(PBNumEdit2),
+                      FieldWidget(PBNumEdit4), Button14, Memo1};
+  for (std::size_t i = 1; i < std::size(order); ++i)
+    QWidget::setTabOrder(order[i - 1], order[i]);
+
+  auto click = [this](QPushButton *b, void (TForm1::*handler)()) {
+    connect(b, &QPushButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+  };
+  click(Button1, &TForm1::Button1Click);
+  click(Button2, &TForm1::Button2Click);
+  click(Button3, &TForm1::Button3Click);
+  click(Button4, &TForm1::Button4Click);
+  click(Button5, &TForm1::Button5Click);
+  click(Button6, &TForm1::Button6Click);
+  click(Button7, &TForm1::Button7Click);
+  click(Button8, &TForm1::Button8Click);
+  click(Button9, &TForm1::Button9Click);
+  click(Button10, &TForm1::Button10Click);
+  click(Button11, &TForm1::Button11Click);
+  click(Button12, &TForm1::Button12Click);
+  click(Button13, &TForm1::Button13Click);
+  click(Button14, &TForm1::Button14Click);
+
+  // Only the user's picks and typing change the text with signals on; the
+  // program's own selections block them.
+  auto change = [this](QComboBox *box, void (TForm1::*handler)()) {
+    connect(box, &QComboBox::editTextChanged, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+  };
+  change(ComboBox1, &TForm1::ComboBox1Change);
+  change(ComboBox2, &TForm1::ComboBox2Change);
+  change(ComboBox3, &TForm1::ComboBox3Change);
+
+  SetFieldExit(PBNumEdit3, [this] { Guarded([this] { PBNumEdit3Exit(); }); });
+  SetFieldExit(PBNumEdit4, [this] { Guarded([this] { PBNumEdit4Exit(); }); });
+
+  setWindowIcon(QIcon(QPixmap::fromImage(Image1->Picture())));
+
+  needleLayer_ = new NeedleLayer(this);
+  needleLayer_->setGeometry(rect());
+  needleLayer_->raise();
+
+  ApplyTraceView();
+  for (QObject *child : children())
+    if (child->isWidgetType() && child != needleLayer_)
+      child->installEventFilter(this);
+}
+
+// ------------------------------------------------------------ window size
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event) {
+  switch (event->type()) {
+  case QEvent::Show:
+  case QEvent::Hide:
+  case QEvent::Resize:
+  case QEvent::Move:
+    AutoSizeToControls();
+    break;
+  default:
+    break;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// The window takes the extent of its visible controls.
+void TForm1::AutoSizeToControls() {
+  int right = 0;
+  int bottom = 0;
+  for (QObject *child : children()) {
+    auto *w = qobject_cast<QWidget *>(child);
+    if (w == nullptr || w == needleLayer_ || w->isHidden() || w->isWindow())
+      continue;
+    right = std::max(right, w->x() + w->width());
+    bottom = std::max(bottom, w->y() + w->height());
+  }
+  if (right > 0 && bottom > 0 && (width() != right || height() != bottom))
+    setFixedSize(right, bottom);
+}
+
+void TForm1::resizeEvent(QResizeEvent *event) {
+  QWidget::resizeEvent(event);
+  if (needleLayer_ != nullptr)
+    needleLayer_->setGeometry(rect());
+}
+
+void TForm1::ApplyTraceView() {
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, TraceView ? QColor(255, 0, 0) : pal.color(QPalette::Button));
+  setPalette(pal);
+  Memo1->setVisible(TraceView);
+}
+
+void TForm1::SelectWithoutChange(QComboBox *box, int index) {
+  const QSignalBlocker block(box);
+  box->setCurrentIndex(index);
+  if (index < 0)
+    box->setEditText(QString());
+}
+
+// ------------------------------------------------------------ start and end
+
+void TForm1::FormCreate() {
+  show();
+  GroupBox2->setFocus();
+  StartDirectory = std::filesystem::current_path().string();
+  ApdComPort1.SetBaud(9600);
+  LoadConfig();
+  LoadLanguage();
+  SelectWithoutChange(ComboBox1, PortNumber >= 1 && PortNumber <= 32 ? PortNumber - 1 : -1);
+  {
+    const int language = LanguageCode == "EN" ? 0 : LanguageCode == "DE" ? 1 : LanguageCode == "FR" ? 2 : -1;
+    if (language >= 0)
+      SelectWithoutChange(ComboBox2, language);
+  }
+  {
+    // Setting the text from the program is not a change of the box.
+    const QSignalBlocker block(ComboBox3);
+    ComboBox3->setEditText(QString::number(PollInterval));
+  }
+  SetField(PBNumEdit3, ParkPosition1);
+  SetField(PBNumEdit4, ParkPosition2);
+  ApplyTraceView();
+  Timer1->SetInterval(PollInterval);
+  OpenPort();
+}
+
+void TForm1::OpenPort() {
+  try {
+    ApdComPort1.SetOpen(true);
+  } catch (...) {
+    ShowErrorMessage(QStringLiteral("Port COM") + QString::number(PortNumber) + LanguageTexts[4]);
+    ApdComPort1.SetOpen(false);
+    Timer1->SetEnabled(false);
+    return;
+  }
+  Timer1->SetEnabled(true);
+}
+
+void TForm1::FormDestroy() {
+  if (destroyed_)
+    return;
+  destroyed_ = true;
+  GatherControls(gAll);
+  SaveConfig();
+}
+
+bool TForm1::FormClose() {
+  GatherControls(gAll);
+  SaveConfig();
+  return true;
+}
+
+void TForm1::closeEvent(QCloseEvent *event) {
+  bool mayClose = false;
+  Guarded([&] { mayClose = FormClose(); });
+  if (mayClose)
+    event->accept();
+  else
+    event->ignore();
+}
+
+void TForm1::Button1Click() {
+  ApdComPort1.SetOpen(false);
+  Timer1->SetEnabled(false);
+  Pause(500);
+  Terminate();
+}
+
+// ------------------------------------------------------------ settings
+
+void TForm1::LoadConfig() {
+  std::filesystem::current_path(StartDirectory);
+  const std::string path = (std::filesystem::path(StartDirectory) / ConfigFileName).string();
+  if (FileExists(path)) {
+    const std::vector<std::string> lines = ReadTextLines(path);
+    // Reading past the end gives empty lines.
+    auto line = [&](std::size_t i) { return i < lines.size() ? lines[i] : std::string(); };
+    PortNumber = StrToInt(line(0));
+    LanguageCode = QString::fromUtf8(line(1));
+    PollInterval = StrToInt(line(2));
+    ReservedSetting = StrToInt(line(3));
+    ParkPosition1 = StrToInt(line(4));
+    SetField(PBNumEdit3, ParkPosition1);
+    ParkPosition2 = StrToInt(line(5));
+    SetField(PBNumEdit4, ParkPosition2);
+    (void)line(6); // read and dropped
+    PollMode = 1;
+    WindowLeft = StrToInt(line(7));
+    move(WindowLeft, y());
+    WindowTop = StrToInt(line(8));
+    move(x(), WindowTop);
+  } else {
+    WriteTextLines(path, {"1", "EN", "1000", "10", "0", "0", "0", "50", "50"});
+    PortNumber = 1;
+    LanguageCode = QStringLiteral("EN");
+    PollInterval = 1000;
+    ReservedSetting = 10;
+    ParkPosition1 = 0;
+    ParkPosition2 = 0;
+    PollMode = 2;
+    move(50, 50);
+  }
+  Image2->hide();
+  Label7->hide();
+  GroupBox4->hide();
+  GroupBox5->hide();
+  Image1->SetPicture(LoadJpegFile(DialFileName));
+  ApdComPort1.SetComNumber(static_cast<uint16_t>(PortNumber));
+}
+
+void TForm1::SaveConfig() {
+  const std::string path = (std::filesystem::path(StartDirectory) / ConfigFileName).string();
+  WriteTextLines(path, {Decimal(PortNumber), LanguageCode.toStdString(), Decimal(PollInterval),
+                        Decimal(ReservedSetting), Decimal(ParkPosition1), Decimal(ParkPosition2),
+                        Decimal(PollMode), Decimal(WindowLeft), Decimal(WindowTop)});
+}
+
+void TForm1::GatherControls(unsigned what) {
+  if (what & gPort)
+    PortNumber = StrToInt(ComboBox1->currentText().toStdString());
+  if (what & gLanguage)
+    LanguageCode = ComboBox2->currentText();
+  if (what & gPoll)
+    PollInterval = StrToInt(ComboBox3->currentText().toStdString());
+  if (what & gParks) {
+    ParkPosition1 = FieldAsInteger(PBNumEdit3);
+    ParkPosition2 = FieldAsInteger(PBNumEdit4);
+  }
+  if (what & gWindow) {
+    WindowLeft = x();
+    WindowTop = y();
+  }
+}
+
+void TForm1::InvalidEntry(QComboBox *box) {
+  ShowErrorMessage(LanguageTexts[8] + QStringLiteral(" \"") + box->currentText() + QStringLiteral("\" !"));
+  SelectWithoutChange(box, 0);
+}
+
+void TForm1::ComboBox1Change() {
+  int32_t n = 0;
+  if (!TryStrToInt(ComboBox1->currentText().toStdString(), n)) {
+    InvalidEntry(ComboBox1);
+    return;
+  }
+  PortNumber = n;
+  ApdComPort1.SetOpen(false);
+  GatherControls(gPoll | gParks | gWindow);
+  SaveConfig();
+  LoadConfig();
+  OpenPort();
+}
+
+void TForm1::ComboBox3Change() {
+  int32_t n = 0;
+  if (!TryStrToInt(ComboBox3->currentText().toStdString(), n)) {
+    InvalidEntry(ComboBox3);
+    return;
+  }
+  PollInterval = n;
+  GatherControls(gPort | gLanguage | gParks | gWindow);
+  Timer1->SetInterval(PollInterval);
+  SaveConfig();
+  LoadConfig();
+}
+
+void TForm1::PBNumEdit3Exit() {
+  GatherControls(gAll);
+  Timer1->SetInterval(PollInterval);
+  SaveConfig();
+  LoadConfig();
+}
+
+void TForm1::PBNumEdit4Exit() { PBNumEdit3Exit(); }
+
+// ------------------------------------------------------------ language
+
+void TForm1::LoadLanguage() {
+  std::filesystem::current_path(StartDirectory);
+  const std::string path = (std::filesystem::path(StartDirectory) / LanguageFileName).string();
+  if (!FileExists(path)) {
+    ShowErrorMessage(QStringLiteral("Language-file \"Zelkor_M_language.csv\" not found !"));
+    return;
+  }
+  std::vector<std::string> raw = ReadTextLines(path);
+  if (raw.empty())
+    raw.emplace_back(); // an empty file still gives one (empty) line
+  std::string all;
+  for (const std::string &l : raw)
+    all += l + '\n';
+  const QStringList lines = DecodeText(all).split(QChar('\n'));
+  for (qsizetype i = 0; i < static_cast<qsizetype>(raw.size()); ++i) {
+    const QString &line = lines[i];
+    if (line.left(2) != LanguageCode)
+      continue;
+    const int32_t n = StrToInt(line.mid(3, 2).toStdString());
+    // Entries outside the table are not written.
+    if (n >= 0 && n <= 100)
+      LanguageTexts[n] = line.mid(6, 100);
+  }
+  Label2->setText(LanguageTexts[1]);
+  Label2->adjustSize();
+  Button1->setText(LanguageTexts[2]);
+  GroupBox3->setTitle(LanguageTexts[5] + QStringLiteral(" 1"));
+  GroupBox5->setTitle(LanguageTexts[5] + QStringLiteral(" 2"));
+  GroupBox4->setTitle(LanguageTexts[5] + QStringLiteral(" 1+2"));
+  FieldWidget(PBNumEdit3)->setToolTip(LanguageTexts[7] + QStringLiteral(" 1"));
+  FieldWidget(PBNumEdit4)->setToolTip(LanguageTexts[7] + QStringLiteral(" 2"));
+}
+
+void TForm1::ComboBox2Change() {
+  const QString text = ComboBox2->currentText();
+  if (text != "EN" && text != "DE" && text != "FR") {
+    InvalidEntry(ComboBox2);
+    return;
+  }
+  GatherControls(gAll);
+  SaveConfig();
+  LoadConfig();
+  LoadLanguage();
+}
+
+// ------------------------------------------------------------ commands
+
+void TForm1::SendCommand(const std::function<std::vector<uint8_t>()> &build, bool pause) {
+  Timer1->SetEnabled(false);
+  if (pause)
+    Pause(200);
+  // Move commands read their fields only now, after the pause.
+  const std::vector<uint8_t> bytes = build();
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    CommandBuffer[i] = bytes[i];
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    if (ApdComPort1.Open())
+      ApdComPort1.WriteChar(static_cast<char>(CommandBuffer[i] & 0xFF));
+  Timer1->SetEnabled(true);
+}
+
+void TForm1::MoveAxis1() {
+  SendCommand([this] { return MoveAxis1Command(FieldAsInteger(PBNumEdit1)); }, true);
+}
+
+void TForm1::MoveAxis2() {
+  SendCommand([this] { return MoveAxis2Command(FieldAsInteger(PBNumEdit2)); }, true);
+}
+
+void TForm1::MoveBothAxes() {
+  SendCommand([this] { return MoveBothCommand(FieldAsInteger(PBNumEdit1), FieldAsInteger(PBNumEdit2)); }, true);
+}
+
+namespace {
+std::function<std::vector<uint8_t>()> Fixed(std::vector<uint8_t> bytes) {
+  return [bytes] { return bytes; };
+}
+} // namespace
+
+void TForm1::Button2Click() { MoveAxis1(); }
+void TForm1::Button3Click() { MoveAxis2(); }
+void TForm1::Button4Click() { MoveBothAxes(); }
+void TForm1::Button5Click() { SendCommand(Fixed({'A', CR}), true); }
+void TForm1::Button6Click() { SendCommand(Fixed({'S', CR}), true); }
+void TForm1::Button7Click() { SendCommand(Fixed({'E', CR}), true); }
+void TForm1::Button9Click() { SendCommand(Fixed({'L', CR}), false); }
+void TForm1::Button11Click() { SendCommand(Fixed({'R', CR}), false); }
+void TForm1::Button12Click() { SendCommand(Fixed({'D', CR}), false); }
+void TForm1::Button13Click() { SendCommand(Fixed({'U', CR}), false); }
+
+void TForm1::Button8Click() {
+  SetField(PBNumEdit1, FieldAsInteger(PBNumEdit3));
+  MoveAxis1();
+}
+
+void TForm1::Button14Click() {
+  SetField(PBNumEdit2, FieldAsInteger(PBNumEdit4));
+  MoveAxis2();
+}
+
+void TForm1::Button10Click() {
+  SetField(PBNumEdit1, FieldAsInteger(PBNumEdit3));
+  SetField(PBNumEdit2, FieldAsInteger(PBNumEdit4));
+  MoveBothAxes();
+}
+
+void TForm1::Timer1Timer() {
+  const std::vector<uint8_t> bytes = PollCommand(PollMode);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    CommandBuffer[i] = bytes[i];
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (!ApdComPort1.Open())
+      continue;
+    try {
+      if (ApdComPort1.RTS())
+        ApdComPort1.WriteChar(static_cast<char>(CommandBuffer[i] & 0xFF));
+    } catch (...) {
+      return; // the next tick tries again
+    }
+  }
+}
+
+// ------------------------------------------------------------ reports
+
+void TForm1::ApdComPort1TriggerAvail(uint16_t Count) {
+  QString trace;
+  if (Count >= 16) {
+    for (int i = 0; i < Count; ++i) {
+      const int32_t b = static_cast<uint8_t>(ApdComPort1.ReadChar());
+      if (i < static_cast<int>(FrameBuffer.size()))
+        FrameBuffer[i] = b;
+      trace += QString::number(b) + QChar(' ');
+    }
+    Memo1->appendPlainText(trace);
+    if (ParseReport(FrameBuffer, Position1, Position2)) {
+      ShowPositions();
+      DrawNeedle();
+    }
+  }
+  if (Count == 1) {
+    const int32_t b = static_cast<uint8_t>(ApdComPort1.ReadChar());
+    FrameBuffer[0] = b;
+    Memo1->appendPlainText(QString::number(b));
+  }
+}
+
+void TForm1::ShowPositions() {
+  Label6->setText(QString::number(Position1) + QChar(0x00B0));
+  Label6->adjustSize();
+  Label7->setText(QString::number(Position2) + QChar(0x00B0));
+  Label7->adjustSize();
+}
+
+void TForm1::DrawNeedle() {
+  const int cx = Image1->x() + 100;
+  const int cy = Image1->y() + 100;
+  const NeedlePoint tip = NeedleEnd(cx, cy, Position1);
+  needleShown_ = true;
+  needleCentre_ = QPoint(cx, cy);
+  needleTip_ = QPoint(tip.x, tip.y);
+  needleLayer_->Set(needleCentre_, needleTip_);
+}
+
+// ------------------------------------------------------------ dials
+
+void TForm1::Image1MouseMove(int32_t X, int32_t Y) { SetField(PBNumEdit1, AzimuthAt(X, Y)); }
+void TForm1::Image2MouseMove(int32_t X, int32_t Y) { SetField(PBNumEdit2, ElevationAt(X, Y)); }
+void TForm1::Image1Click() { MoveAxis1(); }
+void TForm1::Image2Click() { MoveAxis2(); }

@@ -1,0 +1,171 @@
+#pragma once
+// The rotor controller's one window: its controls, the settings and their
+// files, the rotor commands and the poll, the position reports and the
+// dials. Everything here runs on the user-interface thread.
+#include "app/Controls.h"
+#include "app/RotorProtocol.h"
+#include "comport/AdPort.h"
+
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class TPBNumEdit;
+class NeedleLayer;
+
+// Build-time switch: a red window with the received-bytes trace visible.
+constexpr bool TraceView = false;
+
+class TForm1 : public QWidget {
+public:
+  // Builds the window and runs FormCreate (errors in it are shown, and the
+  // window stays).
+  explicit TForm1(QWidget *parent = nullptr);
+  // Runs FormDestroy.
+  ~TForm1() override;
+
+  // ---- state of the unit
+  std::string StartDirectory;
+  int32_t PortNumber = 0;
+  QString LanguageCode;
+  int32_t PollInterval = 0;
+  int32_t ReservedSetting = 0;
+  int32_t ParkPosition1 = 0;
+  int32_t ParkPosition2 = 0;
+  int32_t PollMode = 0;
+  int32_t WindowLeft = 0;
+  int32_t WindowTop = 0;
+  std::array<QString, 101> LanguageTexts;
+  TCommandBuffer CommandBuffer{};
+  TFrameBuffer FrameBuffer{};
+  int32_t Position1 = 0;
+  int32_t Position2 = 0;
+
+  // ---- controls, in creation order
+  TImage *Image2;
+  QLabel *Label4;
+  QLabel *Label7;
+  TImage *Image1;
+  QLabel *Label6;
+  QGroupBox *GroupBox2;
+  QLabel *Label1;
+  QLabel *Label2;
+  QLabel *Label13;
+  QComboBox *ComboBox1;
+  QComboBox *ComboBox2;
+  QComboBox *ComboBox3;
+  QPushButton *Button1;
+  QGroupBox *GroupBox3;
+  QPushButton *Button5;
+  QPushButton *Button9;
+  QPushButton *Button11;
+  QPushButton *Button2;
+  TPBNumEdit *PBNumEdit1;
+  TPBNumEdit *PBNumEdit3;
+  QPushButton *Button8;
+  QGroupBox *GroupBox4;
+  QPushButton *Button6;
+  QPushButton *Button4;
+  QPushButton *Button10;
+  QGroupBox *GroupBox5;
+  QPushButton *Button7;
+  QPushButton *Button12;
+  QPushButton *Button13;
+  QPushButton *Button3;
+  TPBNumEdit *PBNumEdit2;
+  TPBNumEdit *PBNumEdit4;
+  QPushButton *Button14;
+  QPlainTextEdit *Memo1;
+  TApdComPort ApdComPort1;
+  TTimer *Timer1;
+
+  // ---- operations
+  void LoadConfig();
+  void SaveConfig();
+  void LoadLanguage();
+  void MoveAxis1();
+  void MoveAxis2();
+  void MoveBothAxes();
+  void DrawNeedle();
+
+  // ---- handlers
+  void FormCreate();
+  void FormDestroy();
+  // Returns whether the window may close.
+  bool FormClose();
+  void ComboBox1Change();
+  void ComboBox2Change();
+  void ComboBox3Change();
+  void PBNumEdit3Exit();
+  void PBNumEdit4Exit();
+  void Button1Click();
+  void Button2Click();
+  void Button3Click();
+  void Button4Click();
+  void Button5Click();
+  void Button6Click();
+  void Button7Click();
+  void Button8Click();
+  void Button9Click();
+  void Button10Click();
+  void Button11Click();
+  void Button12Click();
+  void Button13Click();
+  void Button14Click();
+  void Image1Click();
+  void Image2Click();
+  void Image1MouseMove(int32_t X, int32_t Y);
+  void Image2MouseMove(int32_t X, int32_t Y);
+  void Timer1Timer();
+  void ApdComPort1TriggerAvail(uint16_t Count);
+
+  // The needle as last drawn (form coordinates); shown once a report came.
+  bool NeedleShown() const { return needleShown_; }
+  QPoint NeedleCentre() const { return needleCentre_; }
+  QPoint NeedleTip() const { return needleTip_; }
+
+  // Blocks the user-interface thread (the pauses before commands and the
+  // wait of "Exit"); ends the program. Replaceable so tests can observe them.
+  std::function<void(int ms)> Pause;
+  std::function<void()> Terminate;
+
+protected:
+  void closeEvent(QCloseEvent *event) override;
+  void resizeEvent(QResizeEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+  enum Gather : unsigned {
+    gPort = 1,
+    gLanguage = 2,
+    gPoll = 4,
+    gParks = 8,
+    gWindow = 16,
+    gAll = 31,
+  };
+  void GatherControls(unsigned what);
+  void OpenPort();
+  void SendCommand(const std::function<std::vector<uint8_t>()> &build, bool pause);
+  void ShowPositions();
+  void ApplyTraceView();
+  void SelectWithoutChange(QComboBox *box, int index);
+  void InvalidEntry(QComboBox *box);
+  void AutoSizeToControls();
+  void BuildControls();
+
+  NeedleLayer *needleLayer_ = nullptr;
+  bool needleShown_ = false;
+  QPoint needleCentre_;
+  QPoint needleTip_;
+  bool destroyed_ = false;
+};
