@@ -41,22 +41,22 @@ std::string OneLine(const std::string &text) {
   return out;
 }
 
-} // namespace adexcept_detail
-
-namespace {
-
-using adexcept_detail::CutText;
-using adexcept_detail::OneLine;
-
-// (low + high) / 2 rounded to the nearest whole number, halves to the even
-// one: the integer form of Round((low + high) / 2).
-int64_t Middle(int64_t low, int64_t high) {
+// The integer form of Round((low + high) / 2); both are never negative here.
+int64_t SearchMiddle(int64_t low, int64_t high) {
   const int64_t sum = low + high;
   int64_t middle = sum / 2;
   if (sum % 2 != 0 && middle % 2 != 0)
     ++middle;
   return middle;
 }
+
+} // namespace adexcept_detail
+
+namespace {
+
+using adexcept_detail::CutText;
+using adexcept_detail::OneLine;
+using adexcept_detail::SearchMiddle;
 
 int64_t AbsCode(int32_t code) { return code < 0 ? -static_cast<int64_t>(code) : code; }
 
@@ -68,7 +68,7 @@ std::string MessageForCode(int32_t code) {
   int64_t low = 0;
   int64_t high = static_cast<int64_t>(kMessageTableSize) - 1;
   while (high >= low) {
-    const int64_t middle = Middle(low, high);
+    const int64_t middle = SearchMiddle(low, high);
     const AdMessageNumberLookupRecord &entry = MessageTable[static_cast<std::size_t>(middle)];
     const int64_t found = AbsCode(entry.MessageNumber);
     if (found == wanted) {

@@ -80,11 +80,13 @@ std::exception_ptr ExceptionForCode(int32_t code);
 // is being loaded from its stored form.
 int32_t CheckResult(bool loadingFromForm, int32_t code);
 
-// The two rules MessageForCode applies to a text, exposed for tests: the cut
-// to 255 characters (UTF-8 aware) and the one-line form of a platform text.
+// Pieces of MessageForCode, exposed for tests: the cut to 255 characters
+// (UTF-8 aware), the one-line form of a platform text and the search step.
 namespace adexcept_detail {
 std::string CutText(std::string text);
 std::string OneLine(const std::string &text);
+// The middle of a search step: (low + high) / 2 rounded, halves to even.
+int64_t SearchMiddle(int64_t low, int64_t high);
 } // namespace adexcept_detail
 
 // Message of the unknown error.

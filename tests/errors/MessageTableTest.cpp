@@ -294,3 +294,14 @@ TEST(MessageTextRules, CutToTwoHundredFiftyFiveCharacters) {
   mixed += "\xc3\xa9\xc3\xa9\xc3\xa9";
   EXPECT_EQ(adexcept_detail::CutText(mixed), std::string(254, 'a') + "\xc3\xa9");
 }
+
+TEST(MessageTextRules, SearchMiddleRoundsHalvesToEven) {
+  for (int64_t low = 0; low < 897; ++low)
+    for (int64_t high = low; high < 897; high += 7)
+      ASSERT_EQ(adexcept_detail::SearchMiddle(low, high),
+                Round(static_cast<double>(low + high) / 2.0))
+          << low << " " << high;
+  EXPECT_EQ(adexcept_detail::SearchMiddle(0, 1), 0);
+  EXPECT_EQ(adexcept_detail::SearchMiddle(1, 2), 2);
+  EXPECT_EQ(adexcept_detail::SearchMiddle(0, 896), 448);
+}
