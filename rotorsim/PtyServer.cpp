@@ -25,6 +25,7 @@ constexpr int kManualSliceMs = 5;
 constexpr size_t kMaxPendingOutput = 64 * 1024;
 // How long a hang-up waits for the user to read the last answers.
 constexpr auto kHangUpGrace = std::chrono::milliseconds(500);
+constexpr auto kHandOver = std::chrono::milliseconds(50);
 
 [[noreturn]] void fail(const std::string &what, int err = errno) {
   throw std::system_error(err, std::generic_category(), "rotorsim: " + what);
@@ -77,6 +78,7 @@ PtyServer::PtyServer(const Options &options, ServerOptions server, std::shared_p
       link_ = server_.linkPath;
       linked_ = true;
     }
+    running_ = true;
     thread_ = std::thread([this] { run(); });
   } catch (...) {
     closeDevice();
@@ -94,6 +96,21 @@ PtyServer::~PtyServer() {
 void PtyServer::wake() {
   uint64_t one = 1;
   if (wakeFd_ >= 0) (void)!::write(wakeFd_, &one, sizeof one);
+}
+
+bool PtyServer::settle(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  // The turn under way may have read the clock before this call: wait for
+  // the one after it.
+  uint64_t target = turns_ + 2;
+  ++settling_;
+  lock.unlock();
+  wake();
+  lock.lock();
+  bool done = turned_.wait_for(lock, timeout, [&] { return turns_ >= target || !running_; }) &&
+              turns_ >= target;
+  --settling_;
+  return done;
 }
 
 void PtyServer::hangUp() {
@@ -124,6 +141,7 @@ void PtyServer::run() {
   std::string out;
   char buf[256];
   std::optional<std::chrono::steady_clock::time_point> hangGrace;
+  std::chrono::steady_clock::time_point lastWrite{};
   while (!stop_.load()) {
     TimePoint now = clock_->now();
     bool hang = false;
@@ -139,24 +157,37 @@ void PtyServer::run() {
       ssize_t n = ::write(master_, out.data(), out.size());
       if (n > 0) {
         out.erase(0, size_t(n));
+        lastWrite = std::chrono::steady_clock::now();
       } else if (n < 0 && errno == EINTR) {
         continue;
       } else {
         break; // EAGAIN: the user is not reading; try again when writable
       }
     }
+    bool hurry;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++turns_;
+      hurry = settling_ > 0;
+    }
+    turned_.notify_all();
     if (hang) {
       // A hang-up discards whatever the user has not read yet, so give the
       // last answers a moment to be read first.
       int unread = 0;
       if (out.empty()) ::ioctl(slave_, FIONREAD, &unread);
+      // The kernel hands written bytes on to the reader's queue a moment
+      // later, so an empty queue right after a write proves nothing.
       auto real = std::chrono::steady_clock::now();
       if (!hangGrace) hangGrace = real + kHangUpGrace;
-      if ((out.empty() && unread == 0) || real >= *hangGrace) break;
+      bool settled = real >= lastWrite + kHandOver;
+      if ((out.empty() && unread == 0 && settled) || real >= *hangGrace) break;
     }
 
     int timeout = kIdleSliceMs;
-    if (!clock_->realTime() || hang) {
+    if (hurry) {
+      timeout = 0;
+    } else if (!clock_->realTime() || hang) {
       timeout = kManualSliceMs;
     } else if (next) {
       auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now).count();
@@ -188,12 +219,17 @@ void PtyServer::run() {
       }
     }
   }
-  if (stop_.load()) return;
-  // Hang-up fault or a broken device: the far end goes away for good.
-  std::lock_guard<std::mutex> lock(mutex_);
-  closeDevice();
-  removeLink();
-  hungUp_.store(true);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_ = false;
+    // Hang-up fault or a broken device: the far end goes away for good.
+    if (!stop_.load()) {
+      closeDevice();
+      removeLink();
+      hungUp_.store(true);
+    }
+  }
+  turned_.notify_all();
 }
 
 std::vector<ReceivedByte> PtyServer::received() const {

@@ -30,6 +30,7 @@
 // is reached.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -256,6 +257,10 @@ public:
 
   // Makes the thread look at the clock now (after a ManualClock moved).
   void wake();
+  // Waits until the thread has taken and written everything due by the
+  // clock's present time (a full turn of its loop begun after this call).
+  // False if the thread has ended or the timeout passed first.
+  bool settle(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
   // Snapshots, taken under the server's lock.
   std::vector<ReceivedByte> received() const;
@@ -273,6 +278,10 @@ private:
   ServerOptions server_;
   TimePoint start_;
   mutable std::mutex mutex_;
+  std::condition_variable turned_;
+  uint64_t turns_ = 0;       // loop turns completed, under mutex_
+  int settling_ = 0;         // callers waiting in settle(), under mutex_
+  bool running_ = false;     // under mutex_
   Unit unit_;
   std::string device_;
   std::string link_;

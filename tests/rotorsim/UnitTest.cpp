@@ -1,0 +1,329 @@
+// The control unit as a state machine, stepped with made-up times.
+#include "rotorsim/RotorSim.h"
+
+#include <gtest/gtest.h>
+
+using namespace rotorsim;
+using namespace std::chrono_literals;
+
+namespace {
+
+const TimePoint T0{};
+
+TimePoint at(Duration d) { return T0 + d; }
+
+// Sends `bytes` at `t` and returns what the unit has to say by then.
+std::string exchange(Unit &u, std::string_view bytes, TimePoint t) {
+  u.receive(bytes, t);
+  return u.takeOutput(t);
+}
+
+} // namespace
+
+TEST(RotorUnit, PollAnswersWithTheSixteenByteReport) {
+  struct Case { int az, el; const char *poll; const char *expected; };
+  const Case cases[] = {
+      {0, 0, "C\r", "AZ=000  EL=000\r\n"},
+      {7, 45, "C\r", "AZ=007  EL=045\r\n"},
+      {360, 180, "C2\r", "AZ=360  EL=180\r\n"},
+      {123, 9, "C2\r", "AZ=123  EL=009\r\n"},
+  };
+  for (const auto &c : cases) {
+    Options o;
+    o.startAz = c.az;
+    o.startEl = c.el;
+    Unit u(o, T0);
+    std::string out = exchange(u, c.poll, T0);
+    EXPECT_EQ(out, c.expected) << c.poll << " at " << c.az << "/" << c.el;
+    EXPECT_EQ(out.size(), 16u);
+  }
+}
+
+TEST(RotorUnit, CommandsAreAnsweredWithCrAndJunkIsIgnored) {
+  struct Case { const char *bytes; const char *answer; Command command; };
+  const Case cases[] = {
+      {"M045\r", "\r", Command::MoveAz},      {"MB090\r", "\r", Command::MoveEl},
+      {"W045 010\r", "\r", Command::MoveBoth}, {"A\r", "\r", Command::StopAz},
+      {"E\r", "\r", Command::StopEl},         {"S\r", "\r", Command::StopBoth},
+      {"L\r", "\r", Command::TurnCcw},        {"R\r", "\r", Command::TurnCw},
+      {"D\r", "\r", Command::TurnDown},       {"U\r", "\r", Command::TurnUp},
+      {"M360\r", "\r", Command::MoveAz},      {"MB180\r", "\r", Command::MoveEl},
+      // out of range, malformed, wrong case, unknown
+      {"M361\r", "", Command::Ignored},       {"MB181\r", "", Command::Ignored},
+      {"W360 181\r", "", Command::Ignored},   {"W361 000\r", "", Command::Ignored},
+      {"M45\r", "", Command::Ignored},        {"M0450\r", "", Command::Ignored},
+      {"M0a5\r", "", Command::Ignored},       {"m045\r", "", Command::Ignored},
+      {"W045010\r", "", Command::Ignored},    {"W045  010\r", "", Command::Ignored},
+      {"C3\r", "", Command::Ignored},         {"X\r", "", Command::Ignored},
+      {"SS\r", "", Command::Ignored},         {" C\r", "", Command::Ignored},
+      {"\r", "", Command::Ignored},           {"-45\r", "", Command::Ignored},
+  };
+  for (const auto &c : cases) {
+    Unit u(Options{}, T0);
+    auto done = u.receive(c.bytes, T0);
+    ASSERT_EQ(done.size(), 1u) << c.bytes;
+    EXPECT_EQ(done[0].command, c.command) << c.bytes;
+    EXPECT_EQ(done[0].bytes, c.bytes);
+    EXPECT_EQ(u.takeOutput(T0), c.answer) << c.bytes;
+  }
+}
+
+TEST(RotorUnit, ByteStreamFramingAcrossChunksAndJunk) {
+  Unit u(Options{}, T0);
+  // A command split over several reads, CR LF line ends, a long line of junk
+  // and a command without its CR yet.
+  u.receive("M0", at(0ms));
+  u.receive("90", at(5ms));
+  EXPECT_EQ(u.takeOutput(at(5ms)), "");
+  EXPECT_EQ(u.receive("\r\n", at(10ms)).size(), 1u);
+  EXPECT_EQ(u.takeOutput(at(10ms)), "\r");
+  EXPECT_EQ(u.receive(std::string(500, 'x') + "\r", at(20ms)).size(), 1u);
+  EXPECT_EQ(u.takeOutput(at(20ms)), "");
+  EXPECT_EQ(exchange(u, "\nC\r\n", at(30ms)).size(), 16u);
+  u.receive("S", at(40ms));
+  auto pending = u.pendingCommand();
+  ASSERT_TRUE(pending);
+  EXPECT_EQ(pending->bytes, "S");
+  EXPECT_EQ(pending->command, Command::Unfinished);
+  EXPECT_EQ(u.takeOutput(at(40ms)), "");
+  ASSERT_EQ(u.commands().size(), 3u);
+  EXPECT_EQ(u.commands()[0].first, at(0ms));
+  EXPECT_EQ(u.commands()[0].last, at(10ms));
+  EXPECT_EQ(u.commands()[0].az, 90);
+  EXPECT_EQ(u.commands()[1].bytes.size(), 65u); // cut at 64 plus the CR
+  EXPECT_EQ(u.commandsHandled(), 2);
+}
+
+TEST(RotorUnit, MovesReachTheirTargetsAfterTheirTimeAndNotBefore) {
+  struct Case {
+    const char *name;
+    int startAz, startEl;
+    const char *command;
+    Duration arrival;   // exact time to reach the target
+    Position target;
+  };
+  const Case cases[] = {
+      {"azimuth up", 0, 0, "M090\r", 15s, {90, 0}},
+      {"azimuth down", 90, 0, "M000\r", 15s, {0, 0}},
+      {"azimuth to 360", 300, 0, "M360\r", 10s, {360, 0}},
+      {"elevation up", 0, 0, "MB090\r", 30s, {0, 90}},
+      {"elevation down", 10, 180, "MB177\r", 1s, {10, 177}},
+      {"both, elevation is slower", 0, 0, "W030 045\r", 15s, {30, 45}},
+      {"already there", 45, 45, "W045 045\r", 0s, {45, 45}},
+  };
+  for (const auto &c : cases) {
+    Options o;
+    o.startAz = c.startAz;
+    o.startEl = c.startEl;
+    Unit u(o, T0);
+    u.receive(c.command, T0);
+    if (c.arrival > 0s) {
+      Position before = u.position(T0 + c.arrival - 1ms);
+      EXPECT_NE(before, c.target) << c.name;
+      EXPECT_TRUE(u.moving(T0 + c.arrival - 1ms)) << c.name;
+    }
+    EXPECT_EQ(u.position(T0 + c.arrival), c.target) << c.name;
+    EXPECT_FALSE(u.moving(T0 + c.arrival)) << c.name;
+    EXPECT_EQ(u.position(T0 + c.arrival + 1h), c.target) << c.name;
+  }
+}
+
+TEST(RotorUnit, PositionsInBetweenAreWholeDegreesAlreadyPassed) {
+  Unit u(Options{}, T0);
+  u.receive("W180 090\r", T0);
+  EXPECT_EQ(u.position(at(1s)), (Position{6, 3}));
+  EXPECT_EQ(u.position(at(7500ms)), (Position{45, 22}));
+  EXPECT_EQ(u.takeOutput(T0), "\r");
+  EXPECT_EQ(exchange(u, "C\r", at(10s)), "AZ=060  EL=030\r\n");
+
+  // Turning back down mid-way continues from the reported degree.
+  u.receive("M000\r", at(10s));
+  EXPECT_EQ(u.position(at(10s)).az, 60);
+  EXPECT_EQ(u.position(at(10s) + 100ms).az, 60); // 59.4 not yet passed 59
+  EXPECT_EQ(u.position(at(11s)).az, 54);
+  EXPECT_EQ(u.position(at(20s)).az, 0);
+}
+
+TEST(RotorUnit, StopsHoldTheirAxesAtOnce) {
+  struct Case { const char *stop; Position held; };
+  // Both axes moving from 0: at 10 s azimuth is 60, elevation 30.
+  const Case cases[] = {
+      {"A\r", {60, 90}},
+      {"E\r", {180, 30}},
+      {"S\r", {60, 30}},
+  };
+  for (const auto &c : cases) {
+    Unit u(Options{}, T0);
+    u.receive("W180 090\r", T0);
+    u.receive(c.stop, at(10s));
+    EXPECT_EQ(u.position(at(10s)), (Position{60, 30})) << c.stop;
+    EXPECT_EQ(u.position(at(1h)), c.held) << c.stop;
+  }
+}
+
+TEST(RotorUnit, TurnsRunToTheirEndStops) {
+  struct Case { const char *turn; int startAz, startEl; Position after10s, end; };
+  const Case cases[] = {
+      {"R\r", 350, 0, {360, 0}, {360, 0}},
+      {"L\r", 100, 0, {40, 0}, {0, 0}},
+      {"U\r", 0, 170, {0, 180}, {0, 180}},
+      {"D\r", 0, 50, {0, 20}, {0, 0}},
+      {"L\r", 0, 0, {0, 0}, {0, 0}}, // already at its end stop
+  };
+  for (const auto &c : cases) {
+    Options o;
+    o.startAz = c.startAz;
+    o.startEl = c.startEl;
+    Unit u(o, T0);
+    EXPECT_EQ(exchange(u, c.turn, T0), "\r");
+    EXPECT_EQ(u.position(at(10s)), c.after10s) << c.turn << " from " << c.startAz;
+    EXPECT_EQ(u.position(at(24h)), c.end) << c.turn;
+    EXPECT_FALSE(u.moving(at(24h)));
+  }
+  // A turn until a stop, then a turn the other way.
+  Unit u(Options{}, T0);
+  u.receive("R\r", T0);
+  u.receive("A\r", at(5s));
+  EXPECT_EQ(u.position(at(1h)).az, 30);
+  u.receive("L\r", at(1h));
+  EXPECT_EQ(u.position(at(1h) + 2s).az, 18);
+}
+
+TEST(RotorUnit, SpeedsAreConfigurable) {
+  Options o;
+  o.azSpeed = 0.5;
+  o.elSpeed = 20;
+  Unit u(o, T0);
+  u.receive("W010 100\r", T0);
+  EXPECT_EQ(u.position(at(5s)), (Position{2, 100}));
+  EXPECT_EQ(u.position(at(19999ms)).az, 9);
+  EXPECT_EQ(u.position(at(20s)).az, 10);
+}
+
+TEST(RotorUnitFaults, ReplyDelayHoldsEveryAnswerBackInOrder) {
+  Options o;
+  o.faults.replyDelay = 250ms;
+  Unit u(o, T0);
+  u.receive("C\r", T0);
+  u.receive("M010\r", at(10ms));
+  EXPECT_EQ(u.takeOutput(at(249ms)), "");
+  EXPECT_EQ(u.nextDue(), at(250ms));
+  EXPECT_EQ(u.takeOutput(at(250ms)), "AZ=000  EL=000\r\n");
+  EXPECT_EQ(u.takeOutput(at(259ms)), "");
+  EXPECT_EQ(u.takeOutput(at(260ms)), "\r");
+  EXPECT_FALSE(u.nextDue());
+}
+
+TEST(RotorUnitFaults, ReportSplitIntoPausedPieces) {
+  struct Case { std::vector<int> sizes; bool leadingCr; std::vector<std::string> pieces; };
+  const Case cases[] = {
+      {{1}, false, {"A", "Z=000  EL=000\r\n"}},
+      {{4, 4, 4}, false, {"AZ=0", "00  ", "EL=0", "00\r\n"}},
+      {{8, 8}, false, {"AZ=000  ", "EL=000\r\n"}},
+      {{10, 10}, false, {"AZ=000  EL", "=000\r\n"}},
+      {{}, true, {"\rAZ=000  EL=000\r\n"}},
+      {{1}, true, {"\r", "AZ=000  EL=000\r\n"}},
+  };
+  for (const auto &c : cases) {
+    Options o;
+    o.faults.splitSizes = c.sizes;
+    o.faults.splitPause = 100ms;
+    o.faults.leadingCr = c.leadingCr;
+    Unit u(o, T0);
+    u.receive("C\r", T0);
+    for (size_t i = 0; i < c.pieces.size(); ++i) {
+      TimePoint due = T0 + int(i) * 100ms;
+      if (i > 0) {
+        EXPECT_EQ(u.takeOutput(due - 1ms), "");
+      }
+      EXPECT_EQ(u.takeOutput(due), c.pieces[i]) << "piece " << i;
+    }
+    EXPECT_FALSE(u.nextDue());
+    // Only reports are split; the answer to a command follows the last piece.
+    u.receive("A\r", T0 + 1ms);
+    EXPECT_EQ(u.takeOutput(at(1h)), "\r");
+  }
+}
+
+TEST(RotorUnitFaults, GarbageComesAtItsRateAndInterleavesWithAnswers) {
+  Options o;
+  o.faults.garbagePerSecond = 20;
+  o.faults.seed = 7;
+  Unit a(o, T0), b(o, T0);
+  EXPECT_EQ(a.takeOutput(at(49ms)), "");
+  std::string first = a.takeOutput(at(1s));
+  EXPECT_EQ(first.size(), 20u);
+  EXPECT_EQ(b.takeOutput(at(1s)), first); // the seed makes it repeatable
+  o.faults.seed = 8;
+  Unit c(o, T0);
+  EXPECT_NE(c.takeOutput(at(1s)), first);
+
+  // An answer due at 1010 ms goes out before the garbage of 1050 and 1100 ms.
+  a.receive("A\r", at(1010ms));
+  std::string out = a.takeOutput(at(1100ms));
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0], '\r');
+}
+
+TEST(RotorUnitFaults, MuteUnitActsButNeverAnswers) {
+  Options o;
+  o.faults.mute = true;
+  Unit u(o, T0);
+  EXPECT_EQ(exchange(u, "M030\r", T0), "");
+  EXPECT_EQ(exchange(u, "C\r", at(10s)), "");
+  EXPECT_FALSE(u.nextDue());
+  EXPECT_EQ(u.position(at(10s)).az, 30);
+}
+
+TEST(RotorUnitFaults, HangUpAfterTheNthCommandOnceItsAnswerIsDue) {
+  Options o;
+  o.faults.hangUpAfter = 2;
+  o.faults.replyDelay = 100ms;
+  Unit u(o, T0);
+  u.receive("C\rjunk\r", T0);           // the junk does not count
+  EXPECT_FALSE(u.hangUpDue(at(1h)));
+  u.receive("M090\r", at(1s));
+  EXPECT_FALSE(u.hangUpDue(at(1099ms)));
+  EXPECT_EQ(u.nextDue(), at(100ms));
+  EXPECT_EQ(u.takeOutput(at(1100ms)), "AZ=000  EL=000\r\n\r");
+  EXPECT_TRUE(u.hangUpDue(at(1100ms)));
+  // A unit that has hung up acts on nothing more.
+  EXPECT_EQ(exchange(u, "C\rS\r", at(2s)), "");
+  EXPECT_EQ(u.commandsHandled(), 2);
+  EXPECT_TRUE(u.moving(at(2s)));
+
+  o.faults.mute = true;
+  Unit m(o, T0);
+  m.receive("A\rA\r", at(5s));
+  EXPECT_TRUE(m.hangUpDue(at(5s)));
+}
+
+TEST(RotorUnit, RecordKeepsEveryByteWithItsTime) {
+  Options o;
+  o.recordLimit = 6;
+  Unit u(o, T0);
+  u.receive("C", at(1ms));
+  u.receive("\r\n", at(2ms));
+  u.receive("M0", at(3ms));
+  ASSERT_EQ(u.received().size(), 5u);
+  const std::string expected = "C\r\nM0";
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(u.received()[i].byte, uint8_t(expected[i])) << i;
+  EXPECT_EQ(u.received()[0].time, at(1ms));
+  EXPECT_EQ(u.received()[2].time, at(2ms));
+  EXPECT_EQ(u.received()[4].time, at(3ms));
+  // Beyond the limit the oldest go.
+  u.receive("10\r", at(4ms));
+  ASSERT_EQ(u.received().size(), 6u);
+  EXPECT_EQ(u.received().front().byte, '\n');
+  EXPECT_EQ(u.received().back().byte, '\r');
+}
+
+TEST(RotorUnit, LogLinesShowTimeBytesAndMeaning) {
+  CommandRecord rec{at(3250ms), at(3252ms), "M045\r", Command::MoveAz, 45, -1};
+  EXPECT_EQ(formatLogLine(rec, T0), "   3.250 (+2 ms)  M045<CR>  [4D 30 34 35 0D]  move azimuth to 45");
+  CommandRecord junk{at(0ms), at(0ms), std::string("\x01z\n", 3) + "\r", Command::Ignored};
+  EXPECT_EQ(formatLogLine(junk, T0), "   0.000 (+0 ms)  <01>z<LF><CR>  [01 7A 0A 0D]  ignored");
+  CommandRecord both{at(1s), at(1s), "W001 002\r", Command::MoveBoth, 1, 2};
+  EXPECT_NE(formatLogLine(both, T0).find("move azimuth to 1, elevation to 2"), std::string::npos);
+}

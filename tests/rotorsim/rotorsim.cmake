@@ -1,0 +1,5 @@
+zk_test(rotorsim_unit_tests LABEL rotorsim SOURCES ${ZK_TEST_DIR}/UnitTest.cpp LIBS rotorsim)
+zk_test(rotorsim_pty_tests LABEL rotorsim SOURCES ${ZK_TEST_DIR}/PtyServerTest.cpp LIBS rotorsim)
+zk_test(rotorsim_program_tests LABEL rotorsim SOURCES ${ZK_TEST_DIR}/ProgramTest.cpp LIBS rotorsim)
+target_compile_definitions(rotorsim_program_tests PRIVATE ROTORSIM_EXE="$<TARGET_FILE:rotorsim_program>")
+add_dependencies(rotorsim_program_tests rotorsim_program)
