@@ -114,6 +114,7 @@ bool PtyServer::settle(std::chrono::milliseconds timeout) {
 }
 
 void PtyServer::hangUp() {
+  std::lock_guard<std::mutex> life(lifeMutex_); // two callers must not both join
   stop_.store(true);
   wake();
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();

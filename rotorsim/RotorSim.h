@@ -277,6 +277,7 @@ private:
   std::shared_ptr<Clock> clock_;
   ServerOptions server_;
   TimePoint start_;
+  std::mutex lifeMutex_;
   mutable std::mutex mutex_;
   std::condition_variable turned_;
   uint64_t turns_ = 0;       // loop turns completed, under mutex_
