@@ -123,6 +123,7 @@ struct TSavedTriggerSet {
 };
 
 class TApdBaseDispatcher;
+enum class TThreadKind { Read = 0, Dispatch = 1, Write = 2, Status = 3 };
 
 // Base of the four background threads. A thread runs on its own, frees
 // itself when it ends, and reports its end to the dispatcher as its last act
@@ -140,6 +141,7 @@ public:
 
   TApdBaseDispatcher *H;
   int32_t ReturnCode = 0;
+  virtual TThreadKind Kind() const = 0;
 
 protected:
   virtual void Execute() = 0;
@@ -149,8 +151,6 @@ private:
   std::atomic<int64_t> threadId_{0};
   std::atomic<bool> terminated_{false};
 };
-
-enum class TThreadKind { Read, Dispatch, Write, Status };
 
 class TApdBaseDispatcher {
 public:
@@ -248,6 +248,11 @@ public:
   void ThreadGone(TApdDispatcherThread *thread, TThreadKind kind);
   // Requests all threads to end; also wakes their waits.
   virtual void RequestStop();
+  // The device's modem status bits (the platform's low byte); 0 without lines.
+  virtual uint32_t PlatformModemStatus() = 0;
+  // Hardware RS-485 direction control; false when the device lacks it and
+  // RTS is driven around each written block instead.
+  virtual bool PlatformRs485(bool on) = 0;
 
   // ---- State ----
   TApdDispatcherOwner *PortComponent;
@@ -283,6 +288,11 @@ public:
   std::atomic<bool> StopRequested{false};
   std::atomic<TApdDispatcherThread *> ReadThread{nullptr}, DispThread{nullptr},
       WriteThread{nullptr}, StatusThread{nullptr};
+  // Kernel ids of the running threads (0: none), indexed by TThreadKind.
+  std::atomic<int64_t> ThreadIds[4] = {0, 0, 0, 0};
+  // The platform error of the last failed device call (open or a thread).
+  std::atomic<uint32_t> LastPlatformError{0};
+  bool Rs485Hardware = false;
   uint8_t ThreadBoostLevel = 0;
   platform::TCriticalSection StateLock, TransmitLock, ReceiveLock;
   std::unique_ptr<platform::TEvent> ThreadReadyEvent, TransmitEvent, TransmitFlushEvent;

@@ -26,6 +26,8 @@ public:
   int32_t CloseDevice() override;
   int32_t YieldToDevice() override;
   void RequestStop() override;
+  uint32_t PlatformModemStatus() override;
+  bool PlatformRs485(bool on) override;
 
   // The read thread leaves bytes in the device while InputQueue holds more
   // than this, so an application that does not read cannot grow memory.
@@ -42,7 +44,6 @@ public:
   // Manual-reset: a stop request, seen by every wait at once.
   platform::TEvent StopEvent{true};
   std::atomic<bool> StopInProgress{false};
-  std::atomic<uint32_t> LastPlatformError{0};
 };
 
 // Base of the read, write and status threads.
@@ -57,6 +58,7 @@ public:
 class TReadThread : public TApdWin32Thread {
 public:
   using TApdWin32Thread::TApdWin32Thread;
+  TThreadKind Kind() const override { return TThreadKind::Read; }
 protected:
   void Execute() override;
 private:
@@ -67,6 +69,7 @@ private:
 class TStatusThread : public TApdWin32Thread {
 public:
   using TApdWin32Thread::TApdWin32Thread;
+  TThreadKind Kind() const override { return TThreadKind::Status; }
 protected:
   void Execute() override;
 };
@@ -74,6 +77,7 @@ protected:
 class TWriteThread : public TApdWin32Thread {
 public:
   using TApdWin32Thread::TApdWin32Thread;
+  TThreadKind Kind() const override { return TThreadKind::Write; }
 protected:
   void Execute() override;
 private:
@@ -83,6 +87,7 @@ private:
 class TDispThread : public TApdDispatcherThread {
 public:
   using TApdDispatcherThread::TApdDispatcherThread;
+  TThreadKind Kind() const override { return TThreadKind::Dispatch; }
 protected:
   void Execute() override;
 };

@@ -1,0 +1,256 @@
+// Bytes through the rings on a pseudo-terminal, the receive ring's limits,
+// transmit ring limits and flushes, opening failures and thread ends.
+#include "dispatcher/AwWin32.h"
+#include "platform/PlatformErrors.h"
+#include "tests/dispatcher/PtyHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/file.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace testpty;
+
+namespace {
+
+struct NullOwner : TApdDispatcherOwner {
+  std::atomic<int> checks{0};
+  std::atomic<int> shown{0};
+  int32_t DispatcherErrorCheck(int32_t code) override {
+    ++checks;
+    return code;
+  }
+  void ShowDispatcherException(const std::exception &) override { ++shown; }
+};
+
+class Opened : public ::testing::Test {
+protected:
+  void SetUp() override {
+    name_ = LinkPort(7, pty_.SlavePath());
+    ASSERT_EQ(0, d_.OpenDispatcher(name_, 9600, 0, 8, 1, 4096, OutSize, loDtrOn | loRtsOn));
+  }
+  std::vector<uint8_t> ReadAll(size_t n) {
+    std::vector<uint8_t> got;
+    WaitFor([&] {
+      uint8_t c;
+      while (got.size() < n && d_.ReceiveByte(c) == ecOK)
+        got.push_back(c);
+      return got.size() == n;
+    });
+    return got;
+  }
+  static constexpr uint32_t OutSize = 512;
+  PtyPair pty_;
+  NullOwner owner_;
+  std::string name_;
+  TApdWin32Dispatcher d_{&owner_};
+};
+
+TEST_F(Opened, AllByteValuesTravelBothWaysInOrder) {
+  std::vector<uint8_t> all(256);
+  for (int i = 0; i < 256; ++i)
+    all[i] = uint8_t(i);
+  ASSERT_EQ(ecOK, d_.SendBlock(all.data(), 128));
+  for (int i = 128; i < 256; ++i)
+    ASSERT_EQ(ecOK, d_.SendByte(all[i]));
+  EXPECT_EQ(all, pty_.Read(256));
+
+  ASSERT_TRUE(pty_.Write(all));
+  EXPECT_EQ(all, ReadAll(256));
+  uint8_t c;
+  EXPECT_EQ(ecBufferIsEmpty, d_.ReceiveByte(c));
+}
+
+TEST_F(Opened, RingWrapsWithoutLosingOrder) {
+  // Three rounds of 3000 bytes carry the head and tail across the ring's end.
+  for (uint32_t round = 0; round < 3; ++round) {
+    auto data = Pattern(3000, round + 7);
+    ASSERT_TRUE(pty_.Write(data));
+    ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 3000; }));
+    uint8_t c = 0;
+    ASSERT_EQ(ecOK, d_.PeekByte(c, 3000));
+    EXPECT_EQ(data[2999], c);
+    EXPECT_EQ(ecBufferIsEmpty, d_.PeekByte(c, 3001)); // one past the count
+    EXPECT_EQ(3000u, d_.ReceivedCount());              // peeking consumed nothing
+    EXPECT_EQ(data, ReadAll(3000)) << "round " << round;
+  }
+}
+
+TEST_F(Opened, FullRingReportsAllUnreadAndLosesNothing) {
+  auto data = Pattern(8192 + 3000, 3);
+  std::thread writer([&] { pty_.Write(data, 30000); });
+  ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 8192; }));
+  ASSERT_TRUE(WaitFor([&] { return d_.InputQueue.Count() > 0; }));
+  EXPECT_EQ(8192u, d_.ReceivedCount()); // full is 8192, not 0
+  uint8_t c;
+  ASSERT_EQ(ecOK, d_.PeekByte(c, 8192));
+  EXPECT_EQ(data[8191], c);
+  EXPECT_EQ(ecBufferIsEmpty, d_.PeekByte(c, 8193));
+  EXPECT_EQ(data, ReadAll(data.size()));
+  writer.join();
+}
+
+// Holds our output with XOFF: with IXON set the pty stops our writes.
+class Held : public Opened {
+protected:
+  void SetUp() override {
+    Opened::SetUp();
+    ASSERT_EQ(ecOK, d_.EnableSoftwareFlow(100, 10, 1));
+    // The XOFF is taken by the line discipline; the marker after it tells
+    // us it has been seen.
+    ASSERT_TRUE(pty_.Write(std::string("\x13M")));
+    ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 1; }));
+    uint8_t c;
+    ASSERT_EQ(ecOK, d_.ReceiveByte(c));
+    ASSERT_EQ('M', c);
+    // The write thread takes this block and stalls on it.
+    first_ = Pattern(300, 11);
+    ASSERT_EQ(ecOK, d_.SendBlock(first_.data(), uint32_t(first_.size())));
+    ASSERT_TRUE(WaitFor([&] { return d_.TransmitUsed() == 0; }));
+  }
+  std::vector<uint8_t> first_;
+};
+
+TEST_F(Held, SendBlockTakesExactlyTheFreeSpace) {
+  ASSERT_EQ(OutSize, d_.TransmitFree());
+  auto fill = Pattern(OutSize, 12);
+  EXPECT_EQ(ecOK, d_.SendBlock(fill.data(), OutSize));
+  EXPECT_EQ(OutSize, d_.TransmitUsed());
+  EXPECT_EQ(0u, d_.TransmitFree());
+  uint8_t extra = 0x55;
+  EXPECT_EQ(ecOutputBufferTooSmall, d_.SendBlock(&extra, 1));
+  EXPECT_EQ(OutSize, d_.TransmitUsed());
+
+  ASSERT_TRUE(pty_.Write(std::string("\x11"))); // XON
+  std::vector<uint8_t> expect = first_;
+  expect.insert(expect.end(), fill.begin(), fill.end());
+  EXPECT_EQ(expect, pty_.Read(expect.size()));
+  // The refused byte was never queued: a marker is the next thing to arrive.
+  ASSERT_EQ(ecOK, d_.SendByte('Z'));
+  EXPECT_EQ(std::vector<uint8_t>{'Z'}, pty_.Read(1));
+}
+
+TEST_F(Held, FlushTransmitDropsTheStalledBlock) {
+  auto more = Pattern(100, 13);
+  ASSERT_EQ(ecOK, d_.SendBlock(more.data(), 100));
+  EXPECT_EQ(0, d_.FlushTransmit()); // answers although the line is held
+  EXPECT_EQ(0u, d_.TransmitUsed());
+  ASSERT_TRUE(pty_.Write(std::string("\x11")));
+  ASSERT_EQ(ecOK, d_.SendByte('Z'));
+  EXPECT_EQ(std::vector<uint8_t>{'Z'}, pty_.Read(1));
+}
+
+TEST(DispatcherOpen, MissingAndBusyDevicesAreToldApart) {
+  NullOwner owner;
+  {
+    TApdWin32Dispatcher d(&owner);
+    std::string name = LinkPort(40, StartDir() + "/no-such-device");
+    EXPECT_EQ(-int32_t(platform::kErrFileNotFound),
+              d.OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3));
+    EXPECT_EQ(0, d.ActiveThreads.load());
+  }
+  PtyPair pty;
+  std::string name = LinkPort(41, pty.SlavePath());
+  int other = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(0, flock(other, LOCK_EX | LOCK_NB));
+  {
+    TApdWin32Dispatcher d(&owner);
+    EXPECT_EQ(-int32_t(platform::kErrAccessDenied),
+              d.OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3));
+  }
+  close(other);
+  TApdWin32Dispatcher d(&owner);
+  EXPECT_EQ(0, d.OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3));
+}
+
+TEST(DispatcherOpen, StartingTwiceIsRefused) {
+  PtyPair pty;
+  NullOwner owner;
+  TApdWin32Dispatcher d(&owner);
+  ASSERT_EQ(0, d.OpenDispatcher(LinkPort(8, pty.SlavePath()), 9600, 0, 8, 1, 4096, 4096, 3));
+  try {
+    d.StartThreads();
+    FAIL() << "second start accepted";
+  } catch (const std::exception &e) {
+    EXPECT_STREQ("Dispatcher already started.", e.what());
+  }
+  EXPECT_EQ(4, d.ActiveThreads.load());
+}
+
+TEST(DispatcherOpen, FarEndClosingEndsAllThreadsOnce) {
+  PtyPair pty;
+  NullOwner owner;
+  TApdWin32Dispatcher d(&owner);
+  ASSERT_EQ(0, d.OpenDispatcher(LinkPort(9, pty.SlavePath()), 9600, 0, 8, 1, 4096, 4096, 3));
+  ASSERT_TRUE(pty.Write(std::string("ab")));
+  ASSERT_TRUE(WaitFor([&] { return d.ReceivedCount() == 2; }));
+  pty.CloseMaster();
+  ASSERT_TRUE(WaitFor([&] { return d.ActiveThreads.load() == 0; }));
+  EXPECT_FALSE(d.ThreadsStarted.load());
+  EXPECT_EQ(0, owner.checks.load()); // a read failure is a line error, not an exception
+  EXPECT_EQ(10, d.ReadLineError());
+  EXPECT_EQ(0, d.ReadLineError()); // reported once
+  // Nothing is left running: the process stays idle.
+  uint64_t before = platform::ProcessCpuMicros();
+  std::this_thread::sleep_for(std::chrono::seconds(1)); // measuring window, not a wait
+  EXPECT_LT(platform::ProcessCpuMicros() - before, 200000u);
+}
+
+TEST(DispatcherOpen, StopEndsIdleThreads) {
+  PtyPair pty;
+  NullOwner owner;
+  TApdWin32Dispatcher d(&owner);
+  ASSERT_EQ(0, d.OpenDispatcher(LinkPort(10, pty.SlavePath()), 9600, 0, 8, 1, 4096, 4096, 3));
+  d.RequestStop(); // no device event follows: only the slices can notice it
+  ASSERT_TRUE(WaitFor([&] { return d.ActiveThreads.load() == 0; }));
+  EXPECT_EQ(0, d.ReadLineError());
+}
+
+TEST(DispatcherOpen, RepeatedOpenAndCloseLeavesNothingBehind) {
+  PtyPair pty;
+  NullOwner owner;
+  std::string name = LinkPort(11, pty.SlavePath());
+  int fds = platform::ProcessDescriptorCount();
+  int threads = platform::ProcessThreadCount();
+  for (int i = 0; i < 1000; ++i) {
+    auto d = std::make_unique<TApdWin32Dispatcher>(&owner);
+    ASSERT_EQ(0, d->OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3)) << i;
+    if (i % 100 == 0) {
+      ASSERT_EQ(ecOK, d->SendByte(uint8_t(i)));
+      ASSERT_EQ(1u, pty.Read(1).size());
+    }
+    d->CloseDispatcher();
+    d.reset();
+  }
+  EXPECT_EQ(fds, platform::ProcessDescriptorCount());
+  EXPECT_TRUE(WaitFor([&] { return platform::ProcessThreadCount() == threads; }))
+      << platform::ProcessThreadCount() << " vs " << threads;
+  EXPECT_TRUE(DispatcherList.empty());
+}
+
+TEST(DispatcherRegistry, SlotsAreReusedAndTrailingHolesTrimmed) {
+  NullOwner owner;
+  auto a = std::make_unique<TApdWin32Dispatcher>(&owner);
+  auto b = std::make_unique<TApdWin32Dispatcher>(&owner);
+  auto c = std::make_unique<TApdWin32Dispatcher>(&owner);
+  EXPECT_EQ(0, a->DispatcherIndex);
+  EXPECT_EQ(2, c->DispatcherIndex);
+  b.reset();
+  auto d = std::make_unique<TApdWin32Dispatcher>(&owner);
+  EXPECT_EQ(1, d->DispatcherIndex); // lowest hole first
+  {
+    std::lock_guard<platform::TCriticalSection> g(DispatcherListLock);
+    EXPECT_EQ(d.get(), DispatcherFromParam(intptr_t(1) << 16 | 5));
+    EXPECT_EQ(nullptr, DispatcherFromParam(intptr_t(9) << 16));
+  }
+  c.reset();
+  d.reset();
+  EXPECT_EQ(1u, DispatcherList.size());
+  a.reset();
+  EXPECT_TRUE(DispatcherList.empty());
+}
+
+} // namespace

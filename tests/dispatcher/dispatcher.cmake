@@ -1,0 +1,3 @@
+zk_test(dispatcher_core_tests LABEL dispatcher
+  SOURCES ${ZK_TEST_DIR}/DispatcherCoreTest.cpp
+  LIBS dispatcher TIMEOUT 300)
