@@ -28,6 +28,16 @@
 // axis at once. Reported positions are whole degrees; a moving axis reports
 // the last whole degree it has passed, so a target is reported only once it
 // is reached.
+//
+// Typical use in a test:
+//   rotorsim::PtyServer unit(rotorsim::Options{});   // real clock
+//   ... open unit.devicePath(), write "C\r", read the 16-byte report ...
+//   unit.hangUp();                                   // the user sees the device lost
+// or, with simulated time:
+//   auto clock = std::make_shared<rotorsim::ManualClock>();
+//   rotorsim::PtyServer unit(options, {}, clock);
+//   ... write "M090\r" ...; clock->advance(15s); unit.wake();
+//   unit.settle();    // everything due by now has been written
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -226,14 +236,16 @@ struct ServerOptions {
   // Where to put a symbolic link to the slave device; empty: none. An old
   // symbolic link there is replaced; anything else there is an error.
   std::string linkPath;
-  // Called on the server thread for every completed command. It must not
-  // call back into the server.
+  // Called on the server thread for every completed command (ignored ones
+  // too). It must not throw or call back into the server.
   std::function<void(const CommandRecord &)> onCommand;
 };
 
 // A unit at the far end of a pseudo-terminal, run by a background thread.
 // The slave side is raw, 9600 8N1; the server holds one slave descriptor of
 // its own so that the device survives the user closing and reopening it.
+// Answers the user does not read wait (up to 64 KiB beyond what the kernel
+// buffers, then they are dropped); the server never blocks on them.
 // All methods are safe from any thread except the onCommand callback.
 class PtyServer {
 public:
