@@ -150,6 +150,9 @@ bool TSerialDevice::Close() {
     return true;
   // A line held by flow control would keep close() in the kernel's closing wait.
   tcflush(fd, TCOFLUSH);
+  // A pty keeps its exclusive flag while the master lives; a later open by
+  // a non-root user would find it busy.
+  ioctl(fd, TIOCNXCL);
   return close(fd) == 0;
 }
 

@@ -1,0 +1,229 @@
+// Avail notifications delivered to a hidden window owned by a test thread
+// that pumps its own messages, as the main thread does in the application.
+#include "dispatcher/AwWin32.h"
+#include "tests/dispatcher/PtyHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+using namespace testpty;
+
+namespace {
+
+struct NullOwner : TApdDispatcherOwner {
+  int32_t DispatcherErrorCheck(int32_t code) override { return code; }
+  void ShowDispatcherException(const std::exception &) override {}
+};
+
+struct Seen {
+  uint32_t Msg;
+  uint32_t Count;
+  intptr_t Param;
+  std::vector<uint8_t> Read;   // what the handler read
+  uint32_t CountAfterReads;    // ReceivedCount after its reads
+};
+
+// A window on its own pumping thread. Its procedure records every
+// notification and reads as many bytes as ReadHowMany says.
+class WindowThread {
+public:
+  explicit WindowThread(TApdBaseDispatcher &d) : d_(d) {
+    static bool registered = platform::RegisterWindowClass("zkDispTestWindow", &Proc);
+    (void)registered;
+    thread_ = std::thread([this] {
+      wnd_.store(platform::CreateHiddenWindow("zkDispTestWindow", this));
+      while (!stop_.load()) {
+        if (!platform::ProcessOneMessage())
+          platform::WaitForMessage(20);
+      }
+      platform::DestroyHiddenWindow(wnd_.load());
+    });
+    WaitFor([this] { return wnd_.load() != nullptr; });
+  }
+  ~WindowThread() {
+    stop_.store(true);
+    thread_.join();
+  }
+  platform::HWND Window() const { return wnd_.load(); }
+  std::vector<Seen> Log() {
+    std::lock_guard<std::mutex> g(m_);
+    return log_;
+  }
+  size_t Count() {
+    std::lock_guard<std::mutex> g(m_);
+    return log_.size();
+  }
+  std::function<uint32_t(uint32_t count)> ReadHowMany = [](uint32_t) { return 0u; };
+
+private:
+  static platform::LRESULT Proc(platform::HWND w, uint32_t msg, platform::WPARAM wp,
+                                platform::LPARAM lp) {
+    auto *self = static_cast<WindowThread *>(platform::GetWindowData(w));
+    Seen s{msg, uint32_t(wp), lp, {}, 0};
+    uint32_t want = self->ReadHowMany(uint32_t(wp));
+    for (uint32_t i = 0; i < want; ++i) {
+      uint8_t c;
+      if (self->d_.ReceiveByte(c) != ecOK)
+        break;
+      s.Read.push_back(c);
+    }
+    s.CountAfterReads = self->d_.ReceivedCount();
+    std::lock_guard<std::mutex> g(self->m_);
+    self->log_.push_back(s);
+    return 0;
+  }
+
+  TApdBaseDispatcher &d_;
+  std::thread thread_;
+  std::atomic<platform::HWND> wnd_{nullptr};
+  std::atomic<bool> stop_{false};
+  std::mutex m_;
+  std::vector<Seen> log_;
+};
+
+class Notified : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_EQ(0, d_.OpenDispatcher(LinkPort(20, pty_.SlavePath()), 9600, 0, 8, 1, 4096, 4096, 3));
+    win_ = std::make_unique<WindowThread>(d_);
+    d_.AddWindowHandler(win_->Window());
+    d_.RecomputeNotifyWanted(1); // the component has a trigger event assigned
+    d_.SetAvailThreshold(1);
+  }
+  void TearDown() override {
+    d_.CloseDispatcher();
+    d_.RemoveWindowHandler(win_->Window());
+    win_.reset();
+  }
+  // Writes the bytes and waits for the n-th notification.
+  void Arrive(const std::string &bytes, size_t n) {
+    ASSERT_TRUE(pty_.Write(bytes));
+    ASSERT_TRUE(WaitFor([&] { return win_->Count() >= n; })) << "notification " << n;
+  }
+  PtyPair pty_;
+  NullOwner owner_;
+  TApdWin32Dispatcher d_{&owner_};
+  std::unique_ptr<WindowThread> win_;
+};
+
+TEST_F(Notified, UnreadBytesAreAnnouncedAgainWithTheGrownCount) {
+  Arrive("a", 1);
+  Arrive("b", 2);
+  Arrive("c", 3);
+  auto log = win_->Log();
+  ASSERT_EQ(3u, log.size()); // one per arrival, none repeated in between
+  for (uint32_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(NotifyAvail, log[i].Msg);
+    EXPECT_EQ(i + 1, log[i].Count);
+    EXPECT_EQ(intptr_t(d_.DispatcherIndex) << 16, log[i].Param);
+  }
+  EXPECT_EQ(3u, d_.ReceivedCount());
+}
+
+TEST_F(Notified, AReportInTwoPiecesIsAnnouncedAsNineThenSixteen) {
+  // The handler of the application ignores 2..15 waiting bytes and takes 16.
+  win_->ReadHowMany = [](uint32_t count) { return count >= 16 ? count : 0u; };
+  Arrive("AZ=123  E", 1);
+  Arrive("L=045\r\n", 2);
+  auto log = win_->Log();
+  ASSERT_EQ(2u, log.size());
+  EXPECT_EQ(9u, log[0].Count);
+  EXPECT_EQ(16u, log[1].Count);
+  EXPECT_EQ(std::string("AZ=123  EL=045\r\n"), std::string(log[1].Read.begin(), log[1].Read.end()));
+  ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 0; })); // the tail moved after the event
+}
+
+TEST_F(Notified, ReadsInsideANotificationDoNotConsume) {
+  // A second window handler sees the same bytes from the start.
+  WindowThread second(d_);
+  d_.AddWindowHandler(second.Window());
+  win_->ReadHowMany = [](uint32_t) { return 3u; };
+  second.ReadHowMany = [](uint32_t) { return 2u; };
+  Arrive("hello", 1);
+  ASSERT_TRUE(WaitFor([&] { return second.Count() >= 1; }));
+  auto a = win_->Log()[0];
+  auto b = second.Log()[0];
+  EXPECT_EQ(std::string("hel"), std::string(a.Read.begin(), a.Read.end()));
+  EXPECT_EQ(2u, a.CountAfterReads); // falls by one per read
+  EXPECT_EQ(std::string("he"), std::string(b.Read.begin(), b.Read.end()));
+  EXPECT_EQ(3u, b.CountAfterReads);
+  // The tail advances by what the most-reading handler took.
+  ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 2; }));
+  uint8_t c;
+  ASSERT_EQ(ecOK, d_.ReceiveByte(c));
+  EXPECT_EQ('l', c);
+  d_.RemoveWindowHandler(second.Window());
+}
+
+TEST_F(Notified, AHandlerReadingFewerEndsTheLoopUntilMoreArrives) {
+  win_->ReadHowMany = [](uint32_t count) { return count > 1 ? count - 1 : 0u; };
+  Arrive("xyz", 1);
+  Arrive("w", 2);
+  auto log = win_->Log();
+  ASSERT_EQ(2u, log.size());
+  EXPECT_EQ(3u, log[0].Count);
+  EXPECT_EQ(2u, log[1].Count); // the byte left over plus the new one
+  ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 1; }));
+}
+
+TEST_F(Notified, NoWindowWantedMeansNoDelivery) {
+  d_.RecomputeNotifyWanted(2); // no trigger event assigned: one window is not enough
+  ASSERT_TRUE(pty_.Write(std::string("q")));
+  ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 1; }));
+  d_.RecomputeNotifyWanted(1);
+  Arrive("r", 1);
+  EXPECT_EQ(2u, win_->Log()[0].Count);
+}
+
+TEST_F(Notified, RemovingTheWindowInsideItsNotificationIsDeferred) {
+  win_->ReadHowMany = [this](uint32_t) {
+    d_.RemoveWindowHandler(win_->Window());
+    return 0u;
+  };
+  Arrive("1", 1);
+  ASSERT_TRUE(WaitFor([&] { return !d_.Notifying.load(); }));
+  {
+    std::lock_guard<platform::TCriticalSection> g(d_.StateLock);
+    EXPECT_TRUE(d_.WindowHandlers.empty());
+  }
+  d_.AddWindowHandler(win_->Window());
+}
+
+TEST(TriggerSets, SaveRestoreKeepsRecordsAndLength) {
+  NullOwner owner;
+  TApdWin32Dispatcher a(&owner), b(&owner);
+  TTimerTrigger t{};
+  t.Handle = 0x11;
+  t.Active = 1;
+  TMatchTrigger m{};
+  m.Handle = 0x22;
+  m.Length = 3;
+  std::memcpy(m.Pattern, "OK\r", 3);
+  TStatusTrigger s{0x33, stLine, 0x0E, 1, 0};
+  a.TimerTable.push_back(t);
+  a.MatchTable.push_back(m);
+  a.StatusTable.push_back(s);
+  a.SetAvailThreshold(16);
+
+  TSavedTriggerSet set;
+  set.Timers.resize(5); // old contents are freed first
+  a.SaveTriggerSet(set);
+  ASSERT_EQ(1u, set.Timers.size());
+  b.RestoreTriggerSet(set);
+  EXPECT_EQ(16, b.GetAvailThreshold());
+  ASSERT_EQ(1u, b.MatchTable.size());
+  EXPECT_EQ(0, std::memcmp(&m, &b.MatchTable[0], sizeof m));
+  EXPECT_EQ(0x33u, b.StatusTable[0].Handle);
+  EXPECT_EQ(0x11u, b.TimerTable[0].Handle);
+  TApdBaseDispatcher::FreeTriggerSet(set);
+  EXPECT_TRUE(set.Matches.empty());
+  b.ClearTriggerTables();
+  EXPECT_EQ(0, b.GetAvailThreshold());
+  EXPECT_TRUE(b.MatchTable.empty() && b.TimerTable.empty() && b.StatusTable.empty());
+}
+
+} // namespace
