@@ -517,8 +517,14 @@ void TPBNumEdit::KeyPress(QChar &Key) {
     setSelection(0, 1);
     InsertTyped(c);
   } else if (ePos > 0 && caret == ePos && len > ePos && t[ePos] == '0') {
-    setSelection(ePos, 1);
-    InsertTyped(c);
+    // Replacing a leading zero can grow the exponent too ("E0123").
+    const int32_t v = StrToInt((QString(c) + t.mid(ePos + 1, 99)).toStdString());
+    if (v > 4932 || v < -4932) {
+      Beep();
+    } else {
+      setSelection(ePos, 1);
+      InsertTyped(c);
+    }
   } else if (ePos > 0 && caret >= ePos) {
     const QString exp = t.mid(ePos, caret - ePos) + c + t.mid(caret, 99);
     const int32_t v = StrToInt(exp.toStdString());
@@ -551,15 +557,17 @@ void TPBNumEdit::DeleteChar(int Key) {
     const QChar ch = t[i - 1];
     return ch == 'E' || ch == thou || ch == dec;
   };
+  // Separators and the 'E' are stepped over, never deleted; "1.E5" has two
+  // of them side by side.
   int i;
   if (Key == Qt::Key_Delete) {
     i = caret + 1;
     if (i > len) return;
-    if (skipped(i)) ++i;
+    while (i <= len && skipped(i)) ++i;
   } else {
     i = caret;
     if (i == 0) return;
-    if (skipped(i)) --i;
+    while (i >= 1 && skipped(i)) --i;
   }
   if (i == 0 || i > len) return;
 
