@@ -51,7 +51,8 @@ single CR; anything else is ignored up to the next CR and not answered.
 Device:
   --link PATH          put a symbolic link to the device at PATH (for example
                        COM1 in the controller's start directory); an old link
-                       there is replaced; the link is removed on exit
+                       there is replaced, missing folders are made; the link
+                       (and any folder made for it, if empty) goes on exit
   --log FILE           write one line per received command to FILE: time in
                        seconds since start, time from first byte to CR, the
                        bytes, their hex codes and what the unit did

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -39,6 +40,22 @@ int main(int argc, char **argv) {
     }
   }
 
+  // Missing folders on the way to the link are made, and taken away again
+  // at the end if they are still empty.
+  std::vector<std::filesystem::path> madeDirs;
+  if (!opts.linkPath.empty()) {
+    std::filesystem::path dir = std::filesystem::absolute(opts.linkPath).parent_path();
+    for (; !dir.empty() && !std::filesystem::exists(dir); dir = dir.parent_path())
+      madeDirs.insert(madeDirs.begin(), dir);
+    for (const auto &d : madeDirs) {
+      std::error_code ec;
+      if (!std::filesystem::create_directory(d, ec) && ec) {
+        std::cerr << "rotorsim: cannot make " << d.string() << ": " << ec.message() << "\n";
+        return 1;
+      }
+    }
+  }
+
   rotorsim::TimePoint origin = std::chrono::steady_clock::now();
   rotorsim::ServerOptions server;
   server.linkPath = opts.linkPath;
@@ -71,6 +88,10 @@ int main(int argc, char **argv) {
   } catch (const std::system_error &e) {
     std::cerr << e.what() << "\n";
     status = 1;
+  }
+  for (auto d = madeDirs.rbegin(); d != madeDirs.rend(); ++d) {
+    std::error_code ec;
+    std::filesystem::remove(*d, ec); // only removes an empty folder
   }
   return status;
 }

@@ -111,7 +111,7 @@ private:
 
 TEST(RotorProgram, RunsOnALinkUntilInterrupted) {
   TempDir dir;
-  fs::path link = dir.path / "COM1";
+  fs::path link = dir.path / "x" / "COM1"; // the folder is made, and goes again
   fs::path log = dir.path / "rotor.log";
   Program prog({"--link", link.string(), "--log", log.string(), "--az-speed=60"});
   std::string device = prog.firstLine();
@@ -129,6 +129,7 @@ TEST(RotorProgram, RunsOnALinkUntilInterrupted) {
   prog.signal(SIGINT);
   EXPECT_EQ(prog.wait(), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  EXPECT_FALSE(fs::exists(link.parent_path()));
 
   std::ifstream in(log);
   std::vector<std::string> lines;
