@@ -45,6 +45,11 @@ platform::LRESULT ComWindowProc(platform::HWND, uint32_t msg, platform::WPARAM w
   auto *port = dynamic_cast<TApdCustomComPort *>(d->PortComponent);
   if (!port)
     return 0;
+  struct Depth {
+    int &d;
+    explicit Depth(int &x) : d(x) { ++d; }
+    ~Depth() { --d; }
+  } depth(port->notifyDepth_);
   try {
     port->HandleNotification(msg, w, l);
   } catch (const std::exception &e) {
@@ -271,8 +276,11 @@ void TApdCustomComPort::ClosePort() {
   AnnounceClosing();
   dispatcher_->SaveTriggerSet(*savedTriggers_);
   restoreTriggersOnOpen_ = true;
+  // Called from inside one of our events? Asked before the close, because
+  // closing may outwait the notification that is running right now.
+  const bool fromEvent = dispatcher_->Notifying;
   dispatcher_->CloseDispatcher();
-  if (dispatcher_->Notifying) {
+  if (fromEvent || dispatcher_->Notifying) {
     platform::PostMessage(notifyWindow_, NotifyClosePending, 0,
                           platform::LPARAM(uint32_t(dispatcher_->DispatcherIndex) << 16));
     ProcessOneMessage();
@@ -425,7 +433,9 @@ void TApdCustomComPort::HandleNotification(uint32_t msg, platform::WPARAM w, pla
   case NotifyClosePending:
     if (!dispatcher_)
       break;
-    if (dispatcher_->ThreadsStarted) {
+    // Not while the threads run, nor while the event that asked for the
+    // close is still on the stack below us: it completes after that event.
+    if (dispatcher_->ThreadsStarted || notifyDepth_ > 1) {
       platform::PostMessage(notifyWindow_, NotifyClosePending, 0, l);
       break;
     }

@@ -43,7 +43,7 @@ private:
   uint8_t bits_ = 0;
 };
 
-using TNotifyEvent = std::function<void(TApdCustomComPort &Sender)>;
+using TPortNotifyEvent = std::function<void(TApdCustomComPort &Sender)>;
 using TTriggerEvent = std::function<void(TApdCustomComPort &CP, uint16_t Msg, uint16_t TriggerHandle, uint16_t Data)>;
 using TTriggerAvailEvent = std::function<void(TApdCustomComPort &CP, uint16_t Count)>;
 using TTriggerDataEvent = std::function<void(TApdCustomComPort &CP, uint16_t TriggerHandle)>;
@@ -161,18 +161,18 @@ public:
   void SetThreadBoostLevel(uint8_t v);
 
   // ---- events (empty at construction)
-  TNotifyEvent OnPortClose;
-  TNotifyEvent OnPortOpen;
+  TPortNotifyEvent OnPortClose;
+  TPortNotifyEvent OnPortOpen;
   TTriggerEventProperty<TTriggerEvent> OnTrigger{this};
   TTriggerEventProperty<TTriggerAvailEvent> OnTriggerAvail{this};
   TTriggerEventProperty<TTriggerDataEvent> OnTriggerData{this};
   TTriggerEventProperty<TTriggerStatusEvent> OnTriggerStatus{this};
   TTriggerEventProperty<TTriggerTimerEvent> OnTriggerTimer{this};
   TTriggerEventProperty<TTriggerLineErrorEvent> OnTriggerLineError{this};
-  TTriggerEventProperty<TNotifyEvent> OnTriggerModemStatus{this};
-  TTriggerEventProperty<TNotifyEvent> OnTriggerOutbuffFree{this};
-  TTriggerEventProperty<TNotifyEvent> OnTriggerOutbuffUsed{this};
-  TTriggerEventProperty<TNotifyEvent> OnTriggerOutSent{this};
+  TTriggerEventProperty<TPortNotifyEvent> OnTriggerModemStatus{this};
+  TTriggerEventProperty<TPortNotifyEvent> OnTriggerOutbuffFree{this};
+  TTriggerEventProperty<TPortNotifyEvent> OnTriggerOutbuffUsed{this};
+  TTriggerEventProperty<TPortNotifyEvent> OnTriggerOutSent{this};
   TWaitCharEvent OnWaitChar; // unpublished; nothing raises it here
 
   // ---- operations
@@ -277,6 +277,7 @@ private:
   bool reopenRequested_ = false;
   bool openAfterLoad_ = false;
   bool loading_ = false;
+  int notifyDepth_ = 0; // nesting of our window procedure
 };
 
 // Publishes the properties and events; no behaviour of its own.
