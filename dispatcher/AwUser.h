@@ -328,8 +328,9 @@ public:
   // Log state (LogQueue has its own lock).
   std::atomic<bool> LogActive{false};
   TIOQueue LogQueue;
-  uint32_t LogLimit = 0;
-  uint32_t LogClockStart = 0;
+  // Set on the main thread, read by the dispatch thread as it records.
+  std::atomic<uint32_t> LogLimit{0};
+  std::atomic<uint32_t> LogClockStart{0};
   std::string DeviceName;
 
   int32_t BeginByteTrace(uint32_t capacity);
