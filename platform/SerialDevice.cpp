@@ -214,6 +214,7 @@ uint32_t TSerialDevice::SetState(const TDeviceControl &dcb) {
   if (tcgetattr(fd, &t) != 0)
     return TranslateErrno(errno);
   cfmakeraw(&t);
+  t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
   t.c_cflag |= CREAD | CLOCAL;
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;

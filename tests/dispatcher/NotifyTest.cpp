@@ -28,7 +28,7 @@ struct Seen {
 };
 
 // A window on its own pumping thread. Its procedure records every
-// notification and reads as many bytes as ReadHowMany says.
+// notification and reads as many bytes as its reader says.
 class WindowThread {
 public:
   explicit WindowThread(TApdBaseDispatcher &d) : d_(d) {
@@ -57,14 +57,22 @@ public:
     std::lock_guard<std::mutex> g(m_);
     return log_.size();
   }
-  std::function<uint32_t(uint32_t count)> ReadHowMany = [](uint32_t) { return 0u; };
+  void SetReader(std::function<uint32_t(uint32_t count)> f) {
+    std::lock_guard<std::mutex> g(m_);
+    readHowMany_ = std::move(f);
+  }
 
 private:
   static platform::LRESULT Proc(platform::HWND w, uint32_t msg, platform::WPARAM wp,
                                 platform::LPARAM lp) {
     auto *self = static_cast<WindowThread *>(platform::GetWindowData(w));
     Seen s{msg, uint32_t(wp), lp, {}, 0};
-    uint32_t want = self->ReadHowMany(uint32_t(wp));
+    std::function<uint32_t(uint32_t)> reader;
+    {
+      std::lock_guard<std::mutex> g(self->m_);
+      reader = self->readHowMany_;
+    }
+    uint32_t want = reader(uint32_t(wp));
     for (uint32_t i = 0; i < want; ++i) {
       uint8_t c;
       if (self->d_.ReceiveByte(c) != ecOK)
@@ -83,6 +91,7 @@ private:
   std::atomic<bool> stop_{false};
   std::mutex m_;
   std::vector<Seen> log_;
+  std::function<uint32_t(uint32_t count)> readHowMany_ = [](uint32_t) { return 0u; };
 };
 
 class Notified : public ::testing::Test {
@@ -126,7 +135,7 @@ TEST_F(Notified, UnreadBytesAreAnnouncedAgainWithTheGrownCount) {
 
 TEST_F(Notified, AReportInTwoPiecesIsAnnouncedAsNineThenSixteen) {
   // The handler of the application ignores 2..15 waiting bytes and takes 16.
-  win_->ReadHowMany = [](uint32_t count) { return count >= 16 ? count : 0u; };
+  win_->SetReader([](uint32_t count) { return count >= 16 ? count : 0u; });
   Arrive("AZ=123  E", 1);
   Arrive("L=045\r\n", 2);
   auto log = win_->Log();
@@ -141,8 +150,8 @@ TEST_F(Notified, ReadsInsideANotificationDoNotConsume) {
   // A second window handler sees the same bytes from the start.
   WindowThread second(d_);
   d_.AddWindowHandler(second.Window());
-  win_->ReadHowMany = [](uint32_t) { return 3u; };
-  second.ReadHowMany = [](uint32_t) { return 2u; };
+  win_->SetReader([](uint32_t) { return 3u; });
+  second.SetReader([](uint32_t) { return 2u; });
   Arrive("hello", 1);
   ASSERT_TRUE(WaitFor([&] { return second.Count() >= 1; }));
   auto a = win_->Log()[0];
@@ -160,7 +169,7 @@ TEST_F(Notified, ReadsInsideANotificationDoNotConsume) {
 }
 
 TEST_F(Notified, AHandlerReadingFewerEndsTheLoopUntilMoreArrives) {
-  win_->ReadHowMany = [](uint32_t count) { return count > 1 ? count - 1 : 0u; };
+  win_->SetReader([](uint32_t count) { return count > 1 ? count - 1 : 0u; });
   Arrive("xyz", 1);
   Arrive("w", 2);
   auto log = win_->Log();
@@ -180,10 +189,11 @@ TEST_F(Notified, NoWindowWantedMeansNoDelivery) {
 }
 
 TEST_F(Notified, RemovingTheWindowInsideItsNotificationIsDeferred) {
-  win_->ReadHowMany = [this](uint32_t) {
-    d_.RemoveWindowHandler(win_->Window());
+  platform::HWND w = win_->Window();
+  win_->SetReader([this, w](uint32_t) {
+    d_.RemoveWindowHandler(w);
     return 0u;
-  };
+  });
   Arrive("1", 1);
   ASSERT_TRUE(WaitFor([&] { return !d_.Notifying.load(); }));
   {
