@@ -30,6 +30,8 @@ int main(int argc, char **argv) {
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // A closed output pipe must not kill us before the link is removed.
+  std::signal(SIGPIPE, SIG_IGN);
 
   std::ofstream log;
   if (!opts.logPath.empty()) {
