@@ -276,9 +276,9 @@ void TApdCustomComPort::ClosePort() {
   AnnounceClosing();
   dispatcher_->SaveTriggerSet(*savedTriggers_);
   restoreTriggersOnOpen_ = true;
-  // Called from inside one of our events? Asked before the close, because
-  // closing may outwait the notification that is running right now.
-  const bool fromEvent = dispatcher_->Notifying;
+  // Called from inside one of our events? Our own window procedure knows;
+  // the dispatcher's flag only says a delivery is under way somewhere.
+  const bool fromEvent = notifyDepth_ > 0;
   dispatcher_->CloseDispatcher();
   if (fromEvent || dispatcher_->Notifying) {
     platform::PostMessage(notifyWindow_, NotifyClosePending, 0,

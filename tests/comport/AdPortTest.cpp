@@ -172,8 +172,8 @@ TEST(PortClosed, OpenFailuresWithoutPortNumber) {
 }
 
 TEST(PortClosed, CloseAndSettingsOnClosedPortOnlyStore) {
-  TApdComPort p;
   int closed = 0;
+  TApdComPort p;
   p.OnPortClose = [&](TApdCustomComPort &) { ++closed; };
   p.SetOpen(false);
   EXPECT_EQ(closed, 0);
@@ -232,8 +232,8 @@ TEST(PortOpen, BusyPortRaisesAlreadyOpen) {
 
 TEST(PortOpen, OpenCloseSequenceAndLineSettings) {
   PtyPeer peer(4);
-  TApdComPort p;
   std::vector<std::string> events;
+  TApdComPort p;
   p.OnPortOpen = [&](TApdCustomComPort &cp) {
     events.push_back("open");
     EXPECT_TRUE(cp.Open());
@@ -333,9 +333,9 @@ TEST(PortOpen, OpenAfterLoading) {
 
 TEST(PortData, ReportGivesOneEventAndReadsAllInOrder) {
   PtyPeer peer(10);
-  TApdComPort p;
   AvailLog log;
   std::vector<uint16_t> triggerArgs;
+  TApdComPort p;
   p.OnTrigger = [&](TApdCustomComPort &, uint16_t msg, uint16_t handle, uint16_t data) {
     triggerArgs = {msg, handle, data};
     EXPECT_TRUE(log.counts.size() == log.reads.size()); // before the avail event
@@ -362,9 +362,9 @@ TEST(PortData, ReportGivesOneEventAndReadsAllInOrder) {
 TEST(PortData, ReadPastTheCountIsShownAndKeepsWhatWasRead) {
   PtyPeer peer(11);
   ShownErrors shown;
-  TApdComPort p;
   std::string got;
   int events = 0;
+  TApdComPort p;
   p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
     ++events;
     for (int i = 0; i <= count; ++i) // one too many
@@ -384,8 +384,8 @@ TEST(PortData, ReadPastTheCountIsShownAndKeepsWhatWasRead) {
 
 TEST(PortData, UnreadBytesAreAnnouncedAgainWithTheGrownCount) {
   PtyPeer peer(12);
-  TApdComPort p;
   AvailLog log;
+  TApdComPort p;
   p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
     log.counts.push_back(count);
     if (count >= 16) {
@@ -409,8 +409,8 @@ TEST(PortData, UnreadBytesAreAnnouncedAgainWithTheGrownCount) {
 
 TEST(PortData, BytesOneAtATimeCountUp) {
   PtyPeer peer(13);
-  TApdComPort p;
   std::vector<uint16_t> counts;
+  TApdComPort p;
   p.OnTriggerAvail = [&](TApdCustomComPort &, uint16_t count) { counts.push_back(count); };
   p.SetComNumber(13);
   p.SetOpen(true);
@@ -427,8 +427,8 @@ TEST(PortData, BytesOneAtATimeCountUp) {
 
 TEST(PortData, NoTriggerEventNoNotificationButBytesReadable) {
   PtyPeer peer(14);
-  TApdComPort p;
   int triggers = 0;
+  TApdComPort p;
   p.SetComNumber(14);
   p.SetOpen(true);
   peer.Send("hello");
@@ -464,8 +464,8 @@ TEST(PortData, WriteCharReachesTheFarEnd) {
 TEST(PortData, ThrowingHandlerDoesNotStopLaterNotifications) {
   PtyPeer peer(16);
   ShownErrors shown;
-  TApdComPort p;
   int calls = 0;
+  TApdComPort p;
   p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
     ++calls;
     for (int i = 0; i < count; ++i)
@@ -486,8 +486,8 @@ TEST(PortData, ThrowingHandlerDoesNotStopLaterNotifications) {
 
 TEST(PortClose, CloseInsideAvailEventIsDeferred) {
   PtyPeer peer(17);
-  TApdComPort p;
   bool closedInside = false, openInClose = false, handlerReturned = false;
+  TApdComPort p;
   p.OnPortClose = [&](TApdCustomComPort &cp) {
     closedInside = !handlerReturned;
     openInClose = cp.Open();
@@ -516,8 +516,8 @@ TEST(PortClose, CloseInsideAvailEventIsDeferred) {
 
 TEST(PortClose, ComNumberChangeReopensOnTheNewDevice) {
   PtyPeer first(18), second(19);
-  TApdComPort p;
   std::vector<std::string> events;
+  TApdComPort p;
   p.OnPortOpen = [&](TApdCustomComPort &) { events.push_back("open"); };
   p.OnPortClose = [&](TApdCustomComPort &) { events.push_back("close"); };
   std::vector<uint16_t> counts;
@@ -552,8 +552,8 @@ TEST(PortClose, ComNumberChangeReopensOnTheNewDevice) {
 
 TEST(PortClose, ComNumberChangeInsideAnEventReopensAfterTheClose) {
   PtyPeer first(20), second(21);
-  TApdComPort p;
   int opens = 0;
+  TApdComPort p;
   p.OnPortOpen = [&](TApdCustomComPort &) { ++opens; };
   bool changed = false;
   p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t) {
@@ -593,9 +593,9 @@ TEST(PortClose, DestroyingAnOpenPortClosesIt) {
 
 TEST(PortTrace, TraceStateMachineOnOpenPort) {
   PtyPeer peer(23);
-  TApdComPort p;
   const std::string traceFile = StartDir() + "/t23.trc";
   std::filesystem::remove(traceFile);
+  TApdComPort p;
   p.SetTraceName(traceFile);
   p.SetComNumber(23);
   p.SetOpen(true);
@@ -609,6 +609,10 @@ TEST(PortTrace, TraceStateMachineOnOpenPort) {
       {tlAppendAndContinue, tlOn},          {tlOff, tlOff},     {tlDump, tlOff},
   };
   for (const auto &s : steps) {
+    if (s.set == tlAppendAndContinue) { // an empty trace writes no file
+      p.WriteChar('T');
+      ASSERT_EQ(peer.Receive(1), "T");
+    }
     p.SetTracing(s.set);
     EXPECT_EQ(p.Tracing(), s.expect) << int(s.set);
   }
@@ -649,8 +653,8 @@ TEST(PortTrace, CloseDumpsActiveTraceAndLog) {
 
 TEST(PortBusy, DispatchGoesOnWhileTheMainThreadIsBusy) {
   PtyPeer peer(25);
-  TApdComPort p;
   std::string got;
+  TApdComPort p;
   p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
     for (int i = 0; i < count; ++i)
       got += cp.ReadChar();
