@@ -1,0 +1,253 @@
+// Clock and tick timers, events, device naming, exclusive open, the control
+// block on a pty, hang-up detection and the comm-event wait.
+#include "platform/Clock.h"
+#include "platform/PlatformErrors.h"
+#include "platform/SerialDevice.h"
+#include "platform/Sync.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+namespace {
+
+using namespace platform;
+
+TEST(TickTimer, ExpiresAfterItsTicksAndClampsLongRequests) {
+  struct Case {
+    int32_t ticks;
+    uint32_t startMs, nowMs;
+    bool expired;
+  } cases[] = {
+      {10, 0, 10 * 55, false},            // the expiry tick itself is not past
+      {10, 0, 11 * 55, true},
+      {0, 1000, 1000, false},
+      {0, 1000, 1000 + 55, true},
+      {kMaxTicks + 5, 0, uint32_t(kMaxTicks) * 55, false}, // clamped to kMaxTicks
+      {kMaxTicks + 5, 0, (uint32_t(kMaxTicks) + 1) * 55, true},
+      // The clock wrapped below the start tick.
+      {100, 39045000u * 55, 10 * 55, true},
+      {100, 39045000u * 55, 39045150u * 55, true},
+  };
+  for (const auto &c : cases) {
+    TTickTimer t;
+    StartTickTimerAt(t, c.ticks, c.startMs);
+    EXPECT_EQ(c.expired, TickTimerExpiredAt(t, c.nowMs)) << c.ticks << " " << c.startMs << " " << c.nowMs;
+  }
+  TTickTimer t;
+  StartTickTimerAt(t, kMaxTicks * 2, 0);
+  EXPECT_EQ(kMaxTicks, t.ExpireTicks - t.StartTicks);
+}
+
+TEST(Events, AutoResetWakesOneWaitManualStaysSet) {
+  TEvent autoEv, manual(true);
+  autoEv.Set();
+  EXPECT_EQ(WaitResult::Signaled, autoEv.Wait(0));
+  EXPECT_EQ(WaitResult::TimedOut, autoEv.Wait(0)); // consumed
+  manual.Set();
+  EXPECT_EQ(WaitResult::Signaled, manual.Wait(0));
+  EXPECT_EQ(WaitResult::Signaled, manual.Wait(0));
+  manual.Reset();
+  EXPECT_FALSE(manual.IsSet());
+
+  TEvent a, b;
+  EXPECT_EQ(-1, WaitForEvents({&a, &b}, 0));
+  b.Set();
+  EXPECT_EQ(1, WaitForEvents({&a, &b}, 1000));
+  EXPECT_FALSE(b.IsSet());
+  std::thread setter([&] { a.Set(); });
+  EXPECT_EQ(0, WaitForEvents({&a, &b}, 10000));
+  setter.join();
+}
+
+TEST(Sync, PrioritiesMapToLevelsAndRaisesMayBeRefused) {
+  int64_t self = CurrentThreadId();
+  std::thread t([&] {
+    int64_t me = CurrentThreadId();
+    EXPECT_NE(self, me);
+    EXPECT_TRUE(SetThreadPriority(me, 2));
+    EXPECT_EQ(2, GetThreadPriority(me));
+    EXPECT_TRUE(SetThreadPriority(me, 4)); // refused without privileges: still fine
+  });
+  t.join();
+}
+
+class Devices : public ::testing::Test {
+protected:
+  void SetUp() override {
+    static std::string dir = [] {
+      char tmpl[] = "/tmp/zk-plat-XXXXXX";
+      return std::string(mkdtemp(tmpl));
+    }();
+    dir_ = dir;
+    SetStartDirectory(dir_);
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(master_, 0);
+    grantpt(master_);
+    unlockpt(master_);
+    slave_ = ptsname(master_);
+  }
+  void TearDown() override {
+    if (master_ >= 0)
+      close(master_);
+  }
+  std::string Link(int n, const std::string &target) {
+    std::string link = dir_ + "/COM" + std::to_string(n);
+    std::error_code ec;
+    std::filesystem::remove(link, ec);
+    std::filesystem::create_symlink(target, link);
+    return "\\\\.\\COM" + std::to_string(n);
+  }
+  std::string dir_;
+  int master_ = -1;
+  std::string slave_;
+};
+
+TEST_F(Devices, NamesResolveToStartDirectoryEntriesOrSerialNodes) {
+  Link(5, slave_);
+  struct {
+    std::string name, path;
+  } cases[] = {
+      {"\\\\.\\COM5", dir_ + "/COM5"}, {"\\\\.\\COM3", "/dev/ttyS2"}, {"COM12", "/dev/ttyS11"},
+      {"/dev/pts/99", "/dev/pts/99"},  {"\\\\.\\COM0", ""},           {"\\\\.\\COMx", ""},
+      {"\\\\.\\COM", ""},              {"LPT1", ""},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(c.path, ResolveDeviceName(c.name)) << c.name;
+}
+
+TEST_F(Devices, OpenFailuresCarryTheirPlatformNumbers) {
+  TSerialDevice d;
+  EXPECT_EQ(kErrFileNotFound, d.Open(Link(6, dir_ + "/absent")));
+  EXPECT_EQ(kErrPathNotFound, d.Open(Link(6, "/dev/null/absent")));
+  EXPECT_EQ(kErrFileNotFound, d.Open(Link(6, "/dev/null"))); // not a serial device
+  EXPECT_EQ(kErrFileNotFound, d.Open("\\\\.\\COM0"));
+  EXPECT_FALSE(d.IsOpen());
+
+  std::string name = Link(6, slave_);
+  ASSERT_EQ(0u, d.Open(name));
+  TSerialDevice second;
+  EXPECT_EQ(kErrAccessDenied, second.Open(name)); // held by the first
+  EXPECT_TRUE(d.Close());
+  EXPECT_EQ(0u, second.Open(name));
+}
+
+TEST_F(Devices, ControlBlockRoundTripsOnAPty) {
+  TSerialDevice d;
+  ASSERT_EQ(0u, d.Open(slave_));
+  EXPECT_FALSE(d.HasModemLines()); // a pty has none: escapes succeed, status reads 0
+  EXPECT_EQ(0u, d.Escape(escSetDtr));
+  EXPECT_EQ(0u, d.Escape(escClrRts));
+  uint32_t ms = 1;
+  EXPECT_EQ(0u, d.GetModemStatus(ms));
+  EXPECT_EQ(0u, ms);
+
+  for (uint32_t rate : {9600u, 31250u, 115200u, 1000000u}) {
+    TDeviceControl dcb;
+    ASSERT_EQ(0u, d.GetState(dcb));
+    dcb.BaudRate = rate;
+    dcb.Flags |= dcbOutX | dcbInX;
+    dcb.XonChar = 0x05;
+    dcb.XoffChar = 0x06;
+    ASSERT_EQ(0u, d.SetState(dcb)) << rate;
+    TDeviceControl back;
+    ASSERT_EQ(0u, d.GetState(back));
+    EXPECT_EQ(rate, back.BaudRate);
+    EXPECT_EQ(dcbOutX | dcbInX, back.Flags & (dcbOutX | dcbInX));
+    EXPECT_EQ(0x05, back.XonChar);
+    EXPECT_EQ(0x06, back.XoffChar);
+  }
+  TDeviceControl bad;
+  bad.BaudRate = 9600;
+  bad.ByteSize = 9;
+  EXPECT_EQ(kErrInvalidParameter, d.SetState(bad));
+}
+
+TEST_F(Devices, ReceivedCharacterIsReportedOncePerArrival) {
+  TSerialDevice d;
+  ASSERT_EQ(0u, d.Open(slave_));
+  d.SetCommMask(evRxChar | evCts);
+  TEvent stop(true), rearm;
+  ASSERT_EQ(1, write(master_, "x", 1));
+  uint32_t ev = 0;
+  WaitOutcome o;
+  for (int i = 0; i < 100 && ev == 0; ++i)
+    o = d.WaitCommEvent(ev, &stop, &rearm, 100);
+  ASSERT_EQ(WaitStatus::Ready, o.Status);
+  EXPECT_EQ(evRxChar, ev);
+  // Unread input does not report again until the reader rearms the watch.
+  o = d.WaitCommEvent(ev, &stop, &rearm, 100);
+  EXPECT_EQ(WaitStatus::TimedOut, o.Status);
+  rearm.Set();
+  ev = 0;
+  for (int i = 0; i < 3 && ev == 0; ++i)
+    o = d.WaitCommEvent(ev, &stop, &rearm, 100);
+  EXPECT_EQ(evRxChar, ev);
+  stop.Set();
+  o = d.WaitCommEvent(ev, &stop, &rearm, 100);
+  EXPECT_EQ(WaitStatus::Event, o.Status);
+}
+
+TEST_F(Devices, HangUpIsReportedAsLostNotAsData) {
+  TSerialDevice d;
+  ASSERT_EQ(0u, d.Open(slave_));
+  d.SetCommMask(evRxChar);
+  close(master_);
+  master_ = -1;
+  uint8_t buf[16];
+  IoResult r = d.Read(buf, sizeof buf);
+  EXPECT_EQ(IoStatus::Lost, r.Status);
+  TEvent stop(true), rearm;
+  uint32_t ev = 0;
+  EXPECT_EQ(WaitStatus::Lost, d.WaitCommEvent(ev, &stop, &rearm, 100).Status);
+  EXPECT_EQ(IoStatus::Lost, d.Write("a", 1).Status);
+  EXPECT_TRUE(d.Close());
+  EXPECT_EQ(IoStatus::Closed, d.Read(buf, sizeof buf).Status);
+}
+
+TEST_F(Devices, HeldOutputWaitsAndAFlushEventCutsTheWaitShort) {
+  TSerialDevice d;
+  ASSERT_EQ(0u, d.Open(slave_));
+  TDeviceControl dcb;
+  ASSERT_EQ(0u, d.GetState(dcb));
+  dcb.BaudRate = 9600;
+  dcb.Flags |= dcbOutX;
+  ASSERT_EQ(0u, d.SetState(dcb));
+  ASSERT_EQ(1, write(master_, "\x13", 1)); // XOFF
+  // Once the line discipline has taken the XOFF, writes stall.
+  IoResult r;
+  for (int i = 0; i < 2000; ++i) {
+    r = d.Write("a", 1);
+    if (r.Status == IoStatus::WouldBlock)
+      break;
+    WaitOutcome o = d.WaitWritable({}, 5);
+    (void)o;
+  }
+  ASSERT_EQ(IoStatus::WouldBlock, r.Status);
+  TEvent flush;
+  flush.Set();
+  WaitOutcome o = d.WaitWritable({&flush}, 5000);
+  EXPECT_EQ(WaitStatus::Event, o.Status);
+  EXPECT_EQ(0, o.EventIndex);
+  EXPECT_EQ(0u, d.Purge(purgeTxAbort | purgeTxClear));
+  ASSERT_EQ(1, write(master_, "\x11", 1)); // XON
+  EXPECT_TRUE(d.Close());
+}
+
+TEST(Counts, DescriptorAndThreadCountsSeeChanges) {
+  int fds = ProcessDescriptorCount();
+  int threads = ProcessThreadCount();
+  {
+    TEvent e;
+    EXPECT_EQ(fds + 1, ProcessDescriptorCount());
+  }
+  EXPECT_EQ(fds, ProcessDescriptorCount());
+  EXPECT_GE(threads, 1);
+}
+
+} // namespace
