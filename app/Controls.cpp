@@ -39,6 +39,9 @@ void TImage::mouseReleaseEvent(QMouseEvent *e) {
 }
 
 TTimer::TTimer(QObject *parent) : QObject(parent) {
+  // A period is never cut short: after a command the next poll is a full
+  // period away.
+  timer_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&timer_, &QTimer::timeout, this, [this] {
     if (OnTimer)
       Guarded([this] { OnTimer(); });

@@ -1,0 +1,171 @@
+// The JPEG reader and writer, the built-in dials, text files and the error
+// display's text rule.
+#include "app/Application.h"
+#include "app/DialPictures.h"
+#include "app/JpegImage.h"
+#include "app/TextFiles.h"
+#include "runtime/SysUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <QPainter>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string DataDir() {
+  const char *d = std::getenv("ZK_DATA_DIR");
+  return d ? d : "data";
+}
+
+std::vector<unsigned char> ReadBytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string ReadAll(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    char tmpl[] = "/tmp/zk-app-files-XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+  std::string operator/(const char *name) const { return (path / name).string(); }
+};
+
+int Distance(QRgb a, QRgb b) {
+  return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+}
+
+TEST(Jpeg, RoundTripKeepsSizeAndColours) {
+  QImage img(64, 48, QImage::Format_RGB32);
+  img.fill(QColor(200, 40, 30));
+  {
+    QPainter p(&img);
+    p.fillRect(32, 0, 32, 48, QColor(20, 60, 220));
+  }
+  const std::vector<unsigned char> bytes = EncodeJpeg(img, 95);
+  ASSERT_GT(bytes.size(), 100u);
+  EXPECT_EQ(bytes[0], 0xFF);
+  EXPECT_EQ(bytes[1], 0xD8);
+  const QImage back = DecodeJpeg(bytes.data(), bytes.size());
+  ASSERT_EQ(back.size(), img.size());
+  EXPECT_LT(Distance(back.pixel(8, 24), qRgb(200, 40, 30)), 30);
+  EXPECT_LT(Distance(back.pixel(56, 24), qRgb(20, 60, 220)), 30);
+}
+
+TEST(Jpeg, DamagedDataIsRefused) {
+  const std::vector<unsigned char> good = ReadBytes(DataDir() + "/Windrose_AZ.jpg");
+  ASSERT_GT(good.size(), 1000u);
+  std::vector<unsigned char> garbage(good.size(), 0x5A);
+  std::vector<unsigned char> truncated(good.begin(), good.begin() + good.size() / 2);
+  std::vector<unsigned char> headerOnly(good.begin(), good.begin() + 20);
+  for (const auto *bytes : {&garbage, &truncated, &headerOnly}) {
+    try {
+      DecodeJpeg(bytes->data(), bytes->size());
+      ADD_FAILURE() << "decoded " << bytes->size() << " damaged bytes";
+    } catch (const Exception &e) {
+      EXPECT_EQ(e.Message().rfind("JPEG-Fehler #", 0), 0u) << e.Message();
+    }
+  }
+  EXPECT_THROW(DecodeJpeg(nullptr, 0), Exception);
+}
+
+TEST(Jpeg, MissingFileNamesFileAndReason) {
+  TempDir dir;
+  const std::string name = dir / "Windrose_AZ.jpg";
+  try {
+    LoadJpegFile(name);
+    FAIL() << "no error";
+  } catch (const Exception &e) {
+    EXPECT_EQ(e.Message(), "Datei " + name + " kann nicht geöffnet werden. No such file or directory");
+  }
+}
+
+TEST(Jpeg, DialPicturesAre200By200) {
+  const QImage az = BuiltinAzimuthDial();
+  const QImage el = BuiltinElevationDial();
+  const QImage rose = LoadJpegFile(DataDir() + "/Windrose_AZ.jpg");
+  EXPECT_EQ(az.size(), QSize(200, 200));
+  EXPECT_EQ(el.size(), QSize(200, 200));
+  EXPECT_EQ(rose.size(), QSize(200, 200));
+  // The compiled-in azimuth dial is the one kept in data/.
+  const std::vector<unsigned char> file = ReadBytes(DataDir() + "/Dial_AZ.jpg");
+  const DialJpeg builtin = AzimuthDialJpeg();
+  ASSERT_EQ(builtin.size, file.size());
+  EXPECT_TRUE(std::equal(file.begin(), file.end(), builtin.data));
+  // The picture loaded at run time is told apart from the built-in one by its ground.
+  EXPECT_GT(Distance(az.pixel(2, 2), rose.pixel(2, 2)), 20);
+}
+
+TEST(TextFiles, LineEnds) {
+  TempDir dir;
+  struct Case {
+    std::string content;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"", {}},
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"a\nb", {"a", "b"}},
+      {"a\rb\r\n\r\nc", {"a", "b", "", "c"}},
+      {"\r\n", {""}},
+      {"EN;02;Ende\r\n", {"EN;02;Ende"}},
+  };
+  for (const Case &c : cases) {
+    {
+      std::ofstream out(dir / "t.txt", std::ios::binary | std::ios::trunc);
+      out << c.content;
+    }
+    EXPECT_EQ(ReadTextLines(dir / "t.txt"), c.lines) << c.content;
+  }
+  EXPECT_THROW(ReadTextLines(dir / "missing.txt"), EInOutError);
+}
+
+TEST(TextFiles, WriteReplacesWholeFileWithCrLfLines) {
+  TempDir dir;
+  {
+    std::ofstream out(dir / "c.ini", std::ios::binary);
+    out << "old content that is longer than the new one\r\n";
+  }
+  WriteTextLines(dir / "c.ini", {"1", "EN", "-5"});
+  EXPECT_EQ(ReadAll(dir / "c.ini"), "1\r\nEN\r\n-5\r\n");
+  EXPECT_FALSE(fs::exists(dir / "c.ini.new"));
+}
+
+TEST(TextFiles, FailedWriteLeavesTheOldFile) {
+  TempDir dir;
+  // A directory where the file should go cannot be replaced.
+  fs::create_directory(dir / "c.ini");
+  EXPECT_THROW(WriteTextLines(dir / "c.ini", {"1"}), EInOutError);
+  EXPECT_TRUE(fs::is_directory(dir / "c.ini"));
+  EXPECT_FALSE(fs::exists(dir / "c.ini.new"));
+  EXPECT_THROW(WriteTextLines(dir / "no/such/dir.ini", {"1"}), EInOutError);
+}
+
+TEST(ErrorDisplay, FullStopAfterCharactersThatSortAfterIt) {
+  struct Case {
+    const char *message;
+    const char *shown;
+  } cases[] = {{"Fehler", "Fehler."},    {"Fehler.", "Fehler."}, {"Fehler!", "Fehler!"},
+               {"(x)", "(x)"},           {"", ""},               {"Wert 5", "Wert 5."},
+               {"Ende -", "Ende -"},     {"a/", "a/."},          {"Größe ü", "Größe ü."}};
+  for (const Case &c : cases)
+    EXPECT_EQ(ExceptionDisplayText(QString::fromUtf8(c.message)), QString::fromUtf8(c.shown)) << c.message;
+  EXPECT_EQ(ExceptionDisplayText(EConvertError(InvalidIntegerText("x"))),
+            QString::fromUtf8("'x' ist kein gültiger Integerwert."));
+}
+
+} // namespace

@@ -1,0 +1,117 @@
+// The window's pure pieces: command bytes, report parsing, dial angles and
+// the needle's end point.
+#include "app/DialGeometry.h"
+#include "app/RotorProtocol.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string Text(const std::vector<uint8_t> &bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+TEST(PositionDigits, FirstSecondAndLastCharacterOfTheText) {
+  struct Case {
+    int32_t value;
+    const char *digits;
+  } cases[] = {{0, "000"},   {7, "007"},   {9, "009"},    {10, "010"},  {45, "045"},
+               {99, "099"},  {100, "100"}, {180, "180"},  {359, "359"}, {360, "360"},
+               {999, "999"}, {1234, "124"}, {-5, "005"},  {-45, "005"}, {-123, "003"}};
+  for (const Case &c : cases) {
+    const auto d = PositionDigits(c.value);
+    EXPECT_EQ(std::string(d.begin(), d.end()), c.digits) << c.value;
+  }
+}
+
+TEST(Commands, ExactBytes) {
+  EXPECT_EQ(Text(PollCommand(1)), "C\r");
+  EXPECT_EQ(Text(PollCommand(0)), "C\r");
+  EXPECT_EQ(Text(PollCommand(2)), "C2\r");
+  EXPECT_EQ(Text(MoveAxis1Command(7)), "M007\r");
+  EXPECT_EQ(Text(MoveAxis1Command(360)), "M360\r");
+  EXPECT_EQ(Text(MoveAxis2Command(90)), "MB090\r");
+  const auto both = MoveBothCommand(45, 10);
+  EXPECT_EQ(both.size(), 9u);
+  EXPECT_EQ(Text(both), "W045 010\r");
+}
+
+TFrameBuffer Frame(const std::string &bytes, int32_t fill = 0) {
+  TFrameBuffer f;
+  f.fill(fill);
+  for (std::size_t i = 0; i < bytes.size() && i < f.size(); ++i)
+    f[i] = static_cast<uint8_t>(bytes[i]);
+  return f;
+}
+
+TEST(ParseReport, AlignmentsShiftAndGarbage) {
+  struct Case {
+    const char *name;
+    std::string bytes;
+    bool found;
+    int32_t p1, p2;
+  } cases[] = {
+      {"first alignment", "AZ=123  EL=045\r\n", true, 123, 45},
+      {"second alignment", "Z=123  EL=045\r\nA", true, 123, 45},
+      {"leading CR", "\rAZ=010  EL=090\r", true, 10, 90},
+      {"17 bytes", "AZ=359  EL=000\r\n\r", true, 359, 0},
+      {"space in a digit", "AZ= 45  EL=000\r\n", true, -1555, 0},
+      {"garbage", "XY=123  EL=045\r\n", false, -7, -7},
+      {"Z without trailing A", "Z=123  EL=045\r\nB", false, -7, -7},
+  };
+  for (const Case &c : cases) {
+    TFrameBuffer f = Frame(c.bytes);
+    int32_t p1 = -7, p2 = -7;
+    EXPECT_EQ(ParseReport(f, p1, p2), c.found) << c.name;
+    EXPECT_EQ(p1, c.p1) << c.name;
+    EXPECT_EQ(p2, c.p2) << c.name;
+  }
+}
+
+TEST(ParseReport, LeadingCrShiftsSixteenEntriesAndKeepsEntry16) {
+  TFrameBuffer f = Frame("\rAZ=010  EL=090\r", 0);
+  f[16] = 77; // left from an earlier, longer event
+  f[17] = 88;
+  int32_t p1 = 0, p2 = 0;
+  ASSERT_TRUE(ParseReport(f, p1, p2));
+  EXPECT_EQ(f[0], 'A');
+  EXPECT_EQ(f[14], '\r');
+  EXPECT_EQ(f[15], 77);
+  EXPECT_EQ(f[16], 77);
+  EXPECT_EQ(f[17], 88);
+}
+
+TEST(AzimuthDial, PointerToAngle) {
+  struct Case {
+    int x, y, angle;
+  } cases[] = {{150, 50, 45},  {150, 150, 135}, {50, 150, 225}, {50, 50, 315},  {100, 0, 360},
+               {99, 0, 359},   {101, 0, 1},     {100, 100, 0},  {100, 199, 180}, {0, 100, 270},
+               {199, 100, 90}, {200, 0, 45},    {0, 0, 315},    {173, 58, 60},  {100, 99, 360}};
+  for (const Case &c : cases)
+    EXPECT_EQ(AzimuthAt(c.x, c.y), c.angle) << c.x << "," << c.y;
+}
+
+TEST(ElevationDial, PointerToElevation) {
+  struct Case {
+    int x, y, elevation;
+  } cases[] = {{50, 50, 45},  {150, 50, 135}, {0, 100, 0},    {199, 100, 180}, {100, 20, 90},
+               {100, 100, 90}, {100, 180, 90}, {30, 150, 0},  {99, 199, 0},    {170, 150, 180},
+               {0, 99, 1},    {199, 99, 179}, {13, 50, 30}};
+  for (const Case &c : cases)
+    EXPECT_EQ(ElevationAt(c.x, c.y), c.elevation) << c.x << "," << c.y;
+}
+
+TEST(Needle, EndPoints) {
+  struct Case {
+    int32_t position;
+    int32_t dx, dy;
+  } cases[] = {{0, 0, -30},   {45, 21, -21},   {90, 30, 0},    {180, 0, 30},   {270, -30, 0},
+               {360, 0, -30}, {123, 25, 16},   {-1555, -27, 13}, {30, 15, -26}, {315, -21, -21}};
+  for (const Case &c : cases) {
+    const NeedlePoint p = NeedleEnd(100, 161, c.position);
+    EXPECT_EQ(p.x, 100 + c.dx) << c.position;
+    EXPECT_EQ(p.y, 161 + c.dy) << c.position;
+  }
+}
+
+} // namespace
