@@ -228,13 +228,17 @@ int32_t TApdWin32Dispatcher::CloseDevice() {
       PumpUntil([this] { return ReadThread.load() == nullptr; }, platform::kInfinite);
     }
     int64_t self = platform::CurrentThreadId();
-    auto dispGone = [this, self] {
-      return DispThread.load() == nullptr ||
-             ThreadIds[int(TThreadKind::Dispatch)].load() == self;
-    };
-    const uint32_t twoSeconds = 36 * platform::kTickMs;
-    if (!PumpUntil(dispGone, twoSeconds) && !PumpUntil(dispGone, twoSeconds))
-      PumpUntil(dispGone, platform::kInfinite);
+    bool isDispatchThread = ThreadIds[int(TThreadKind::Dispatch)].load() == self;
+    // During a notification the dispatch thread may be waiting for a handler
+    // that is this very call's caller: waiting for it would only end when the
+    // send times out. It ends by itself after the notification and releases
+    // the buffers then (the close is completed as a pending close).
+    if (!isDispatchThread && !Notifying.load()) {
+      auto dispGone = [this] { return DispThread.load() == nullptr; };
+      const uint32_t twoSeconds = 36 * platform::kTickMs;
+      if (!PumpUntil(dispGone, twoSeconds) && !PumpUntil(dispGone, twoSeconds))
+        PumpUntil(dispGone, platform::kInfinite);
+    }
   }
   int32_t result = 0;
   if (DeviceHandle.load() >= 0) {

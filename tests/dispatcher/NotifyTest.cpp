@@ -237,3 +237,39 @@ TEST(TriggerSets, SaveRestoreKeepsRecordsAndLength) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(NotifyClose, ClosingInsideTheHandlerIsDeferredUntilItReturns) {
+  PtyPair pty;
+  NullOwner owner;
+  auto d = std::make_unique<TApdWin32Dispatcher>(&owner);
+  ASSERT_EQ(0, d->OpenDispatcher(LinkPort(21, pty.SlavePath()), 9600, 0, 8, 1, 4096, 4096, 3));
+  WindowThread win(*d);
+  d->AddWindowHandler(win.Window());
+  d->RecomputeNotifyWanted(1);
+  d->SetAvailThreshold(1);
+  std::atomic<bool> pendingSeen{false};
+  std::atomic<int> calls{0};
+  TApdBaseDispatcher *raw = d.get();
+  win.SetReader([&, raw](uint32_t) {
+    if (calls++ == 0) {
+      raw->CloseDispatcher();
+      pendingSeen.store(raw->ClosePending.load() && raw->Notifying.load());
+    }
+    return 0u;
+  });
+  ASSERT_TRUE(pty.Write(std::string("k")));
+  ASSERT_TRUE(WaitFor([&] { return win.Count() == 1; }));
+  EXPECT_TRUE(pendingSeen.load()); // the close waits for the handler to return
+  ASSERT_TRUE(WaitFor([&] { return raw->ActiveThreads.load() == 0; }));
+  {
+    std::lock_guard<platform::TCriticalSection> g(raw->ReceiveLock);
+    EXPECT_EQ(nullptr, raw->ReceiveRing.get()); // released by the ending dispatch thread
+  }
+  EXPECT_EQ(1, calls.load());
+  d->RemoveWindowHandler(win.Window());
+  d.reset();
+}
+
+} // namespace
