@@ -6,7 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
-#include <QTest>
+#include <QKeyEvent>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -30,8 +30,15 @@ QApplication &App() {
   static int argc = 1;
   static char name[] = "selcom_test";
   static char *argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: Qt's own statics may be gone by the time a static
+  // application object would be.
+  static QApplication *app = new QApplication(argc, argv);
+  return *app;
+}
+
+void Key(QWidget *w, int key) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QApplication::sendEvent(w, &press);
 }
 
 QStringList Entries(const TComSelectForm &f) {
@@ -100,11 +107,11 @@ TEST(ComSelectForm, SelectedNumberAndResults) {
   };
   const Case cases[] = {
       {"OK", [](TComSelectForm &f) { f.OkBtn->click(); }, TComSelectForm::mrOk},
-      {"Enter", [](TComSelectForm &f) { QTest::keyClick(&f, Qt::Key_Return); },
+      {"Enter", [](TComSelectForm &f) { Key(&f, Qt::Key_Return); },
        TComSelectForm::mrOk},
       {"Cancel", [](TComSelectForm &f) { f.AbortBtn->click(); }, TComSelectForm::mrAbort},
       {"close", [](TComSelectForm &f) { f.close(); }, TComSelectForm::mrCancel},
-      {"Escape", [](TComSelectForm &f) { QTest::keyClick(&f, Qt::Key_Escape); },
+      {"Escape", [](TComSelectForm &f) { Key(&f, Qt::Key_Escape); },
        TComSelectForm::mrCancel},
   };
   for (const Case &c : cases) {
