@@ -33,8 +33,9 @@ inline TTestApp &App() {
   static int argc = 1;
   static char name[] = "numedit_tests";
   static char *argv[] = {name, nullptr};
-  static TTestApp app(argc, argv);
-  return app;
+  // Never destroyed: Qt's own globals are gone by the time statics die.
+  static TTestApp *app = new TTestApp(argc, argv);
+  return *app;
 }
 
 // Errors re-raised by the field arrive with its posted events.
