@@ -1,0 +1,2 @@
+add_executable(bench_trace ${CMAKE_CURRENT_SOURCE_DIR}/TraceBench.cpp)
+target_link_libraries(bench_trace PRIVATE dispatcher benchmark::benchmark)
