@@ -18,22 +18,21 @@
 #include <cstdint>
 #include <functional>
 
-class TPBNumEdit;
-
 enum class TNumberFormat { Standard = 0, Thousands = 1, Scientific = 2, Engineering = 3 };
 enum class TAlignment { taLeftJustify = 0, taRightJustify = 1, taCenter = 2 };
-
-using TNotifyEvent = std::function<void(TPBNumEdit *Sender)>;
-// Key may be set to 0 to stop the control's own key-down handling.
-using TKeyEvent = std::function<void(TPBNumEdit *Sender, int &Key, Qt::KeyboardModifiers Shift)>;
-// Key may be changed, or set to a null character to swallow it.
-using TKeyPressEvent = std::function<void(TPBNumEdit *Sender, QChar &Key)>;
-using TMouseEvent = std::function<void(TPBNumEdit *Sender, Qt::MouseButton Button,
-                                       Qt::KeyboardModifiers Shift, int X, int Y)>;
 
 class TPBNumEdit : public QLineEdit {
   Q_OBJECT
 public:
+  // Event types live in the class: other units have their own of these names.
+  using TNotifyEvent = std::function<void(TPBNumEdit *Sender)>;
+  // Key may be set to 0 to stop the control's own key-down handling.
+  using TKeyEvent = std::function<void(TPBNumEdit *Sender, int &Key, Qt::KeyboardModifiers Shift)>;
+  // Key may be changed, or set to a null character to swallow it.
+  using TKeyPressEvent = std::function<void(TPBNumEdit *Sender, QChar &Key)>;
+  using TMouseEvent = std::function<void(TPBNumEdit *Sender, Qt::MouseButton Button,
+                                         Qt::KeyboardModifiers Shift, int X, int Y)>;
+
   explicit TPBNumEdit(QWidget *parent = nullptr);
   ~TPBNumEdit() override;
 
