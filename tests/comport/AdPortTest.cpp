@@ -688,3 +688,103 @@ TEST(PortBusy, DispatchGoesOnWhileTheMainThreadIsBusy) {
   PumpPending();
   EXPECT_EQ(got, sent);
 }
+
+// ----------------------------------------------------- the window procedure
+
+TEST(PortWindow, EachMessageRaisesItsEvents) {
+  PtyPeer peer(26);
+  std::vector<std::string> seen;
+  auto note = [&](std::string s) { seen.push_back(std::move(s)); };
+  TApdComPort p;
+  p.OnTrigger = [&](TApdCustomComPort &, uint16_t msg, uint16_t handle, uint16_t data) {
+    note("trigger " + std::to_string(msg) + " " + std::to_string(handle) + " " + std::to_string(data));
+  };
+  p.OnTriggerData = [&](TApdCustomComPort &, uint16_t h) { note("data " + std::to_string(h)); };
+  p.OnTriggerTimer = [&](TApdCustomComPort &, uint16_t h) { note("timer " + std::to_string(h)); };
+  p.OnTriggerStatus = [&](TApdCustomComPort &, uint16_t h) { note("status " + std::to_string(h)); };
+  p.OnTriggerModemStatus = [&](TApdCustomComPort &) { note("modem"); };
+  p.OnTriggerLineError = [&](TApdCustomComPort &, uint16_t error, bool brk) {
+    note("line " + std::to_string(error) + (brk ? " break" : ""));
+  };
+  p.OnTriggerOutbuffFree = [&](TApdCustomComPort &) { note("free"); };
+  p.OnTriggerOutbuffUsed = [&](TApdCustomComPort &) { note("used"); };
+  p.OnTriggerOutSent = [&](TApdCustomComPort &) { note("sent"); };
+  p.SetComNumber(26);
+  p.SetOpen(true);
+  auto *d = p.PortDispatcher();
+  const platform::LPARAM index = platform::LPARAM(d->DispatcherIndex) << 16;
+  struct Case {
+    uint32_t msg;
+    platform::WPARAM w;
+    uint16_t low;
+    std::vector<std::string> expect;
+  };
+  const Case cases[] = {
+      {NotifyData, 7, 3, {"trigger 32258 7 3", "data 7"}},
+      {NotifyTimer, 9, 0, {"trigger 32259 9 0", "timer 9"}},
+      {NotifyStatus, 0x11, 0, {"trigger 32260 17 0", "status 17", "modem"}},
+      {NotifyStatus, 0x13, 40, {"trigger 32260 19 40", "status 19", "free"}},
+      {NotifyStatus, 0x14, 40, {"trigger 32260 20 40", "status 20", "used"}},
+      {NotifyStatus, 0x15, 0, {"trigger 32260 21 0", "status 21", "sent"}},
+      {NotifyStatus, 0x16, 0, {"trigger 32260 22 0", "status 22"}},
+      {0x7E05, 1, 0, {}}, // not ours
+  };
+  for (const auto &c : cases) {
+    seen.clear();
+    platform::SendMessageTimeout(p.NotifyWindow(), c.msg, c.w, index | c.low, 3000, nullptr);
+    EXPECT_EQ(seen, c.expect) << std::hex << c.msg << " " << c.w;
+  }
+  // A line error with a break: the break is taken first, then the error.
+  {
+    std::lock_guard<platform::TCriticalSection> lk(d->StateLock);
+    d->LineErrorBits = 0x04 | 0x10; // parity error and break
+  }
+  seen.clear();
+  platform::SendMessageTimeout(p.NotifyWindow(), NotifyStatus, 0x12, index, 3000, nullptr);
+  EXPECT_EQ(seen, (std::vector<std::string>{"trigger 32260 18 0", "status 18", "line 3 break"}));
+  // An index no dispatcher has is ignored.
+  seen.clear();
+  platform::SendMessageTimeout(p.NotifyWindow(), NotifyTimer, 1, platform::LPARAM(0x7FFF) << 16, 3000, nullptr);
+  EXPECT_TRUE(seen.empty());
+}
+
+TEST(PortWindow, OpenPortAppliesOptionsToTheDispatcher) {
+  PtyPeer peer(27);
+  TApdComPort p;
+  p.SetAvailThreshold(5);
+  p.SetUseEventWord(false);
+  p.SetComNumber(27);
+  p.SetOpen(true);
+  auto *d = p.PortDispatcher();
+  EXPECT_EQ(d->GetAvailThreshold(), 5);
+  EXPECT_EQ(d->OptionBits & 4, 0u);
+  p.SetUseEventWord(true);
+  EXPECT_EQ(d->OptionBits & 4, 4u);
+  p.SetAvailThreshold(2);
+  EXPECT_EQ(d->GetAvailThreshold(), 2);
+  p.SetRS485Mode(true);
+  EXPECT_TRUE(d->Rs485Active.load());
+  EXPECT_FALSE(p.RTS());
+}
+
+TEST(PortWindow, AssignCopiesSettingsButNotTheOpenPort) {
+  PtyPeer peer(28);
+  TApdComPort src;
+  src.SetComNumber(28);
+  src.SetBaud(4800);
+  src.SetHWFlowOptions({hwfRequireDSR});
+  src.SetTraceName("x.trc");
+  int avail = 0;
+  src.OnTriggerAvail = [&](TApdCustomComPort &, uint16_t) { ++avail; };
+  src.SetOpen(true);
+  TApdComPort copy;
+  copy.Assign(src);
+  EXPECT_FALSE(copy.Open());
+  EXPECT_EQ(copy.PortDispatcher(), nullptr);
+  EXPECT_EQ(copy.ComNumber(), 28);
+  EXPECT_EQ(copy.Baud(), 4800);
+  EXPECT_EQ(copy.HWFlowOptions(), src.HWFlowOptions());
+  EXPECT_EQ(copy.BufferFull(), src.BufferFull());
+  EXPECT_EQ(copy.TraceName(), "x.trc");
+  EXPECT_TRUE(static_cast<bool>(copy.OnTriggerAvail));
+}
