@@ -317,8 +317,10 @@ int32_t TApdBaseDispatcher::ReceiveByte(uint8_t &c) {
       return ecBufferIsEmpty;
     c = ReceiveRing[RingTail];
     RingTail = (RingTail + 1) % ReceiveRingSize;
-    if (RingFull) {
-      RingFull = false;
+    RingFull = false;
+    // Refilling byte by byte would wake the dispatch thread for every read.
+    if (RingSpaceWanted && unread - 1 <= ReceiveRingSize / 2) {
+      RingSpaceWanted = false;
       RingSpaceEvent.Set();
     }
   }

@@ -314,9 +314,11 @@ public:
   // Set when the device failure of this open has been recorded, so a read
   // and a status thread that both notice the hang-up report it once.
   std::atomic<bool> DeviceLostSeen{false};
-  // Set by a read that made room in a full ring; the dispatch thread waits on
-  // it instead of turning at once while the ring stays full.
+  // Set once reads have made room in a full ring (half of it, or at the end
+  // of a notification); the dispatch thread waits on it instead of turning at
+  // once while the ring stays full. RingSpaceWanted: it is waiting (ReceiveLock).
   platform::TEvent RingSpaceEvent;
+  bool RingSpaceWanted = false;
 
   // ==== Tracing and logging ==============================================
   // Trace state (StateLock).

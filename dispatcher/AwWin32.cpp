@@ -99,6 +99,10 @@ int32_t TApdWin32Dispatcher::ReadDevice(uint8_t *buffer, uint32_t size) {
     else
       InputQueue.PopBuffer();
   }
+  if (ReaderThrottled.load() && InputQueue.BytesQueued() <= InputQueueLimit / 2) {
+    ReaderThrottled.store(false);
+    RxWakeEvent.Set();
+  }
   return int32_t(copied);
 }
 
@@ -288,8 +292,10 @@ void TReadThread::Execute() {
     if (Stopping())
       break;
     // While the dispatch thread is this far behind, the bytes wait in the device.
-    if (D->InputQueue.BytesQueued() > TApdWin32Dispatcher::InputQueueLimit)
+    if (D->InputQueue.BytesQueued() > TApdWin32Dispatcher::InputQueueLimit) {
+      D->ReaderThrottled.store(true);
       continue;
+    }
     if (!buffer && !(buffer = NewBlock(TApdWin32Dispatcher::ReadBlockSize))) {
       ReturnCode = ecTapiNoMem;
       D->RequestStop();
@@ -304,8 +310,10 @@ void TReadThread::Execute() {
         D->RequestStop();
         break;
       }
-      if (D->InputQueue.BytesQueued() > TApdWin32Dispatcher::InputQueueLimit)
+      if (D->InputQueue.BytesQueued() > TApdWin32Dispatcher::InputQueueLimit) {
+        D->ReaderThrottled.store(true);
         break;
+      }
       n = ReadInto(*buffer);
     }
     if (n == 0)
@@ -462,6 +470,7 @@ void TDispThread::Execute() {
     {
       std::lock_guard<platform::TCriticalSection> r(h->ReceiveLock);
       full = h->RingFull;
+      h->RingSpaceWanted = full;
     }
     // A full ring cannot take the queued bytes: wait for room instead of
     // turning at once on the non-empty queue.

@@ -44,6 +44,9 @@ public:
   // Manual-reset: a stop request, seen by every wait at once.
   platform::TEvent StopEvent{true};
   std::atomic<bool> StopInProgress{false};
+  // The read thread left bytes in the device because InputQueue was over its
+  // bound; the dispatch thread wakes it once the queue has drained.
+  std::atomic<bool> ReaderThrottled{false};
 };
 
 // Base of the read, write and status threads.

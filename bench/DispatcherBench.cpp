@@ -1,0 +1,177 @@
+// Throughput from the far end of a pty into the receive ring and out through
+// ReceiveByte, against a plain read loop on the same pty; and the CPU time
+// of an idle open port against four bare threads waking on the same slices.
+#include "dispatcher/AwWin32.h"
+#include "platform/SerialDevice.h"
+#include "platform/Sync.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr size_t kBlock = 256 * 1024;
+
+struct NullOwner : TApdDispatcherOwner {
+  int32_t DispatcherErrorCheck(int32_t code) override { return code; }
+  void ShowDispatcherException(const std::exception &) override {}
+};
+
+struct Pty {
+  Pty() {
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    grantpt(master);
+    unlockpt(master);
+    slave = ptsname(master);
+  }
+  ~Pty() { close(master); }
+  // Writes n bytes from another thread (blocking writes).
+  std::thread Feed(size_t n) {
+    return std::thread([this, n] {
+      std::vector<uint8_t> buf(4096, 0x5A);
+      size_t done = 0;
+      while (done < n) {
+        ssize_t w = write(master, buf.data(), std::min(buf.size(), n - done));
+        if (w <= 0)
+          return;
+        done += size_t(w);
+      }
+    });
+  }
+  int master;
+  std::string slave;
+};
+
+std::string PortName(const std::string &target) {
+  static std::string dir = [] {
+    char tmpl[] = "/tmp/zk-bench-XXXXXX";
+    std::string d = mkdtemp(tmpl);
+    platform::SetStartDirectory(d);
+    return d;
+  }();
+  std::string link = dir + "/COM1";
+  std::error_code ec;
+  std::filesystem::remove(link, ec);
+  std::filesystem::create_symlink(target, link);
+  return "\\\\.\\COM1";
+}
+
+double g_ringRate = 0, g_plainRate = 0;
+
+void BM_RingAndReceiveByte(benchmark::State &state) {
+  Pty pty;
+  NullOwner owner;
+  TApdWin32Dispatcher d(&owner);
+  if (d.OpenDispatcher(PortName(pty.slave), 115200, 0, 8, 1, 4096, 4096, 3) != 0) {
+    state.SkipWithError("open failed");
+    return;
+  }
+  double seconds = 0, bytes = 0;
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    std::thread feeder = pty.Feed(kBlock);
+    size_t got = 0;
+    uint8_t c;
+    while (got < kBlock) {
+      if (d.ReceiveByte(c) == ecOK)
+        ++got;
+      else
+        std::this_thread::yield();
+    }
+    feeder.join();
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    bytes += kBlock;
+  }
+  state.SetBytesProcessed(int64_t(bytes));
+  g_ringRate = bytes / seconds;
+}
+
+void BM_PlainReadLoop(benchmark::State &state) {
+  Pty pty;
+  platform::TSerialDevice dev;
+  if (dev.Open(PortName(pty.slave)) != 0) {
+    state.SkipWithError("open failed");
+    return;
+  }
+  double seconds = 0, bytes = 0;
+  std::vector<uint8_t> buf(256);
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    std::thread feeder = pty.Feed(kBlock);
+    size_t got = 0;
+    while (got < kBlock) {
+      platform::IoResult r = dev.Read(buf.data(), buf.size());
+      if (r.Status == platform::IoStatus::Ok) {
+        got += r.Count;
+      } else {
+        pollfd p{dev.Descriptor(), POLLIN, 0};
+        poll(&p, 1, 50);
+      }
+    }
+    feeder.join();
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    bytes += kBlock;
+  }
+  state.SetBytesProcessed(int64_t(bytes));
+  g_plainRate = bytes / seconds;
+}
+
+BENCHMARK(BM_RingAndReceiveByte)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PlainReadLoop)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+double IdlePortCpu(int seconds) {
+  Pty pty;
+  NullOwner owner;
+  TApdWin32Dispatcher d(&owner);
+  d.OpenDispatcher(PortName(pty.slave), 9600, 0, 8, 1, 4096, 4096, 3);
+  uint64_t before = platform::ProcessCpuMicros();
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  uint64_t used = platform::ProcessCpuMicros() - before;
+  d.CloseDispatcher();
+  return double(used) / 1000.0;
+}
+
+double BareThreadsCpu(int seconds) {
+  std::atomic<bool> stop{false};
+  platform::TEvent never;
+  std::vector<std::thread> threads;
+  for (uint32_t slice : {50u, 50u, 100u, 100u})
+    threads.emplace_back([&, slice] {
+      while (!stop.load())
+        never.Wait(slice);
+    });
+  uint64_t before = platform::ProcessCpuMicros();
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  uint64_t used = platform::ProcessCpuMicros() - before;
+  stop.store(true);
+  for (auto &t : threads)
+    t.join();
+  return double(used) / 1000.0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (g_plainRate > 0)
+    std::printf("\nthroughput: ring + ReceiveByte %.1f MB/s, plain read loop %.1f MB/s, ratio %.2f\n",
+                g_ringRate / 1e6, g_plainRate / 1e6, g_ringRate / g_plainRate);
+  double port = IdlePortCpu(10);
+  double bare = BareThreadsCpu(10);
+  std::printf("idle CPU over 10 s: open port %.1f ms, four bare threads %.1f ms, ratio %.2f\n", port,
+              bare, bare > 0 ? port / bare : 0.0);
+  return 0;
+}
