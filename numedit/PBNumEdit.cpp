@@ -595,7 +595,10 @@ void TPBNumEdit::DeleteSelection() {
   if (!hasSelectedText()) return;
   const QString sel = selectedText();
   if (sel.size() == text().size()) {
+    // The text may already be the formatted 0: drop the selection either
+    // way, caret at the start as after any replaced text.
     SetFormattedText(FormatValue(0));
+    setCursorPosition(0);
     return;
   }
   int n = static_cast<int>(PlainText(sel).size());

@@ -61,6 +61,8 @@ const EditCase kEditCases[] = {
      1},
     {"space and letters beep", F::Standard, -1, "12", 2, 0, "[space]a/", "12", 2, 3},
     {"whole selection and a digit", F::Standard, -1, "123", 0, 3, "4", "4", 1, 0},
+    {"whole selection of the formatted 0", F::Standard, 2, "0.00", 0, 4, "3.147", "3.14", 4, 1},
+    {"whole selection, exponent format", F::Scientific, -1, "0E0", 0, 3, "15", "15E0", 2, 0},
     {"whole selection deleted", F::Standard, 2, "1.25", 0, 4, "[del]", "0.00", -1, 0},
     {"part selection deleted", F::Standard, -1, "12345", 1, 2, "[bs]", "145", 1, 1},
     {"selection replaced by a digit", F::Standard, -1, "12345", 1, 2, "9", "1945", 2, 0},
