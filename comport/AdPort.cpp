@@ -1,6 +1,11 @@
 #include "comport/AdPort.h"
 
+#include <QApplication>
+
+#include "comport/AdSelCom.h"
+
 #include <algorithm>
+#include <exception>
 #include <mutex>
 
 #include "dispatcher/AwUser.h"
@@ -181,8 +186,19 @@ void TApdCustomComPort::CheckPortNumber() {
     return;
   if (!promptForPort_)
     RaiseForCode(ENoPortSelected::kCode);
-  // No port selection dialog on this build yet: nothing was chosen.
-  RaiseForCode(ENoPortSelected::kCode);
+  // A process without a widget application cannot ask anyone.
+  if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+    RaiseForCode(ENoPortSelected::kCode);
+  // The dialog belongs to the application and is freed in every case.
+  int chosen = 0;
+  {
+    std::unique_ptr<TComSelectForm> form(new TComSelectForm(nullptr));
+    if (form->exec() != TComSelectForm::mrOk)
+      RaiseForCode(ENoPortSelected::kCode);
+    chosen = form->SelectedPortNumber(); // no port listed: ENoPortSelected
+  }
+  // The phase is ppClosed: this only stores the number.
+  SetComNumber(chosen);
 }
 
 void TApdCustomComPort::PerformOpen() {
@@ -270,8 +286,20 @@ void TApdCustomComPort::SetOpen(bool v) {
 void TApdCustomComPort::ClosePort() {
   if (phase_ != ppOpen)
     return;
-  SetTracing(tlDump);
-  SetLogging(tlDump);
+  // A trace or log that cannot be written must not keep the port open: the
+  // close goes on and the first such error is raised once it is done.
+  std::exception_ptr dumpError;
+  try {
+    SetTracing(tlDump);
+  } catch (...) {
+    dumpError = std::current_exception();
+  }
+  try {
+    SetLogging(tlDump);
+  } catch (...) {
+    if (!dumpError)
+      dumpError = std::current_exception();
+  }
   phase_ = ppClosing;
   AnnounceClosing();
   dispatcher_->SaveTriggerSet(*savedTriggers_);
@@ -291,6 +319,8 @@ void TApdCustomComPort::ClosePort() {
     open_ = false;
   }
   AnnounceClosed();
+  if (dumpError)
+    std::rethrow_exception(dumpError);
 }
 
 void TApdCustomComPort::CompleteClose() {

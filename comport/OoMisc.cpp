@@ -17,6 +17,12 @@ const std::thread::id gMainThread = std::this_thread::get_id();
 
 std::atomic<int> gResolutionRequests{0};
 
+// The serial layer asks for the finest timer resolution for the whole run.
+struct ResolutionForTheRun {
+  ResolutionForTheRun() { RequestTimerResolution(); }
+  ~ResolutionForTheRun() { ReleaseTimerResolution(); }
+};
+
 std::mutex gDisplayMutex;
 TExceptionDisplay gDisplay;
 platform::HWND gRelay = nullptr;     // gDisplayMutex
@@ -60,6 +66,10 @@ void ReleaseTimerResolution() {
 }
 
 int TimerResolutionRequests() { return gResolutionRequests.load(); }
+
+namespace {
+const ResolutionForTheRun gResolutionForTheRun;
+}
 
 bool IsMainThread() { return std::this_thread::get_id() == gMainThread; }
 

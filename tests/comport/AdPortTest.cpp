@@ -788,3 +788,25 @@ TEST(PortWindow, AssignCopiesSettingsButNotTheOpenPort) {
   EXPECT_EQ(copy.TraceName(), "x.trc");
   EXPECT_TRUE(static_cast<bool>(copy.OnTriggerAvail));
 }
+
+TEST(PortTrace, UnwritableTraceStillClosesThePort) {
+  PtyPeer peer(29);
+  const std::string logFile = StartDir() + "/t29.log";
+  std::filesystem::remove(logFile);
+  int closes = 0;
+  TApdComPort p;
+  p.OnPortClose = [&](TApdCustomComPort &) { ++closes; };
+  p.SetTraceName(StartDir() + "/no/such/dir/t29.trc");
+  p.SetLogName(logFile);
+  p.SetTracing(tlOn);
+  p.SetLogging(tlOn);
+  p.SetComNumber(29);
+  p.SetOpen(true);
+  p.WriteChar('A');
+  ASSERT_EQ(peer.Receive(1), "A");
+  EXPECT_THROW(p.SetOpen(false), Exception);
+  EXPECT_FALSE(p.Open());
+  EXPECT_EQ(p.PortDispatcher(), nullptr);
+  EXPECT_EQ(closes, 1);
+  EXPECT_TRUE(std::filesystem::exists(logFile)); // the log was still written
+}

@@ -1,5 +1,6 @@
 #include "comport/OoMisc.h"
 #include "comport/MainThreadPump.h"
+#include "comport/AdPort.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 
 #include "platform/Messages.h"
 #include "runtime/SysUtils.h"
+#include "tests/comport/PtyPeer.h"
 
 namespace {
 
@@ -79,6 +81,7 @@ TEST(OoMisc, FileNameExists) {
 
 TEST(OoMisc, TimerResolutionRequestsStayBalanced) {
   int before = TimerResolutionRequests();
+  EXPECT_GE(before, 1); // held for the whole run
   RequestTimerResolution();
   EXPECT_EQ(TimerResolutionRequests(), before + 1);
   ReleaseTimerResolution();
@@ -151,4 +154,27 @@ TEST(OoMisc, BaseComponentVersionIsFixed) {
   TApdBaseComponent c;
   c.SetVersion("v9");
   EXPECT_EQ(c.Version(), "v4.07");
+}
+
+TEST(OoMisc, PortEventsArriveThroughTheEventLoop) {
+  App();
+  MainThreadPump::Install();
+  porttest::PtyPeer peer(30);
+  std::string got;
+  TApdComPort p;
+  p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
+    for (int i = 0; i < count; ++i)
+      got += cp.ReadChar();
+  };
+  p.SetComNumber(30);
+  p.SetOpen(true);
+  peer.Send("AZ=001  EL=002\r\n");
+  ASSERT_TRUE(QtPumpUntil([&] { return got.size() == 16; }));
+  EXPECT_EQ(got, "AZ=001  EL=002\r\n");
+  // A close asked for inside the event completes from the loop as well.
+  p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t) { cp.SetOpen(false); };
+  peer.Send("x");
+  ASSERT_TRUE(QtPumpUntil([&] { return p.Phase() == ppClosed; }));
+  EXPECT_FALSE(p.Open());
+  MainThreadPump::Uninstall();
 }
