@@ -32,9 +32,12 @@ void TApdDispatcherThread::Run() {
   TThreadKind kind = Kind();
   threadId_.store(platform::CurrentThreadId());
   h->ThreadIds[int(kind)].store(threadId_.load());
-  if (h->ThreadBoostLevel != 0) {
-    bool boosted = kind == TThreadKind::Write && h->Rs485Active.load();
-    platform::SetThreadPriority(threadId_.load(), h->ThreadBoostLevel + (boosted ? 4 : 3));
+  {
+    std::lock_guard<platform::TCriticalSection> s(h->StateLock);
+    if (h->ThreadBoostLevel != 0) {
+      bool boosted = kind == TThreadKind::Write && h->Rs485Active.load();
+      platform::SetThreadPriority(threadId_.load(), h->ThreadBoostLevel + (boosted ? 4 : 3));
+    }
   }
   try {
     Execute();
@@ -151,7 +154,7 @@ int32_t TApdBaseDispatcher::OpenDispatcher(const std::string &portName, int32_t 
     LineErrorBits = 0;
     SentSinceCheck = false;
     Rs485Active.store(false);
-    Rs485Hardware = false;
+    Rs485Hardware.store(false);
     UartBase = 0;
     ReadDeviceState(DeviceControl);
   }
@@ -175,7 +178,7 @@ int32_t TApdBaseDispatcher::OpenDispatcher(const std::string &portName, int32_t 
     ModemBits = 0;
   }
   ReadModemStatus();
-  CurrentRate = 115200;
+  CurrentRate.store(115200);
 
   int32_t r = ApplyLineFormat(rate, parity, dataBits, stopBits);
   if (r < 0)
@@ -566,7 +569,7 @@ int32_t TApdBaseDispatcher::WriteStateWithLines(TDeviceControl &dcb) {
   if (!RtsByFlow)
     dcb.Flags = (dcb.Flags & ~dcbRtsControlMask) | (RtsOn ? dcbRtsControlEnable : 0);
   int32_t r = WriteDeviceState(dcb);
-  CurrentRate = dcb.BaudRate;
+  CurrentRate.store(dcb.BaudRate);
   DriveDtr(DtrOn ? 1 : 0);
   if (!Rs485Active.load())
     DriveRts(RtsOn ? 1 : 0);
@@ -749,7 +752,7 @@ void TApdBaseDispatcher::SetRs485(bool on) {
   Rs485Active.store(on);
   // Where the driver toggles RTS itself nothing else is needed; otherwise
   // RTS is raised before each block and dropped once it has left.
-  Rs485Hardware = PlatformRs485(on) && on;
+  Rs485Hardware.store(PlatformRs485(on) && on);
   int64_t writer = ThreadIds[int(TThreadKind::Write)].load();
   if (writer)
     platform::SetThreadPriority(writer, ThreadBoostLevel + (on ? 4 : 3));

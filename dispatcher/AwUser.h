@@ -264,7 +264,7 @@ public:
   uint32_t ModemBits = 0; // StateLock
   platform::TComStat DeviceStatus;
   platform::TDeviceControl DeviceControl; // StateLock
-  uint32_t CurrentRate = 0;
+  std::atomic<uint32_t> CurrentRate{0}; // also read by the write thread (RS-485)
   uint32_t OptionBits = 0;
   bool DtrOn = false, DtrByFlow = false, RtsOn = false, RtsByFlow = false;
   std::atomic<bool> Rs485Active{false};
@@ -292,7 +292,7 @@ public:
   std::atomic<int64_t> ThreadIds[4] = {0, 0, 0, 0};
   // The platform error of the last failed device call (open or a thread).
   std::atomic<uint32_t> LastPlatformError{0};
-  bool Rs485Hardware = false;
+  std::atomic<bool> Rs485Hardware{false};
   uint8_t ThreadBoostLevel = 0;
   platform::TCriticalSection StateLock, TransmitLock, ReceiveLock;
   std::unique_ptr<platform::TEvent> ThreadReadyEvent, TransmitEvent, TransmitFlushEvent;

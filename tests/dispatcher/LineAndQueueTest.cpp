@@ -138,6 +138,63 @@ TEST_F(OpenedLine, SoftwareFlowAndCharactersReadBack) {
   EXPECT_EQ(0u, sw);
 }
 
+TEST_F(OpenedLine, ThreadBoostAndRs485SetThreadPriorities) {
+  auto level = [&](TThreadKind k) {
+    return platform::GetThreadPriority(d_.ThreadIds[int(k)].load());
+  };
+  d_.ApplyThreadBoost(1);
+  for (TThreadKind k : {TThreadKind::Read, TThreadKind::Dispatch, TThreadKind::Write,
+                        TThreadKind::Status})
+    EXPECT_EQ(4, level(k)) << int(k);
+  // Software RS-485 on a pty: the writer runs one level above the others and
+  // the bytes still go out.
+  d_.SetRs485(true);
+  EXPECT_FALSE(d_.Rs485Hardware.load());
+  EXPECT_EQ(5, level(TThreadKind::Write));
+  EXPECT_EQ(4, level(TThreadKind::Read));
+  ASSERT_EQ(ecOK, d_.SendBlock("485", 3));
+  EXPECT_EQ((std::vector<uint8_t>{'4', '8', '5'}), pty_.Read(3));
+  d_.SetRs485(false);
+  EXPECT_EQ(4, level(TThreadKind::Write));
+  d_.ApplyThreadBoost(0);
+  EXPECT_EQ(3, level(TThreadKind::Status));
+}
+
+TEST_F(OpenedLine, DispatchLogRecordsSendsReadsAndTriggerChanges) {
+  d_.BeginEventLog(0);
+  ASSERT_EQ(ecOK, d_.SendBlock("AB", 2));
+  ASSERT_TRUE(pty_.Write(std::string("xyz")));
+  ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 3; }));
+  d_.SetAvailThreshold(7);
+  d_.PauseEventLog();
+  struct Entry {
+    int type, sub;
+    uint32_t data;
+    std::string bytes;
+  };
+  std::vector<Entry> entries;
+  while (auto b = d_.LogQueue.PopBuffer()) {
+    auto *l = dynamic_cast<TLogBuffer *>(b.get());
+    ASSERT_NE(nullptr, l);
+    entries.push_back({l->Type, l->SubType, l->Data,
+                       std::string(reinterpret_cast<char *>(l->Bytes.get()), size_t(l->Size))});
+  }
+  auto has = [&](int type, int sub, uint32_t data, const std::string &bytes) {
+    for (const auto &e : entries)
+      if (e.type == type && e.sub == sub && e.data == data && e.bytes == bytes)
+        return true;
+    return false;
+  };
+  EXPECT_TRUE(has(dlDispatch, dstWriteCom, 2, "AB"));
+  // The three bytes may come in one block or several; their first part is there.
+  bool readSeen = false;
+  for (const auto &e : entries)
+    readSeen |= e.type == dlDispatch && e.sub == dstReadCom && e.data > 0 &&
+                std::string("xyz").compare(0, e.bytes.size(), e.bytes) == 0;
+  EXPECT_TRUE(readSeen);
+  EXPECT_TRUE(has(dlTriggerDataChange, dstAvail, 7, ""));
+}
+
 TEST_F(OpenedLine, InputQueueStaysBoundedWhileNobodyReads) {
   auto data = Pattern(300 * 1024, 5);
   std::atomic<bool> written{false};
