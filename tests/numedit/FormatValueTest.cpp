@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 namespace {
 
@@ -104,6 +105,31 @@ TEST_P(FormatValueTest, Formats) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, FormatValueTest, ::testing::ValuesIn(kFormatCases));
+
+// Whatever the format, the text must read back as the value to the
+// digits it shows.
+TEST(FormatValueRoundTrip, TextReadsBackAsTheValue) {
+  UseEnglishLocale();
+  std::mt19937_64 rng(20261208);
+  std::uniform_real_distribution<double> exponent(-10, 17);
+  std::uniform_real_distribution<double> mantissa(1, 10);
+  for (int f = 0; f < 4; ++f) {
+    TPBNumEdit e;
+    e.SetNumberFormat(static_cast<TNumberFormat>(f));
+    for (int i = 0; i < 3000; ++i) {
+      long double x = mantissa(rng) * std::pow(10.0L, std::floor(exponent(rng)));
+      if (rng() % 2) x = -x;
+      e.SetValue(x);
+      const long double back = e.Value();
+      // Engineering mantissas below 1 (0.001 .. 1) keep 14 decimals only.
+      const long double tolerance = f <= 1   ? std::max(std::fabs(x) * 1e-14L, 1e-14L)
+                                    : f == 2 ? std::fabs(x) * 1e-14L
+                                             : std::fabs(x) * 1e-11L;
+      ASSERT_LE(std::fabs(back - x), tolerance)
+          << "format " << f << " text " << e.text().toStdString() << " value " << double(x);
+    }
+  }
+}
 
 TEST(FormatValueLocale, UsesTheLocaleSeparators) {
   App();
