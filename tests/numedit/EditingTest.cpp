@@ -144,6 +144,22 @@ TEST(EditingEvents, KeyHandlersSeeAndChangeKeys) {
   EXPECT_EQ(beeps.Count, 1);
 }
 
+TEST(EditingEvents, GermanSeparatorsWhileTyping) {
+  App();
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  TBeepCounter beeps;
+  TPBNumEdit e;
+  e.SetNumberFormat(TNumberFormat::Thousands);
+  e.setCursorPosition(1);
+  PlayKeys(&e, "1234.,5");
+  EXPECT_EQ(e.text().toStdString(), "1.234,5");
+  EXPECT_EQ(beeps.Count, 1); // the '.' is the thousands separator here
+  EXPECT_EQ(double(e.Value()), 1234.5);
+  PlayKeys(&e, "[home][right][right][bs]"); // steps over the '.', deletes the 1
+  EXPECT_EQ(e.text().toStdString(), "234,5");
+  UseEnglishLocale();
+}
+
 TEST(EditingEvents, ReadOnlyFieldIgnoresEditsButCopies) {
   UseEnglishLocale();
   TBeepCounter beeps;
