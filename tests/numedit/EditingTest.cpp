@@ -1,6 +1,7 @@
 // Typing, deleting and pasting on the real widget, driven by key events.
 #include "NumEditTestSupport.h"
 
+#include <QInputMethodEvent>
 #include <gtest/gtest.h>
 
 namespace {
@@ -158,6 +159,18 @@ TEST(EditingEvents, GermanSeparatorsWhileTyping) {
   PlayKeys(&e, "[home][right][right][bs]"); // steps over the '.', deletes the 1
   EXPECT_EQ(e.text().toStdString(), "234,5");
   UseEnglishLocale();
+}
+
+TEST(EditingEvents, ComposedTextPassesTheFilter) {
+  UseEnglishLocale();
+  TBeepCounter beeps;
+  TPBNumEdit e;
+  e.setCursorPosition(1);
+  QInputMethodEvent im;
+  im.setCommitString("1a2");
+  QCoreApplication::sendEvent(&e, &im);
+  EXPECT_EQ(e.text().toStdString(), "12");
+  EXPECT_EQ(beeps.Count, 1);
 }
 
 TEST(EditingEvents, ReadOnlyFieldIgnoresEditsButCopies) {
