@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDialog>
 #include <QFocusEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -13,6 +14,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QPushButton>
 
 #include <algorithm>
 #include <cerrno>
@@ -199,6 +201,17 @@ bool ParseNumber(const QString &text, QChar dec, long double &out) {
   if (errno == ERANGE && std::isinf(v)) return false;
   out = v;
   return true;
+}
+
+// Enter belongs to a form with a default button, Escape to a dialog (its
+// cancel); a dialog also takes Enter for its auto-default buttons.
+bool FormUsesKey(QWidget *window, int key) {
+  if (qobject_cast<QDialog *>(window)) return true;
+  if (key == Qt::Key_Escape) return false;
+  const auto buttons = window->findChildren<QPushButton *>();
+  return std::any_of(buttons.begin(), buttons.end(), [](QPushButton *b) {
+    return b->isDefault() && b->isVisible() && b->isEnabled();
+  });
 }
 
 bool IsNavigation(QKeyEvent *e) {
@@ -746,11 +759,19 @@ void TPBNumEdit::keyPressEvent(QKeyEvent *e) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
     case Qt::Key_Escape:
+      // The form's keys when it has a use for them (default or cancel);
+      // otherwise they arrive as characters, which the filter refuses.
+      if (!FormUsesKey(window(), original)) {
+        QChar k(original == Qt::Key_Escape ? 27 : 13);
+        KeyPress(k);
+      }
+      e->ignore();
+      return;
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
     case Qt::Key_Up:
     case Qt::Key_Down:
-      e->ignore(); // the form's keys: default, cancel, focus navigation
+      e->ignore(); // focus navigation is the form's
       return;
     default: break;
     }

@@ -2,6 +2,8 @@
 // separator changes, colours and entry by mouse.
 #include "NumEditTestSupport.h"
 
+#include <QDialog>
+#include <QPushButton>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 
@@ -216,6 +218,34 @@ TEST_F(FieldTest, WindowDeactivationIsNoExit) {
   EXPECT_EQ(enters, 0);
   form.Leave();
   EXPECT_EQ(exits, 1);
+}
+
+TEST_F(FieldTest, EnterAndEscapeBelongToTheFormThatUsesThem) {
+  TBeepCounter beeps;
+  {
+    QWidget plain; // no default button, no dialog: the keys arrive as characters
+    TPBNumEdit e(&plain);
+    QTest::keyClick(&e, Qt::Key_Return);
+    QTest::keyClick(&e, Qt::Key_Escape);
+    EXPECT_EQ(beeps.Count, 2);
+  }
+  beeps.Count = 0;
+  QDialog dialog;
+  auto *layout = new QVBoxLayout(&dialog);
+  auto *e = new TPBNumEdit(&dialog);
+  auto *ok = new QPushButton("OK", &dialog);
+  layout->addWidget(e);
+  layout->addWidget(ok);
+  ok->setDefault(true);
+  int accepted = 0;
+  QObject::connect(ok, &QPushButton::clicked, [&] { ++accepted; });
+  dialog.show();
+  QTest::keyClick(e, Qt::Key_Return);
+  EXPECT_EQ(accepted, 1);
+  QTest::keyClick(e, Qt::Key_Escape);
+  EXPECT_FALSE(dialog.isVisible()); // rejected
+  EXPECT_EQ(beeps.Count, 0);
+  EXPECT_EQ(e->text().toStdString(), "0");
 }
 
 TEST_F(FieldTest, EntryByMouseKeepsTheAutoSelection) {
