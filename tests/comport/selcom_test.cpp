@@ -7,16 +7,20 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QKeyEvent>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 
+#include "comport/AdPort.h"
 #include "comport/AdSelCom.h"
 #include "errors/AdExcept.h"
 #include "platform/SerialDevice.h"
@@ -161,4 +165,106 @@ TEST(ComSelectForm, Layout) {
   EXPECT_EQ(order, (QList<QWidget *>{form.AbortBtn, form.PortsComboBox}));
   EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
   EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
+}
+
+// ---- The component's prompt ----
+
+namespace {
+
+TComSelectForm *ShownForm() {
+  for (QWidget *w : QApplication::topLevelWidgets())
+    if (auto *f = qobject_cast<TComSelectForm *>(w); f && f->isVisible())
+      return f;
+  return nullptr;
+}
+
+int LiveForms() {
+  int n = 0;
+  for (QWidget *w : QApplication::topLevelWidgets())
+    n += qobject_cast<TComSelectForm *>(w) != nullptr;
+  return n;
+}
+
+// Acts on the dialog once the component shows it; after 10 s it closes it,
+// so a test that went wrong fails instead of hanging.
+class DialogAnswer {
+public:
+  explicit DialogAnswer(std::function<void(TComSelectForm &)> act) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this, act, deadline] {
+      if (TComSelectForm *f = ShownForm()) {
+        timer_.stop();
+        shown = true;
+        act(*f);
+      } else if (std::chrono::steady_clock::now() > deadline) {
+        timer_.stop();
+        if (QWidget *m = QApplication::activeModalWidget())
+          m->close();
+      }
+    });
+    timer_.start(5);
+  }
+  bool shown = false;
+
+private:
+  QTimer timer_;
+};
+
+} // namespace
+
+TEST(PortPrompt, ChosenPortIsOpened) {
+  App();
+  testpty::PortDir dir;
+  dir.AddPty(4);
+  dir.AddPty(12);
+  dir.Activate();
+  TApdComPort port;
+  DialogAnswer answer([](TComSelectForm &f) {
+    f.PortsComboBox->setCurrentIndex(f.PortsComboBox->findText("COM12"));
+    f.OkBtn->click();
+  });
+  port.SetOpen(true);
+  EXPECT_TRUE(answer.shown);
+  EXPECT_EQ(port.ComNumber(), 12);
+  EXPECT_TRUE(port.Open());
+  ASSERT_NE(port.PortDispatcher(), nullptr);
+  EXPECT_EQ(port.PortDispatcher()->DeviceName, "\\\\.\\COM12");
+  EXPECT_FALSE(testpty::Lockable(dir.Slave(12))) << "the port holds COM12";
+  EXPECT_EQ(LiveForms(), 0);
+  port.SetOpen(false);
+  EXPECT_TRUE(testpty::Lockable(dir.Slave(12)));
+}
+
+TEST(PortPrompt, AnythingButOkFailsTheOpen) {
+  App();
+  struct Case {
+    const char *what;
+    bool withPorts;
+    std::function<void(TComSelectForm &)> act;
+  };
+  const Case cases[] = {
+      {"Cancel", true, [](TComSelectForm &f) { f.AbortBtn->click(); }},
+      {"system menu", true, [](TComSelectForm &f) { f.close(); }},
+      {"OK with nothing listed", false, [](TComSelectForm &f) { f.OkBtn->click(); }},
+  };
+  for (const Case &c : cases) {
+    testpty::PortDir dir;
+    if (c.withPorts)
+      dir.AddPty(3);
+    dir.Activate();
+    TApdComPort port;
+    int opened = 0;
+    port.OnPortOpen = [&](TApdCustomComPort &) { ++opened; };
+    DialogAnswer answer(c.act);
+    EXPECT_THROW(port.SetOpen(true), ENoPortSelected) << c.what;
+    EXPECT_TRUE(answer.shown) << c.what;
+    EXPECT_EQ(port.ComNumber(), 0) << c.what;
+    EXPECT_FALSE(port.Open()) << c.what;
+    EXPECT_EQ(port.PortDispatcher(), nullptr) << c.what;
+    EXPECT_EQ(opened, 0) << c.what;
+    EXPECT_EQ(LiveForms(), 0) << c.what;
+    if (c.withPorts) {
+      EXPECT_TRUE(testpty::Lockable(dir.Slave(3))) << c.what;
+    }
+  }
 }
