@@ -147,26 +147,6 @@ TEST(ComSelectForm, NoPortListedGivesNoPortSelected) {
   }
 }
 
-TEST(ComSelectForm, Layout) {
-  App();
-  testpty::PortDir dir;
-  dir.Activate();
-  TComSelectForm form;
-  EXPECT_EQ(form.windowTitle(), "Select Port");
-  EXPECT_EQ(form.size(), QSize(220, 131));
-  EXPECT_FALSE(form.PortsComboBox->isEditable());
-  EXPECT_TRUE(form.OkBtn->isDefault());
-  // Tab order (a cycle): OK, Cancel, the list.
-  QList<QWidget *> order;
-  for (QWidget *w = form.OkBtn->nextInFocusChain(); w != form.OkBtn && order.size() < 20;
-       w = w->nextInFocusChain())
-    if (w->focusPolicy() & Qt::TabFocus)
-      order << w;
-  EXPECT_EQ(order, (QList<QWidget *>{form.AbortBtn, form.PortsComboBox}));
-  EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
-  EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
-}
-
 // ---- The component's prompt ----
 
 namespace {
