@@ -152,7 +152,7 @@ int32_t TApdBaseDispatcher::OpenDispatcher(const std::string &portName, int32_t 
   {
     Guard s(StateLock);
     LineErrorBits = 0;
-    SentSinceCheck = false;
+    SentSinceCheck.store(false);
     Rs485Active.store(false);
     Rs485Hardware.store(false);
     UartBase = 0;
@@ -286,7 +286,7 @@ int32_t TApdBaseDispatcher::SendBlock(const void *buffer, uint32_t length) {
     if (length == freeBytes)
       TransmitFull = true;
     WriteDevice(static_cast<const uint8_t *>(buffer), length);
-    SentSinceCheck = true;
+    SentSinceCheck.store(true);
   }
   Guard s(StateLock);
   RecordLogEvent(dlDispatch, dstWriteCom, length, buffer, length);
@@ -877,6 +877,21 @@ void TApdBaseDispatcher::ClearTriggerTables() {
   StatusTable.clear();
 }
 
+void TApdBaseDispatcher::ResetStatusHits() {
+  Guard s(StateLock);
+  for (auto &st : StatusTable)
+    st.Hit = 0;
+  StatusHitSeen = false;
+}
+
+bool TApdBaseDispatcher::RunStatusTriggers() {
+  while (CheckStatusTriggers() >= 0) {
+    if (ClosePending.load())
+      return false;
+  }
+  return true;
+}
+
 void TApdBaseDispatcher::ReceiveCycle() {
   // 1. A comm-event word at the head of the queue belongs to this cycle.
   EventWord = 0;
@@ -893,50 +908,173 @@ void TApdBaseDispatcher::ReceiveCycle() {
     Guard s(StateLock);
     RingSeen = true;
   }
+  bool seenHit;
   if (EventWord & 0x2138) {
     uint32_t fresh = PlatformModemStatus() & 0xF0;
-    Guard s(StateLock);
-    uint32_t old = ModemBits & 0xFF;
-    ModemBits = fresh | (ModemBits & 0x0F);
-    ModemBits |= ((old ^ ModemBits) & 0xF0) >> 4;
-    // Status triggers: none can be added in this system, so none is checked.
+    {
+      Guard s(StateLock);
+      uint32_t old = ModemBits & 0xFF;
+      ModemBits = fresh | (ModemBits & 0x0F);
+      ModemBits |= ((old ^ ModemBits) & 0xF0) >> 4;
+    }
+    if (!Notifying.load() && !RunStatusTriggers())
+      return;
+    {
+      Guard s(StateLock);
+      seenHit = StatusHitSeen;
+    }
+    if (seenHit)
+      ResetStatusHits();
   }
   // 4. Line errors and breaks.
-  if (EventWord & 0xC0)
+  if (EventWord & 0xC0) {
     RefreshLineStatus();
+    if (!Notifying.load() && !RunStatusTriggers())
+      return;
+    {
+      Guard s(StateLock);
+      seenHit = StatusHitSeen;
+    }
+    if (seenHit)
+      ResetStatusHits();
+  }
   // 5.
   MoveDeviceData();
-  // 6. Receive triggers, until a check says another is not worthwhile.
+  // 6. Status, then receive triggers, until a check says another is not worthwhile.
   if (!Notifying.load()) {
     uint8_t ms = ReadModemStatus();
     {
       Guard s(StateLock);
       ModemBits = ms; // deltas stay visible until another reader takes them
     }
+    if (!RunStatusTriggers())
+      return;
     while (CheckReceiveTriggers()) {
       if (ClosePending.load())
         return;
     }
   }
   // 7.
-  Guard s(StateLock);
-  if (StatusHitSeen) {
-    for (auto &st : StatusTable)
-      st.Hit = 0;
-    StatusHitSeen = false;
+  {
+    Guard s(StateLock);
+    seenHit = StatusHitSeen;
   }
+  if (seenHit)
+    ResetStatusHits();
+}
+
+bool TApdBaseDispatcher::MatchTriggerByte(TMatchTrigger &m, uint8_t b) {
+  if (m.IgnoreCase && b >= 'a' && b <= 'z')
+    b = uint8_t(b - 'a' + 'A'); // patterns are held in upper case
+  uint32_t len = std::min<uint32_t>(m.Length, 22);
+  if (len == 0)
+    return false;
+  int32_t *c = m.Counters;
+  const uint8_t *p = m.Pattern;
+  bool found = false, started = false, examine = true;
+  for (uint32_t i = 0; i < len; ++i) {
+    if (examine) {
+      if (c[i] >= 0 && uint32_t(c[i]) < len && p[c[i]] == b) {
+        if (uint32_t(c[i]) == len - 1) {
+          found = true;
+          std::fill(c, c + 22, 0);
+        } else {
+          ++c[i];
+        }
+      } else if (p[0] == b) {
+        started = true;
+        c[i] = 1;
+      } else {
+        c[i] = 0;
+      }
+    }
+    if (c[i] == 1)
+      started = true;
+    if (i == len - 1)
+      examine = false;
+    else if (started)
+      examine = c[i + 1] != 0;
+    else
+      examine = c[i + 1] != 0 || p[0] == b;
+  }
+  return found;
 }
 
 bool TApdBaseDispatcher::CheckReceiveTriggers() {
-  // Match triggers cannot be added in this system; the scan goes straight to
-  // the head and only the length trigger is checked.
-  uint32_t pos;
+  uint32_t pos, head, tail;
   {
     Guard r(ReceiveLock);
     if (!ReceiveRing)
       return false;
-    pos = RingHead;
+    head = RingHead;
+    tail = RingTail;
   }
+  pos = ScanPosition;
+  bool anyMatch;
+  {
+    Guard s(StateLock);
+    anyMatch = std::any_of(MatchTable.begin(), MatchTable.end(),
+                           [](const TMatchTrigger &m) { return m.Length != 0; });
+  }
+  while (anyMatch && pos != head) {
+    uint8_t b;
+    {
+      Guard r(ReceiveLock);
+      if (!ReceiveRing)
+        return false;
+      b = ReceiveRing[pos];
+    }
+    uint32_t longest = 0;
+    bool matched = false;
+    {
+      Guard s(StateLock);
+      for (auto &m : MatchTable) {
+        if (m.Length != 0 && !m.Matched && MatchTriggerByte(m, b))
+          m.Matched = 1;
+        if (m.Matched) {
+          matched = true;
+          longest = std::max(longest, m.Length);
+        }
+      }
+    }
+    if (!matched) {
+      pos = (pos + 1) % ReceiveRingSize;
+      continue;
+    }
+    bool result = true;
+    int32_t threshold = GetAvailThreshold();
+    if (threshold > 0 && LastNotifiedHead != pos) {
+      // Unread bytes from the tail through the matched byte.
+      int64_t upto = int64_t((pos + ReceiveRingSize - tail) % ReceiveRingSize) + 1;
+      if (upto - int64_t(longest) >= threshold) {
+        result = DeliverNotification(NotifyAvail, uint32_t(upto - longest), 0);
+        ScanPosition = LastNotifiedHead = pos;
+      }
+    }
+    size_t entries;
+    {
+      Guard s(StateLock);
+      entries = MatchTable.size();
+    }
+    for (size_t i = entries; i-- > 0;) {
+      uint32_t handle, length;
+      {
+        Guard s(StateLock);
+        if (i >= MatchTable.size())
+          break; // the table shrank meanwhile
+        TMatchTrigger &m = MatchTable[i];
+        if (!m.Matched)
+          continue;
+        m.Matched = 0;
+        handle = m.Handle;
+        length = m.Length;
+      }
+      result = DeliverNotification(NotifyData, handle, length);
+    }
+    ScanPosition = (pos + 1) % ReceiveRingSize;
+    return result;
+  }
+  pos = head; // the scan reached the head (at once without match triggers)
   ScanPosition = pos;
   uint32_t count = ReceivedCount();
   int32_t threshold = GetAvailThreshold();
@@ -948,12 +1086,102 @@ bool TApdBaseDispatcher::CheckReceiveTriggers() {
   return false;
 }
 
+int TApdBaseDispatcher::CheckStatusTriggers() {
+  bool needTx;
+  {
+    Guard s(StateLock);
+    if (StatusTable.empty())
+      return -1;
+    needTx = std::any_of(StatusTable.begin(), StatusTable.end(), [](const TStatusTrigger &t) {
+      return t.Kind == stOutBuffFree || t.Kind == stOutBuffUsed;
+    });
+  }
+  // The transmit counts take TransmitLock, which comes before StateLock.
+  uint32_t txFree = needTx ? TransmitFree() : 0;
+  uint32_t txUsed = needTx ? TransmitUsed() : 0;
+  uint32_t handle = 0, data = 0;
+  {
+    Guard s(StateLock);
+    size_t i = 0;
+    for (; i < StatusTable.size(); ++i) {
+      TStatusTrigger &t = StatusTable[i];
+      if (!t.Armed || t.Hit)
+        continue;
+      bool fires = false;
+      switch (t.Kind) {
+      case stModem:
+        fires = (((t.Value & 0xFF) ^ (ModemBits & 0xFF)) & (t.Value >> 8)) != 0;
+        break;
+      case stLine:
+        if ((t.Value & LineErrorBits) != 0) {
+          fires = true;
+          t.Value = uint16_t(LineErrorBits);
+        }
+        break;
+      case stOutBuffFree:
+        fires = txFree >= t.Value;
+        data = txFree;
+        break;
+      case stOutBuffUsed:
+        fires = txUsed <= t.Value;
+        data = txUsed;
+        break;
+      case stOutSent: fires = SentSinceCheck.exchange(false); break;
+      default: break;
+      }
+      if (fires) {
+        t.Armed = 0;
+        t.Hit = 1;
+        StatusHitSeen = true;
+        handle = t.Handle;
+        if (t.Kind != stOutBuffFree && t.Kind != stOutBuffUsed)
+          data = 0;
+        break;
+      }
+    }
+    if (i == StatusTable.size())
+      return -1;
+  }
+  return DeliverNotification(NotifyStatus, handle, data) ? 1 : 0;
+}
+
+int TApdBaseDispatcher::CheckTimerTriggers() {
+  uint32_t handle = 0;
+  {
+    Guard s(StateLock);
+    auto it = std::find_if(TimerTable.begin(), TimerTable.end(), [](const TTimerTrigger &t) {
+      platform::TTickTimer tt{t.StartTicks, t.ExpireTicks};
+      return t.Active && platform::TickTimerExpired(tt);
+    });
+    if (it == TimerTable.end())
+      return -1;
+    it->Active = 0;
+    handle = it->Handle;
+  }
+  return DeliverNotification(NotifyTimer, handle, 0) ? 1 : 0;
+}
+
 void TApdBaseDispatcher::TimerPass() {
   if (ClosePending.load() || Notifying.load())
     return;
-  // Timer and status tables stay empty in this system: nothing to check.
-  Guard s(StateLock);
-  StatusHitSeen = false;
+  {
+    Guard s(StateLock);
+    StatusHitSeen = false;
+  }
+  for (;;) {
+    bool fired = CheckStatusTriggers() >= 0;
+    if (!fired)
+      fired = CheckTimerTriggers() >= 0;
+    if (!fired || ClosePending.load())
+      break;
+  }
+  bool seenHit;
+  {
+    Guard s(StateLock);
+    seenHit = StatusHitSeen;
+  }
+  if (seenHit)
+    ResetStatusHits();
 }
 
 void TApdBaseDispatcher::DeleteRemovedHandlers() {

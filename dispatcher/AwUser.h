@@ -238,6 +238,8 @@ public:
   // Dispatch thread: one receive cycle and one timer pass.
   void ReceiveCycle();
   void TimerPass();
+  // One byte offered to a match trigger; true when its pattern completed.
+  static bool MatchTriggerByte(TMatchTrigger &trigger, uint8_t b);
   // Delivers one notification to every handler; see the receive cycle.
   bool DeliverNotification(uint32_t msg, uint32_t trigger, uint32_t data);
   // Runs a synchronised method handler on the main thread and waits; set by
@@ -307,7 +309,7 @@ public:
   std::atomic<bool> Notifying{false};
   bool HandlersRemoved = false;
   std::atomic<bool> ClosePending{false};
-  bool SentSinceCheck = false;
+  std::atomic<bool> SentSinceCheck{false};
   std::atomic<bool> ThreadsStarted{false};
   std::atomic<bool> ReleaseOnThreadEnd{false};
   std::atomic<int32_t> ActiveThreads{0};
@@ -365,6 +367,12 @@ protected:
   static bool PumpUntil(const std::function<bool()> &done, uint32_t maxMs);
   void MoveDeviceData();
   bool CheckReceiveTriggers();
+  // -1: none fired; else the result of the delivery of the one that fired.
+  int CheckStatusTriggers();
+  int CheckTimerTriggers();
+  // Status triggers until none fires; false when a close became pending.
+  bool RunStatusTriggers();
+  void ResetStatusHits();
   void WaitForLineDrain();
   int32_t WriteStateWithLines(platform::TDeviceControl &dcb);
   void DeleteRemovedHandlers();

@@ -273,3 +273,80 @@ TEST(NotifyClose, ClosingInsideTheHandlerIsDeferredUntilItReturns) {
 }
 
 } // namespace
+
+namespace {
+
+TMatchTrigger Pattern(const char *text, bool ignoreCase = false, uint32_t handle = 0x40) {
+  TMatchTrigger m{};
+  m.Handle = handle;
+  m.Length = uint32_t(std::strlen(text));
+  m.IgnoreCase = ignoreCase;
+  std::memcpy(m.Pattern, text, m.Length);
+  return m;
+}
+
+TEST(MatchTriggers, PatternsAreFoundAcrossFalseStarts) {
+  struct {
+    const char *pattern, *stream;
+    bool ignoreCase;
+    std::vector<size_t> found; // stream positions completing the pattern
+  } cases[] = {
+      {"OK\r", "xxOK\r", false, {4}},
+      {"aab", "aaab", false, {3}},
+      {"ab", "ababab", false, {1, 3, 5}},
+      {"AB", "xaBy", true, {2}},
+      {"AB", "xaBy", false, {}},
+      {"AZ=", "AAZ=AZ=", false, {3, 6}},
+  };
+  for (const auto &c : cases) {
+    TMatchTrigger m = Pattern(c.pattern, c.ignoreCase);
+    std::vector<size_t> found;
+    for (size_t i = 0; c.stream[i]; ++i)
+      if (TApdBaseDispatcher::MatchTriggerByte(m, uint8_t(c.stream[i])))
+        found.push_back(i);
+    EXPECT_EQ(c.found, found) << c.pattern << " in " << c.stream;
+  }
+}
+
+class Restored : public Notified {};
+
+TEST_F(Restored, RestoredTriggersFireTheirNotifications) {
+  TSavedTriggerSet set;
+  set.AvailThreshold = 1;
+  set.Matches.push_back(Pattern("OK\r", false, 0x41));
+  set.Statuses.push_back(TStatusTrigger{0x53, stOutSent, 0, 1, 0});
+  TTimerTrigger t{};
+  t.Handle = 0x62;
+  platform::TTickTimer tick;
+  platform::StartTickTimer(tick, 0); // expires with the next tick
+  t.StartTicks = tick.StartTicks;
+  t.ExpireTicks = tick.ExpireTicks;
+  t.Active = 1;
+  set.Timers.push_back(t);
+  d_.RestoreTriggerSet(set);
+
+  auto has = [&](uint32_t msg, uint32_t trigger, uint32_t low) {
+    for (const auto &s : win_->Log())
+      if (s.Msg == msg && s.Count == trigger && uint32_t(s.Param & 0xFFFF) == low)
+        return true;
+    return false;
+  };
+  ASSERT_TRUE(WaitFor([&] { return has(NotifyTimer, 0x62, 0); }));
+  ASSERT_EQ(ecOK, d_.SendByte('?'));
+  ASSERT_TRUE(WaitFor([&] { return has(NotifyStatus, 0x53, 0); }));
+  ASSERT_EQ(1u, pty_.Read(1).size());
+
+  size_t before = win_->Count();
+  ASSERT_TRUE(pty_.Write(std::string("xxOK\r")));
+  ASSERT_TRUE(WaitFor([&] { return has(NotifyData, 0x41, 3); }));
+  ASSERT_TRUE(WaitFor([&] { return has(NotifyAvail, 5, 0); }));
+  auto log = win_->Log();
+  std::vector<uint32_t> order;
+  for (size_t i = before; i < log.size(); ++i)
+    order.push_back(log[i].Msg);
+  // The bytes before the match, the match, then everything unread.
+  EXPECT_EQ((std::vector<uint32_t>{NotifyAvail, NotifyData, NotifyAvail}), order);
+  EXPECT_EQ(2u, log[before].Count);
+}
+
+} // namespace
