@@ -232,6 +232,7 @@ TEST(EventLog, DumpLayoutAndFailures) {
   EXPECT_GT(lines[1].size(), 11u);
   EXPECT_EQ(lines[2].rfind("Operating System : ", 0), 0u);
   EXPECT_LE(lines[2].size(), 19u + 80u);
+  EXPECT_NE(lines[2].find("Linux"), std::string::npos) << lines[2];
   EXPECT_EQ(lines[3], "Device: \\\\.\\COM5");
   EXPECT_TRUE(std::regex_match(lines[4], std::regex(R"(Date/time: \d\d/\d\d/\d\d, \d\d:\d\d:\d\d)")))
       << lines[4];
