@@ -1,7 +1,6 @@
 #pragma once
-// The window's use of the numeric edit field, kept in one translation unit:
-// the field's header and the port component's header both name a
-// TNotifyEvent, so they cannot meet in one file.
+// The window's use of the numeric edit field, kept in one place: how the
+// four position fields are set up, written, read and hooked.
 #include <QWidget>
 #include <cstdint>
 #include <functional>

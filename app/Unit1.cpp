@@ -108,11 +108,6 @@ void TForm1::BuildControls() {
   setWindowTitle(QStringLiteral("Zelkor G V1.0"));
   setGeometry(508, 152, 413, 526);
   setFont(DialogFont());
-  {
-    QPalette pal = palette();
-    pal.setColor(QPalette::WindowText, pal.color(QPalette::WindowText));
-    setPalette(pal);
-  }
   setAutoFillBackground(true);
 
   auto label = [](QWidget *parent, int x, int y, const QString &caption) {

@@ -2,6 +2,7 @@
 // settings, commands and the poll.
 #include "WindowSupport.h"
 
+#include "comport/AdSelCom.h"
 #include "rotorsim/RotorSim.h"
 
 #include <gtest/gtest.h>
@@ -379,21 +380,49 @@ TEST_F(Window, DamagedPictureKeepsTheBuiltInDial) {
 TEST_F(Window, PortZeroOffersTheSelectionDialog) {
   StartUnit();
   SetConfig(CrLf({"0", "EN", "1000", "10", "0", "0", "1", "50", "50"}));
-  auto dialogSeen = std::make_shared<bool>(false);
-  QObject context; // ends the pending call with the test
-  QTimer::singleShot(0, &context, [dialogSeen] {
-    WaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000ms);
-    if (auto *dlg = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
-      *dialogSeen = true;
-      dlg->reject();
-    }
-  });
-  Create();
-  EXPECT_TRUE(*dialogSeen);
-  ASSERT_FALSE(boxes.empty());
-  EXPECT_EQ(boxes.back().text, "Port COM0 cannot be opened!");
-  EXPECT_FALSE(form->ApdComPort1.Open());
-  EXPECT_EQ(form->ComboBox1->currentText(), "");
+  // pick: the port to choose in the dialog, or empty to cancel it.
+  auto answerDialog = [](QObject *context, QString pick, std::shared_ptr<QStringList> offered) {
+    QTimer::singleShot(0, context, [pick, offered] {
+      WaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000ms);
+      auto *dlg = qobject_cast<TComSelectForm *>(QApplication::activeModalWidget());
+      if (dlg == nullptr)
+        return;
+      for (int i = 0; i < dlg->PortsComboBox->count(); ++i)
+        offered->push_back(dlg->PortsComboBox->itemText(i));
+      if (pick.isEmpty()) {
+        dlg->reject();
+        return;
+      }
+      dlg->PortsComboBox->setCurrentText(pick);
+      dlg->OkBtn->click();
+    });
+  };
+
+  {
+    QObject context; // ends the pending call with this block
+    auto offered = std::make_shared<QStringList>();
+    answerDialog(&context, QString(), offered);
+    Create();
+    EXPECT_TRUE(offered->contains("COM1")) << offered->join(' ').toStdString();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Port COM0 cannot be opened!");
+    EXPECT_FALSE(form->ApdComPort1.Open());
+    EXPECT_FALSE(form->Timer1->Enabled());
+    EXPECT_EQ(form->ComboBox1->currentText(), "");
+    form.reset();
+    boxes.clear();
+  }
+  {
+    QObject context;
+    auto offered = std::make_shared<QStringList>();
+    answerDialog(&context, "COM1", offered);
+    Create();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(form->ApdComPort1.Open());
+    EXPECT_EQ(form->ApdComPort1.ComNumber(), 1);
+    EXPECT_EQ(form->PortNumber, 0); // the chosen port is not copied back
+    EXPECT_TRUE(WaitFor([&] { return !Polls().empty(); }));
+  }
 }
 
 // ---------------------------------------------------------------- language
