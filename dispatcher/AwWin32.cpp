@@ -69,7 +69,10 @@ int32_t TApdWin32Dispatcher::ReadDeviceState(platform::TDeviceControl &dcb) {
 }
 
 int32_t TApdWin32Dispatcher::WriteDeviceState(const platform::TDeviceControl &dcb) {
-  uint32_t e = Device.SetState(dcb);
+  // The device takes bits per second, not the legacy rate codes.
+  platform::TDeviceControl out = dcb;
+  out.BaudRate = TranslateRate(dcb.BaudRate);
+  uint32_t e = Device.SetState(out);
   if (e) {
     LastPlatformError.store(e);
     return -int32_t(e);

@@ -104,6 +104,9 @@ TEST_F(OpenedLine, FormatIsWrittenAndRatesReadBack) {
     d_.ReadLineFormat(r, parity, bits, stop);
     EXPECT_EQ(int32_t(TApdBaseDispatcher::TranslateRate(rate)), r);
     EXPECT_EQ(1, stop);
+    TDeviceControl onDevice;
+    ASSERT_EQ(0u, d_.Device.GetState(onDevice));
+    EXPECT_EQ(TApdBaseDispatcher::TranslateRate(rate), onDevice.BaudRate); // never a code
   }
 }
 
