@@ -2,6 +2,7 @@
 // The serial port component: line settings and options as properties with
 // defaults, open and close through a dispatcher, and the dispatcher's
 // notifications turned into events on the thread that opened the port.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -276,7 +277,7 @@ private:
   bool reapplyAll_ = false;
   bool reopenRequested_ = false;
   bool openAfterLoad_ = false;
-  bool loading_ = false;
+  std::atomic<bool> loading_{false}; // read by the dispatcher's threads
   int notifyDepth_ = 0; // nesting of our window procedure
 };
 
