@@ -32,12 +32,10 @@ void TApdDispatcherThread::Run() {
   TThreadKind kind = Kind();
   threadId_.store(platform::CurrentThreadId());
   h->ThreadIds[int(kind)].store(threadId_.load());
-  {
-    std::lock_guard<platform::TCriticalSection> s(h->StateLock);
-    if (h->ThreadBoostLevel != 0) {
-      bool boosted = kind == TThreadKind::Write && h->Rs485Active.load();
-      platform::SetThreadPriority(threadId_.load(), h->ThreadBoostLevel + (boosted ? 4 : 3));
-    }
+  // No lock here: StartThreads holds StateLock while it waits for us.
+  if (uint8_t boost = h->ThreadBoostLevel.load()) {
+    bool boosted = kind == TThreadKind::Write && h->Rs485Active.load();
+    platform::SetThreadPriority(threadId_.load(), boost + (boosted ? 4 : 3));
   }
   try {
     Execute();

@@ -295,7 +295,7 @@ public:
   // The platform error of the last failed device call (open or a thread).
   std::atomic<uint32_t> LastPlatformError{0};
   std::atomic<bool> Rs485Hardware{false};
-  uint8_t ThreadBoostLevel = 0;
+  std::atomic<uint8_t> ThreadBoostLevel{0}; // read by starting threads
   platform::TCriticalSection StateLock, TransmitLock, ReceiveLock;
   std::unique_ptr<platform::TEvent> ThreadReadyEvent, TransmitEvent, TransmitFlushEvent;
   uint32_t EventWord = 0;
