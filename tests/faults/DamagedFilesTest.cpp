@@ -1,0 +1,147 @@
+// Damaged configuration and language files at start: the window comes up,
+// shows at most one message, and never leaves a settings file behind that
+// the next start cannot read.
+#include "tests/faults/WindowFaults.h"
+
+#include <QPushButton>
+#include <random>
+
+namespace {
+
+using namespace faults;
+
+std::string RandomBytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char &c : s)
+    c = char(rng() & 0xFF);
+  return s;
+}
+
+std::string Lines(std::initializer_list<const char *> lines, const char *end) {
+  std::string s;
+  for (const char *l : lines)
+    s += std::string(l) + end;
+  return s;
+}
+
+class DamagedFiles : public WindowFaults {
+protected:
+  void SetUp() override {
+    // Every port the files may name is missing, so no real device takes part.
+    for (int n = 0; n <= 50; ++n)
+      fs::create_symlink(dir / "no-such-device", dir / ("COM" + std::to_string(n)));
+  }
+  // The messages shown, less the one about the (deliberately) missing port.
+  std::vector<Box> Complaints() const {
+    std::vector<Box> out;
+    for (const Box &b : boxes)
+      if (!b.text.startsWith("Port COM"))
+        out.push_back(b);
+    return out;
+  }
+  // Starts and ends the window once; returns its complaints.
+  std::vector<Box> StartAndEnd() {
+    boxes.clear();
+    Create();
+    form->close();
+    form.reset();
+    return Complaints();
+  }
+};
+
+TEST_F(DamagedFiles, ConfigurationFile) {
+  const std::string longDigits(100000, '7');
+  const std::string longCode(200000, 'Q');
+  struct Case {
+    const char *name;
+    std::string content;
+    bool loads; // read without a message
+  } cases[] = {
+      {"empty", "", false},
+      {"truncated", "1\r\nEN\r\n10", false},
+      {"truncated inside a line end", Lines({"1", "EN", "1000", "10", "0", "0", "1", "50", "50"}, "\r\n").substr(0, 27), false},
+      {"binary", RandomBytes(4096, 7), false},
+      {"binary with zero bytes", std::string("1\0\r\n\0EN\r\n", 9) + RandomBytes(64, 3), false},
+      {"very long number", "1\r\nEN\r\n" + longDigits + "\r\n10\r\n0\r\n0\r\n1\r\n50\r\n50\r\n", false},
+      {"very long language code", "1\r\n" + longCode + "\r\n1000\r\n10\r\n0\r\n0\r\n1\r\n50\r\n50\r\n", true},
+      {"CR-only line ends", Lines({"1", "EN", "2000", "10", "33", "44", "1", "60", "70"}, "\r"), true},
+      {"LF-only line ends", Lines({"1", "EN", "2000", "10", "33", "44", "1", "60", "70"}, "\n"), true},
+      {"extra lines", Lines({"1", "EN", "2000", "10", "33", "44", "1", "60", "70", "junk", "\x01\x02"}, "\r\n"), true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    SetConfig(c.content);
+    const std::vector<Box> shown = StartAndEnd();
+    // A file that does not load: one message at start, one each when the
+    // window is closed and destroyed (nothing to save), and the file stays.
+    EXPECT_LE(shown.size(), c.loads ? 0u : 3u);
+    for (const Box &b : shown)
+      EXPECT_FALSE(b.text.isEmpty());
+    const std::string after = Config();
+    if (!c.loads) {
+      EXPECT_EQ(after, c.content) << "a file that did not load was overwritten";
+      continue;
+    }
+    // What the window saved must start the next window without a word.
+    const std::vector<Box> again = StartAndEnd();
+    EXPECT_TRUE(again.empty()) << "the saved file does not load: "
+                               << (again.empty() ? "" : again[0].text.toStdString());
+    EXPECT_EQ(Config(), after) << "a clean start and end changed the file";
+  }
+}
+
+TEST_F(DamagedFiles, LineEndsDoNotChangeTheSettings) {
+  for (const char *end : {"\r", "\n", "\r\n"}) {
+    SCOPED_TRACE(testing::PrintToString(std::string(end)));
+    SetConfig(Lines({"3", "DE", "2000", "10", "33", "44", "1", "60", "70"}, end));
+    boxes.clear();
+    Create();
+    EXPECT_TRUE(Complaints().empty());
+    EXPECT_EQ(form->LanguageCode, "DE");
+    EXPECT_EQ(form->PollInterval, 2000);
+    EXPECT_EQ(form->ParkPosition1, 33);
+    EXPECT_EQ(form->ParkPosition2, 44);
+    EXPECT_EQ(form->Button1->text(), "Ende");
+    form.reset();
+  }
+}
+
+TEST_F(DamagedFiles, LanguageFile) {
+  const std::string good = ReadFile(DataDir() + "/Zelkor_M_language.csv");
+  const std::string longText = "DE;02;" + std::string(50000, 'x') + "\r\n";
+  struct Case {
+    const char *name;
+    std::string content;
+    const char *exitCaption; // nullptr: anything but empty
+  } cases[] = {
+      {"empty", "", nullptr},
+      {"truncated", good.substr(0, good.size() / 2), nullptr},
+      {"cut inside the code", "DE;02;Ende\r\nD", "Ende"},
+      {"binary", RandomBytes(8192, 11), nullptr},
+      {"very long text", longText, nullptr},
+      {"CR-only line ends", "DE;01;Sprache\rDE;02;Ende\rDE;05;Manuell\r", "Ende"},
+      {"no separators", "DE02Ende\r\nDE\r\n;;\r\n", nullptr},
+      {"number out of range", "DE;99;x\r\nDE;-1;y\r\nDE;02;Ende\r\n", "Ende"},
+      {"zero bytes", std::string("DE;02;E\0de\r\n", 12), nullptr},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    SetConfig(Lines({"3", "DE", "1000", "10", "0", "0", "1", "50", "50"}, "\r\n"));
+    WriteFile(dir / "Zelkor_M_language.csv", c.content);
+    boxes.clear();
+    Create();
+    EXPECT_LE(Complaints().size(), 1u);
+    const QString caption = form->Button1->text();
+    if (c.exitCaption) {
+      EXPECT_EQ(caption, c.exitCaption);
+    }
+    EXPECT_LE(caption.size(), 100);
+    // The settings file is not touched by a language file's damage.
+    form->close();
+    form.reset();
+    EXPECT_EQ(Config(), Lines({"3", "DE", "1000", "10", "0", "0", "1", "50", "50"}, "\r\n"));
+  }
+}
+
+} // namespace

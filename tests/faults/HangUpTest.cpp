@@ -1,0 +1,115 @@
+// The device goes away under the running window: while idle, while a
+// notification waits for the main thread, and while our output is stalled
+// by XOFF. Every time the port's threads end promptly, the loss is recorded
+// once, nothing spins, the window runs on and picking the port reopens it.
+#include "tests/faults/WindowFaults.h"
+
+#include <thread>
+
+namespace {
+
+using namespace faults;
+
+class HangUp : public WindowFaults {
+protected:
+  // What follows every hang-up, whatever was going on at the time.
+  void ExpectRecovery(const std::vector<int64_t> &threads, TApdBaseDispatcher *lost) {
+    ASSERT_EQ(threads.size(), 4u);
+    EXPECT_TRUE(WaitFor([&] { return AllEnded(threads); }, Limit(1000))) << "the port's threads still run";
+    // The component keeps the dispatcher until it closes; the loss is a line
+    // error there, not a box per thread.
+    if (form->ApdComPort1.PortDispatcher() == lost) {
+      EXPECT_EQ(lost->ActiveThreads.load(), 0);
+      EXPECT_EQ(lost->LineErrorBits, -1);
+    }
+    EXPECT_LE(boxes.size(), 1u);
+    for (const Box &b : boxes)
+      ADD_FAILURE() << "box: " << b.text.toStdString();
+
+    // Polls go on against the lost device without spinning or raising.
+    const CpuMeter idle;
+    RunFor(Limit(600));
+    EXPECT_LT(idle.Share(), 0.35) << "CPU share after the hang-up";
+    EXPECT_LE(boxes.size(), 1u);
+
+    // The device is back: picking the port opens it and polling resumes.
+    FarEnd &back = AddFarEnd(1);
+    const auto t0 = std::chrono::steady_clock::now();
+    ChoosePort(1);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, Limit(5000)) << "close and reopen hung";
+    ASSERT_TRUE(form->ApdComPort1.Open());
+    EXPECT_TRUE(form->Timer1->Enabled());
+    std::string sent;
+    ASSERT_TRUE(WaitFor([&] {
+      sent += back.Drain();
+      return sent.find("C\r") != std::string::npos;
+    })) << "no poll on the reopened port";
+    back.Send(Report(211, 17));
+    EXPECT_TRUE(WaitFor([&] { return form->Label6->text() == QString::fromUtf8("211°"); }));
+    EXPECT_EQ(form->Position2, 17);
+  }
+
+  TApdBaseDispatcher *Dispatcher() { return form->ApdComPort1.PortDispatcher(); }
+};
+
+TEST_F(HangUp, WhileIdle) {
+  FarEnd &end = AddFarEnd(1);
+  UseConfig(1, 200);
+  Create();
+  ASSERT_TRUE(form->ApdComPort1.Open());
+  std::string sent;
+  ASSERT_TRUE(WaitFor([&] {
+    sent += end.Drain();
+    return sent.find("C\r") != std::string::npos;
+  }));
+  end.Send(Report(45, 0));
+  ASSERT_TRUE(WaitFor([&] { return form->Label6->text() == QString::fromUtf8("45°"); }));
+
+  const auto threads = PortThreads(form->ApdComPort1);
+  TApdBaseDispatcher *d = Dispatcher();
+  end.HangUp();
+  ExpectRecovery(threads, d);
+}
+
+TEST_F(HangUp, WhileANotificationWaitsForTheMainThread) {
+  FarEnd &end = AddFarEnd(1);
+  UseConfig(1, 5000);
+  Create();
+  ASSERT_TRUE(form->ApdComPort1.Open());
+  TApdBaseDispatcher *d = Dispatcher();
+  const auto threads = PortThreads(form->ApdComPort1);
+
+  // The main thread handles nothing while the report is announced.
+  end.Send(Report(90, 10));
+  const auto deadline = std::chrono::steady_clock::now() + Limit(2000);
+  while (!d->Notifying.load() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  ASSERT_TRUE(d->Notifying.load()) << "no notification was waiting";
+  end.HangUp();
+  ExpectRecovery(threads, d);
+}
+
+TEST_F(HangUp, WhileOutputIsStalledByXoff) {
+  FarEnd &end = AddFarEnd(1);
+  UseConfig(1, 200);
+  Create();
+  ASSERT_TRUE(form->ApdComPort1.Open());
+  form->ApdComPort1.SetSWFlowOptions(swfTransmit);
+  TApdBaseDispatcher *d = Dispatcher();
+  const auto threads = PortThreads(form->ApdComPort1);
+
+  end.Send("\x13");
+  ASSERT_TRUE(WaitFor([&] { return end.Unread() == 0; })) << "XOFF not taken";
+  // More than the pseudo-terminal holds: the rest waits in our transmit ring.
+  for (int i = 0; i < 3000; ++i)
+    form->ApdComPort1.WriteChar('S');
+  EXPECT_TRUE(WaitFor([&] { return d->TransmitBufferUsed() > 0; })) << "output did not stall";
+  RunFor(Limit(100));
+  EXPECT_GT(d->TransmitBufferUsed(), 0u);
+  EXPECT_LT(end.Drain().size(), 3000u) << "XOFF did not hold our output";
+
+  end.HangUp();
+  ExpectRecovery(threads, d);
+}
+
+} // namespace

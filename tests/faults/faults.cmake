@@ -1,0 +1,14 @@
+# The fault suite: the whole program and its layers under hang-ups, damaged
+# input and long runs. Sanitizer builds get wider time limits and fewer cycles.
+set(_zk_faults_defs "")
+if(ZK_SANITIZE STREQUAL "thread" OR ZK_SANITIZE STREQUAL "address")
+  list(APPEND _zk_faults_defs ZK_FAULTS_SLOW)
+endif()
+if(ZK_SANITIZE STREQUAL "thread")
+  list(APPEND _zk_faults_defs ZK_FAULTS_TSAN)
+endif()
+
+zk_test(faults_window_tests LABEL "faults;app"
+  SOURCES ${ZK_TEST_DIR}/HangUpTest.cpp ${ZK_TEST_DIR}/StartTest.cpp ${ZK_TEST_DIR}/DamagedFilesTest.cpp
+  LIBS app rotorsim Qt6::Test util TIMEOUT 300)
+target_compile_definitions(faults_window_tests PRIVATE ${_zk_faults_defs})
