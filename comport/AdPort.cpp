@@ -163,7 +163,7 @@ void TApdCustomComPort::ShowDispatcherException(const std::exception &e) { ShowA
 std::unique_ptr<TApdBaseDispatcher> TApdCustomComPort::CreateDispatcher() {
   if (deviceLayer_ != dlWin32)
     RaiseForCode(ENullApi::kCode);
-  // No telephony dispatcher on this platform: tmOn opens the device as well.
+  // No telephony dispatcher on this platform; tmOn fails in PerformOpen.
   return std::make_unique<TApdWin32Dispatcher>(this);
 }
 
@@ -207,6 +207,12 @@ void TApdCustomComPort::PerformOpen() {
   dispatcher_ = CreateDispatcher();
   dispatcher_->DeviceName = DeviceName(comNumber_);
   try {
+    // A telephony open needs a device the telephony layer opened; this
+    // platform has none, so such an open always ends here.
+    if (tapiMode_ == tmOn && dispatcher_->DeviceHandle.load() < 0) {
+      CheckResult(ENotOpenedByTapi::kCode);
+      throw ENotOpenedByTapi();
+    }
     int32_t rc = OpenThroughDispatcher();
     if (rc == kPlatformAccessDenied)
       rc = EAlreadyOpen::kCode;

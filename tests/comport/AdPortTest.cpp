@@ -215,6 +215,15 @@ TEST(PortOpen, MissingPortRaisesBadIdEveryTime) {
   EXPECT_THROW(p.WriteChar('x'), EBadId);
 }
 
+TEST(PortOpen, TelephonyModeSkipsThePortNumberButFindsNoDevice) {
+  TApdComPort p;
+  p.SetTapiMode(tmOn);
+  p.SetPromptForPort(false); // number 0 would otherwise fail first
+  EXPECT_THROW(p.SetOpen(true), ENotOpenedByTapi);
+  EXPECT_FALSE(p.Open());
+  EXPECT_EQ(p.PortDispatcher(), nullptr);
+}
+
 TEST(PortOpen, BusyPortRaisesAlreadyOpen) {
   PtyPeer peer(3);
   TApdComPort a, b;
