@@ -150,6 +150,7 @@ int32_t TApdBaseDispatcher::OpenDispatcher(const std::string &portName, int32_t 
   {
     Guard s(StateLock);
     LineErrorBits = 0;
+    StatusCheckOnEnd = false;
     SentSinceCheck.store(false);
     Rs485Active.store(false);
     Rs485Hardware.store(false);
@@ -226,11 +227,16 @@ void TApdBaseDispatcher::RequestStop() {
 
 void TApdBaseDispatcher::ThreadGone(TApdDispatcherThread *thread, TThreadKind kind) {
   int32_t code = thread->ReturnCode;
+  bool checkStatus = false;
   if (code == ecDeviceRead || code == ecDeviceWrite) {
     // The read and the status thread may both notice a hang-up: record it once.
     if (!DeviceLostSeen.exchange(true)) {
       Guard s(StateLock);
       LineErrorBits = -1;
+      if (DispThread.load() && kind != TThreadKind::Dispatch)
+        StatusCheckOnEnd = true;
+      else
+        checkStatus = true;
     }
   } else if (code != 0 && PortComponent) {
     try {
@@ -249,7 +255,13 @@ void TApdBaseDispatcher::ThreadGone(TApdDispatcherThread *thread, TThreadKind ki
     case TThreadKind::Write: WriteThread.store(nullptr); break;
     case TThreadKind::Status: StatusThread.store(nullptr); break;
     }
+    if (kind == TThreadKind::Dispatch) {
+      checkStatus = checkStatus || StatusCheckOnEnd;
+      StatusCheckOnEnd = false;
+    }
   }
+  if (checkStatus && !ClosePending.load())
+    RunStatusTriggers();
   if (kind == TThreadKind::Dispatch) {
     ReleaseOnThreadEnd.store(ClosePending.load() || StopRequested.load());
     if (ReleaseOnThreadEnd.load()) {

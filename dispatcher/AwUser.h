@@ -316,6 +316,9 @@ public:
   // Set when the device failure of this open has been recorded, so a read
   // and a status thread that both notice the hang-up report it once.
   std::atomic<bool> DeviceLostSeen{false};
+  // A device failure asks for one status-trigger check; the dispatch thread
+  // makes it as it ends, so two threads never deliver at once (StateLock).
+  bool StatusCheckOnEnd = false;
   // Set once reads have made room in a full ring (half of it, or at the end
   // of a notification); the dispatch thread waits on it instead of turning at
   // once while the ring stays full. RingSpaceWanted: it is waiting (ReceiveLock).

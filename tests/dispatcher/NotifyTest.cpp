@@ -350,3 +350,25 @@ TEST_F(Restored, RestoredTriggersFireTheirNotifications) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Restored, ADeviceFailureFiresTheLineErrorTriggerOnce) {
+  TSavedTriggerSet set;
+  set.AvailThreshold = 1;
+  set.Statuses.push_back(TStatusTrigger{0x72, stLine, 0x1F, 1, 0});
+  d_.RestoreTriggerSet(set);
+  pty_.CloseMaster();
+  auto statusCount = [&] {
+    size_t n = 0;
+    for (const auto &s : win_->Log())
+      n += s.Msg == NotifyStatus && s.Count == 0x72;
+    return n;
+  };
+  ASSERT_TRUE(WaitFor([&] { return statusCount() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return d_.ActiveThreads.load() == 0; }));
+  EXPECT_EQ(1u, statusCount());
+  EXPECT_EQ(10, d_.ReadLineError());
+}
+
+} // namespace
