@@ -20,7 +20,10 @@ for exe in "$zelkor" "$rotorsim"; do
 done
 
 mkdir -p "$work"
-cp -f "$root/data/Zelkor_M_language.csv" "$root/data/Windrose_AZ.jpg" "$work/"
+# Files a user may have edited in run/ are kept.
+for f in Zelkor_M_language.csv Windrose_AZ.jpg; do
+  [ -e "$work/$f" ] || cp "$root/data/$f" "$work/"
+done
 log="$work/rotorsim.log"
 rm -f "$log"
 
