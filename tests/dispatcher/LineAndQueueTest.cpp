@@ -23,6 +23,8 @@ struct NullOwner : TApdDispatcherOwner {
 class CountingDispatcher : public TApdWin32Dispatcher {
 public:
   using TApdWin32Dispatcher::TApdWin32Dispatcher;
+  // The most-derived class stops the threads while its overrides still exist.
+  ~CountingDispatcher() override { Shutdown(); }
   int32_t WriteDeviceState(const TDeviceControl &dcb) override {
     ++Writes;
     Last = dcb;
