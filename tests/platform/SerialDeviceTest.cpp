@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -135,6 +136,22 @@ TEST_F(Devices, OpenFailuresCarryTheirPlatformNumbers) {
   EXPECT_EQ(kErrAccessDenied, second.Open(name)); // held by the first
   EXPECT_TRUE(d.Close());
   EXPECT_EQ(0u, second.Open(name));
+}
+
+TEST_F(Devices, ClosingClearsTheExclusiveFlagTheOpenSet) {
+  // Otherwise a non-root user reopening the same pty later finds it busy.
+  TSerialDevice d;
+  ASSERT_EQ(0u, d.Open(slave_));
+  int probe = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (probe < 0)
+    GTEST_SKIP() << "exclusive pty cannot be probed without privileges";
+  int excl = 0;
+  ASSERT_EQ(0, ioctl(probe, TIOCGEXCL, &excl));
+  EXPECT_EQ(1, excl);
+  EXPECT_TRUE(d.Close());
+  ASSERT_EQ(0, ioctl(probe, TIOCGEXCL, &excl));
+  EXPECT_EQ(0, excl);
+  close(probe);
 }
 
 TEST_F(Devices, ControlBlockRoundTripsOnAPty) {
