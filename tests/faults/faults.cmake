@@ -12,3 +12,13 @@ zk_test(faults_window_tests LABEL "faults;app"
   SOURCES ${ZK_TEST_DIR}/HangUpTest.cpp ${ZK_TEST_DIR}/StartTest.cpp ${ZK_TEST_DIR}/DamagedFilesTest.cpp
   LIBS app rotorsim Qt6::Test util TIMEOUT 300)
 target_compile_definitions(faults_window_tests PRIVATE ${_zk_faults_defs})
+
+zk_test(faults_window_streams_tests LABEL "faults;app"
+  SOURCES ${ZK_TEST_DIR}/StreamTest.cpp
+  LIBS app rotorsim Qt6::Test util TIMEOUT 300)
+target_compile_definitions(faults_window_streams_tests PRIVATE ${_zk_faults_defs})
+
+zk_test(faults_port_tests LABEL "faults;comport"
+  SOURCES ${ZK_TEST_DIR}/PortFaultsTest.cpp
+  LIBS comport util TIMEOUT 300)
+target_compile_definitions(faults_port_tests PRIVATE ${_zk_faults_defs})

@@ -1,0 +1,150 @@
+// The port component under load: a far end that floods a handler that reads
+// nothing, and thousands of opens and closes.
+#include "comport/AdPort.h"
+#include "tests/comport/PtyPeer.h"
+#include "tests/faults/FaultSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+using namespace porttest;
+using namespace faults;
+
+namespace {
+
+#if defined(ZK_FAULTS_TSAN)
+constexpr size_t FloodBytes = size_t(256) << 10;
+constexpr int Cycles = 1000;
+#elif defined(ZK_FAULTS_SLOW)
+constexpr size_t FloodBytes = size_t(1) << 20;
+constexpr int Cycles = 3000;
+#else
+constexpr size_t FloodBytes = size_t(1) << 20;
+constexpr int Cycles = 10000;
+#endif
+
+std::string Pattern(size_t n) {
+  std::mt19937 rng(42);
+  std::string s(n, '\0');
+  for (char &c : s)
+    c = char(rng() & 0xFF);
+  return s;
+}
+
+// Writes everything to the far end's master as fast as the line takes it.
+class Flood {
+public:
+  Flood(int master, const std::string &bytes)
+      : thread_([this, master, &bytes] {
+          while (sent_.load() < bytes.size() && !stop_.load()) {
+            const ssize_t n = write(master, bytes.data() + sent_.load(), bytes.size() - sent_.load());
+            if (n > 0) {
+              sent_.fetch_add(size_t(n));
+            } else {
+              pollfd p{master, POLLOUT, 0};
+              poll(&p, 1, 20);
+            }
+          }
+        }) {}
+  ~Flood() {
+    stop_.store(true);
+    thread_.join();
+  }
+  size_t Sent() const { return sent_.load(); }
+
+private:
+  std::atomic<size_t> sent_{0};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST(PortFaults, FullRingStopsIntakeAndKeepsEveryByte) {
+  PtyPeer peer(21);
+  TApdComPort port;
+  std::atomic<int> announced{0};
+  port.OnTriggerAvail = [&](TApdCustomComPort &, uint16_t) { announced.fetch_add(1); };
+  port.SetComNumber(21);
+  port.SetOpen(true);
+  TApdBaseDispatcher *d = port.PortDispatcher();
+  ASSERT_NE(d, nullptr);
+
+  const std::string pattern = Pattern(FloodBytes);
+  Flood flood(peer.Master(), pattern);
+
+  // The handler reads nothing: the ring fills and stays full; the far end
+  // cannot send it all.
+  ASSERT_TRUE(PumpUntil([&] { return d->ReceivedCount() == ReceiveRingSize; }, int(Limit(20000).count())))
+      << "ring holds " << d->ReceivedCount();
+  PumpPending(300);
+  EXPECT_EQ(d->ReceivedCount(), ReceiveRingSize);
+  EXPECT_LT(flood.Sent(), pattern.size());
+
+  // Reading later gets every byte, in order.
+  std::string got;
+  got.reserve(pattern.size());
+  const auto deadline = std::chrono::steady_clock::now() + Limit(60000);
+  while (got.size() < pattern.size() && std::chrono::steady_clock::now() < deadline) {
+    const uint32_t n = d->ReceivedCount();
+    for (uint32_t i = 0; i < n; ++i)
+      got += port.ReadChar();
+    if (n == 0)
+      PumpUntil([&] { return d->ReceivedCount() > 0; }, 2000);
+  }
+  size_t first = 0;
+  while (first < got.size() && first < pattern.size() && got[first] == pattern[first])
+    ++first;
+  // A byte handed out twice shows as the pattern repeating itself.
+  size_t repeated = 0;
+  while (first < got.size() && repeated < first && got.compare(first, 16, pattern, first - repeated - 1, 16) != 0)
+    ++repeated;
+  EXPECT_EQ(first, pattern.size()) << "first wrong byte at " << first << " of " << got.size()
+                                   << "; it repeats the byte " << repeated + 1 << " places before";
+  EXPECT_EQ(got.size(), pattern.size());
+  port.SetOpen(false);
+}
+
+TEST(PortFaults, OpenCloseCyclesLeakNoDescriptorOrThread) {
+  PtyPeer peer(22);
+  TApdComPort port;
+  int announced = 0;
+  port.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
+    ++announced;
+    for (int i = 0; i < count; ++i)
+      cp.ReadChar();
+  };
+  port.SetComNumber(22);
+  // Each open waits 18 character times before the new format; a fast rate
+  // keeps that short.
+  port.SetBaud(115200);
+  port.SetOpen(true);
+  port.SetOpen(false);
+  ASSERT_TRUE(PumpUntil([] { return true; }));
+  const int fds = OpenDescriptors();
+  const int threads = LiveThreads();
+
+  for (int i = 0; i < Cycles; ++i) {
+    port.SetOpen(true);
+    ASSERT_TRUE(port.Open()) << "cycle " << i;
+    if (i % 500 == 0) {
+      // Now and then some traffic, so the cycles are not all idle ones.
+      peer.Send("AZ=001  EL=002\r\n");
+      port.WriteChar('C');
+      const int before = announced;
+      EXPECT_TRUE(PumpUntil([&] { return announced > before; })) << "cycle " << i;
+      EXPECT_EQ(peer.Receive(1), "C") << "cycle " << i;
+    }
+    port.SetOpen(false);
+    ASSERT_FALSE(port.Open());
+  }
+  // Threads free themselves just after a close returns.
+  const auto deadline = std::chrono::steady_clock::now() + Limit(5000);
+  while (LiveThreads() > threads && std::chrono::steady_clock::now() < deadline)
+    PumpPending(10);
+  EXPECT_EQ(LiveThreads(), threads);
+  EXPECT_EQ(OpenDescriptors(), fds);
+}
+
+} // namespace
