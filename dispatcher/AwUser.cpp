@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 using platform::TDeviceControl;
@@ -22,9 +23,15 @@ TApdBaseDispatcher *DispatcherFromParam(intptr_t secondParam) {
 
 // ---------------------------------------------------------------- threads
 
-void TApdDispatcherThread::Start() {
+bool TApdDispatcherThread::Start() {
   H->ActiveThreads.fetch_add(1);
-  std::thread([this] { Run(); }).detach();
+  try {
+    std::thread([this] { Run(); }).detach();
+    return true;
+  } catch (const std::system_error &) {
+    H->ActiveThreads.fetch_sub(1); // never ran: nothing will count it down
+    return false;
+  }
 }
 
 void TApdDispatcherThread::Run() {

@@ -132,8 +132,9 @@ class TApdDispatcherThread {
 public:
   explicit TApdDispatcherThread(TApdBaseDispatcher *owner) : H(owner) {}
   virtual ~TApdDispatcherThread() = default;
-  // Starts the thread; it deletes itself when Execute returns.
-  void Start();
+  // Starts the thread; it deletes itself when Execute returns. False when
+  // the system refused a thread (the object is then the caller's to free).
+  bool Start();
   // Kernel thread id once running (0 before), for priorities.
   int64_t ThreadId() const { return threadId_.load(); }
   bool Terminated() const { return terminated_.load(); }

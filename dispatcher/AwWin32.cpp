@@ -196,13 +196,22 @@ void TApdWin32Dispatcher::StartThreads() {
   RxDrainedEvent.Reset();
   auto start = [this](TApdDispatcherThread *t, std::atomic<TApdDispatcherThread *> &ref) {
     ref.store(t);
-    t->Start();
+    if (!t->Start()) {
+      // Without all four threads the port cannot work: stop the others.
+      ref.store(nullptr);
+      delete t;
+      LastPlatformError.store(platform::kErrNotEnoughMemory);
+      RequestStop();
+      return;
+    }
     ThreadReadyEvent->Wait(3000); // a late thread does not hold up the next
   };
   start(new TReadThread(this), ReadThread);
   start(new TDispThread(this), DispThread);
   start(new TWriteThread(this), WriteThread);
   start(new TStatusThread(this), StatusThread);
+  if (ActiveThreads.load() == 0)
+    ThreadsStarted.store(false); // none could be created (or all ended already)
 }
 
 void TApdWin32Dispatcher::StopThreads() {
