@@ -1,39 +1,41 @@
 #include "comport/MainThreadPump.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QObject>
+#include <QSocketNotifier>
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 
 #include "comport/OoMisc.h"
 #include "platform/Messages.h"
+#include "platform/Sync.h"
 
 namespace {
 
-const QEvent::Type kPumpEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-
+// The loop is woken through an event handle watched by a socket notifier:
+// the handle is signalled from whichever thread queues a message, and the
+// hand-over goes through the kernel rather than through objects allocated on
+// the sending thread.
 class PumpObject : public QObject {
 public:
-  std::atomic<bool> scheduled{false};
+  PumpObject() : notifier_(wake_.Handle(), QSocketNotifier::Read) {
+    QObject::connect(&notifier_, &QSocketNotifier::activated, this, [this] { Turn(); });
+  }
 
-  bool event(QEvent *e) override {
-    if (e->type() != kPumpEvent)
-      return QObject::event(e);
-    scheduled.store(false);
+  void Schedule() { wake_.Set(); }
+
+private:
+  void Turn() {
+    if (!wake_.TryConsume())
+      return;
     // One message per turn keeps Qt's own events flowing while a sender
-    // keeps the queue busy; reschedule while more are waiting.
+    // keeps the queue busy; signal again while more are waiting.
     if (platform::ProcessOneMessage() && platform::WaitForMessage(0))
       Schedule();
-    return true;
   }
 
-  void Schedule() {
-    if (!scheduled.exchange(true))
-      QCoreApplication::postEvent(this, new QEvent(kPumpEvent));
-  }
+  platform::TEvent wake_;
+  QSocketNotifier notifier_;
 };
 
 // The hook runs on whichever thread queues a message; it reaches the pump
