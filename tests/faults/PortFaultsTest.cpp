@@ -106,6 +106,27 @@ TEST(PortFaults, FullRingStopsIntakeAndKeepsEveryByte) {
   port.SetOpen(false);
 }
 
+TEST(PortFaults, HandlerThatReadsEverythingKeepsUpWithAFlood) {
+  PtyPeer peer(23);
+  TApdComPort port;
+  std::string got;
+  port.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
+    for (int i = 0; i < count; ++i)
+      got += cp.ReadChar();
+  };
+  port.SetComNumber(23);
+  port.SetOpen(true);
+  TApdBaseDispatcher *d = port.PortDispatcher();
+  ASSERT_NE(d, nullptr);
+  const std::string pattern = Pattern(FloodBytes);
+  Flood flood(peer.Master(), pattern);
+  const bool all = PumpUntil([&] { return got.size() >= pattern.size(); }, int(Limit(30000).count()));
+  EXPECT_TRUE(all) << "got " << got.size() << " of " << pattern.size() << ", sent " << flood.Sent()
+                   << ", waiting in the ring " << d->ReceivedCount();
+  EXPECT_TRUE(got == pattern) << "bytes differ";
+  port.SetOpen(false);
+}
+
 TEST(PortFaults, OpenCloseCyclesLeakNoDescriptorOrThread) {
   PtyPeer peer(22);
   TApdComPort port;

@@ -3,7 +3,9 @@
 // handler through a pseudo-terminal, and checks what must hold whatever the
 // bytes: every byte is either traced once or still waiting, at most 15 wait
 // once things settle, the labels show whole degrees and nothing is raised.
-#include "tests/faults/WindowFaults.h"
+#include "tests/faults/FarEnd.h"
+
+#include <QLabel>
 
 #include <QRegularExpression>
 #include <QTextBlock>

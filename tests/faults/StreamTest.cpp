@@ -2,6 +2,7 @@
 // every byte is accounted for, nothing piles up, the labels stay numbers, no
 // message appears, and a clean report afterwards is recognised again.
 #include "tests/faults/ReportStream.h"
+#include "tests/faults/WindowFaults.h"
 
 #include <random>
 
