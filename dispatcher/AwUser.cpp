@@ -176,6 +176,11 @@ int32_t TApdBaseDispatcher::OpenDispatcher(const std::string &portName, int32_t 
   ScanPosition = 0;
   ClearTriggerTables();
   LastNotifiedHead = 0;
+  LastNotifiedTotal = 0;
+  {
+    Guard r(ReceiveLock);
+    ReceivedTotal = 0;
+  }
   {
     Guard s(StateLock);
     StatusHitSeen = false;
@@ -512,6 +517,7 @@ void TApdBaseDispatcher::MoveDeviceData() {
     }
     RecordLogEvent(dlDispatch, dstReadCom, uint32_t(got), ReceiveRing.get() + head, uint32_t(got));
     head += uint32_t(got);
+    ReceivedTotal += uint32_t(got);
     if (uint32_t(got) < first)
       second = 0;
   }
@@ -524,12 +530,14 @@ void TApdBaseDispatcher::MoveDeviceData() {
     int32_t got2 = ReadDevice(ReceiveRing.get() + RingHead, second);
     if (got2 < 0) {
       ReportDeviceFailure(-1);
-      got2 = -got2;
+      got2 = 0;
     }
     RecordLogEvent(dlDispatch, dstReadCom, uint32_t(got2), ReceiveRing.get() + RingHead,
                    uint32_t(got2));
     RingHead += uint32_t(got2);
-    RingFull = RingHead == RingTail;
+    ReceivedTotal += uint32_t(got2);
+    if (got2 > 0)
+      RingFull = RingHead == RingTail;
   }
 }
 
@@ -1019,12 +1027,14 @@ bool TApdBaseDispatcher::MatchTriggerByte(TMatchTrigger &m, uint8_t b) {
 
 bool TApdBaseDispatcher::CheckReceiveTriggers() {
   uint32_t pos, head, tail;
+  uint64_t total;
   {
     Guard r(ReceiveLock);
     if (!ReceiveRing)
       return false;
     head = RingHead;
     tail = RingTail;
+    total = ReceivedTotal;
   }
   pos = ScanPosition;
   bool anyMatch;
@@ -1095,9 +1105,10 @@ bool TApdBaseDispatcher::CheckReceiveTriggers() {
   ScanPosition = pos;
   uint32_t count = ReceivedCount();
   int32_t threshold = GetAvailThreshold();
-  if (threshold > 0 && LastNotifiedHead != pos && count >= uint32_t(threshold)) {
+  if (threshold > 0 && LastNotifiedTotal != total && count >= uint32_t(threshold)) {
     bool r = DeliverNotification(NotifyAvail, count, 0);
     LastNotifiedHead = pos;
+    LastNotifiedTotal = total;
     return r;
   }
   return false;
@@ -1222,8 +1233,12 @@ bool TApdBaseDispatcher::DeliverNotification(uint32_t msg, uint32_t trigger, uin
   }
   bool reading = msg == NotifyAvail || msg == NotifyData;
   {
+    // Reads the main thread makes from here on, before its handler starts,
+    // count as the first handler's: they return the bytes the handler would
+    // see first, and the tail moves past them at the end.
     Guard r(ReceiveLock);
     MaxHandlerReadCount = 0;
+    HandlerReadCount = 0;
     ReadingInNotify = reading;
   }
   int32_t param = int32_t(uint32_t(DispatcherIndex) * 65536u + data);
@@ -1236,7 +1251,13 @@ bool TApdBaseDispatcher::DeliverNotification(uint32_t msg, uint32_t trigger, uin
   }
 
   bool result = true;
-  auto beginHandler = [this] {
+  bool firstHandler = true;
+  // Every later handler sees the same bytes again from the tail.
+  auto beginHandler = [this, &firstHandler] {
+    if (firstHandler) {
+      firstHandler = false;
+      return;
+    }
     Guard r(ReceiveLock);
     HandlerReadCount = 0;
   };
@@ -1316,6 +1337,8 @@ bool TApdBaseDispatcher::DeliverNotification(uint32_t msg, uint32_t trigger, uin
       result = false;
     } else if (reading) {
       Guard r(ReceiveLock);
+      // Reads made after the last handler returned still count as taken.
+      MaxHandlerReadCount = std::max(MaxHandlerReadCount, HandlerReadCount);
       ReadingInNotify = false;
       if (ReceiveRing) {
         RingTail += MaxHandlerReadCount;

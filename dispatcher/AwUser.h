@@ -288,6 +288,11 @@ public:
   uint32_t MaxHandlerReadCount = 0; // ReceiveLock
   bool RingFull = false;            // ReceiveLock
   uint32_t LastNotifiedHead = 0;
+  // Bytes moved into the ring since open, and that count at the last avail
+  // notification: exactly a ring's worth of new bytes leaves the head where
+  // it was, and must still count as an arrival.
+  uint64_t ReceivedTotal = 0;       // ReceiveLock
+  uint64_t LastNotifiedTotal = 0;   // dispatch thread
   std::atomic<bool> StopRequested{false};
   std::atomic<TApdDispatcherThread *> ReadThread{nullptr}, DispThread{nullptr},
       WriteThread{nullptr}, StatusThread{nullptr};
