@@ -28,7 +28,12 @@ inline bool ShowsDegrees(const QLabel *label) {
 
 class ReportStream {
 public:
-  ReportStream(TForm1 &form, FarEnd &end) : form_(form), end_(end) {}
+  // Bytes already waiting in the ring count as sent: an event still on its
+  // way may trace them.
+  ReportStream(TForm1 &form, FarEnd &end) : form_(form), end_(end) {
+    if (TApdBaseDispatcher *d = form.ApdComPort1.PortDispatcher())
+      sent_ = d->ReceivedCount();
+  }
 
   // Sends one piece and lets the window take it.
   void Piece(const std::string &bytes) {
