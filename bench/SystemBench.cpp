@@ -236,27 +236,6 @@ private:
   int master_ = -1, slave_ = -1;
 };
 
-// The far end keeps at most this many bytes unread at our side, as a line
-// with flow control would: a burst of a full ring between two events is never
-// announced again (a known fault), which would end the measurement.
-constexpr size_t InFlight = 4096;
-
-// Writes total bytes, never more than InFlight ahead of what was taken.
-void PacedWrite(int master, size_t total, const std::atomic<size_t> &taken) {
-  const std::string chunk(InFlight, 'x');
-  size_t sent = 0;
-  while (sent < total) {
-    const size_t room = InFlight - std::min(InFlight, sent - std::min(sent, taken.load()));
-    if (room == 0) {
-      std::this_thread::yield();
-      continue;
-    }
-    const size_t n = std::min(room, total - sent);
-    WriteAll(master, chunk.data(), n);
-    sent += n;
-  }
-}
-
 // Bytes per second from the far end's first write to the last byte read.
 double RateThroughStack(const std::string &dir, size_t total) {
   Pty pty(dir + "/COM2");
@@ -269,8 +248,9 @@ double RateThroughStack(const std::string &dir, size_t total) {
   };
   port.SetComNumber(2);
   port.SetOpen(true);
+  const std::string bytes(total, 'x');
   const auto t0 = Clock::now();
-  std::thread writer([&] { PacedWrite(pty.Master(), total, got); });
+  std::thread writer([&] { WriteAll(pty.Master(), bytes.data(), bytes.size()); });
   const bool done = Pump([&] { return got.load() >= total; }, 120s);
   const auto t = Clock::now() - t0;
   writer.join();
@@ -284,8 +264,9 @@ double RateOnRawPty(size_t total) {
   Pty pty("");
   const int fd = OpenRaw(pty.Path());
   std::atomic<size_t> got{0};
+  const std::string bytes(total, 'x');
   const auto t0 = Clock::now();
-  std::thread writer([&] { PacedWrite(pty.Master(), total, got); });
+  std::thread writer([&] { WriteAll(pty.Master(), bytes.data(), bytes.size()); });
   char buf[4096];
   const auto end = t0 + 120s;
   while (got.load() < total && Clock::now() < end) {
