@@ -24,8 +24,10 @@ struct Rig {
     });
     end = std::make_unique<faults::FarEnd>(dir / "COM1");
     platform::SetStartDirectory(dir.string());
+    const fs::path home = fs::current_path();
     fs::current_path(dir);
     form = std::make_unique<TForm1>();
+    fs::current_path(home); // the fuzzer's corpus paths are relative
     form->Pause = [](int) {};
     form->Terminate = [] {};
     form->Timer1->SetEnabled(false); // the fuzzer plays the unit
@@ -43,6 +45,13 @@ Rig &TheRig() {
 }
 
 } // namespace
+
+// The window is built before the first input, so its start is not taken for
+// coverage of the inputs.
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  TheRig();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Rig &rig = TheRig();
