@@ -20,7 +20,7 @@ for t in $targets; do
   seeds="tests/fuzz/seeds/$t"
   [ -d "$seeds" ] || seeds=""
   echo "-- fuzzing $t for ${secs}s"
-  if ! build-fuzz/$t -max_total_time="$secs" -print_final_stats=0 -close_fd_mask=3 "$corpus" $seeds > "build-fuzz/$t.log" 2>&1; then
+  if ! build-fuzz/$t -max_total_time="$secs" -print_final_stats=0 -artifact_prefix="build-fuzz/$t-" -close_fd_mask=3 "$corpus" $seeds > "build-fuzz/$t.log" 2>&1; then
     tail -n 60 "build-fuzz/$t.log"
     echo "fuzz target $t failed"
     exit 1
