@@ -74,7 +74,7 @@ TEST_F(HangUp, WhileIdle) {
 
 TEST_F(HangUp, WhileANotificationWaitsForTheMainThread) {
   FarEnd &end = AddFarEnd(1);
-  UseConfig(1, 5000);
+  UseConfig(1, 1000);
   Create();
   ASSERT_TRUE(form->ApdComPort1.Open());
   TApdBaseDispatcher *d = Dispatcher();
@@ -87,6 +87,29 @@ TEST_F(HangUp, WhileANotificationWaitsForTheMainThread) {
     std::this_thread::yield();
   ASSERT_TRUE(d->Notifying.load()) << "no notification was waiting";
   end.HangUp();
+  ExpectRecovery(threads, d);
+}
+
+TEST_F(HangUp, WhileTheReportHandlerReads) {
+  FarEnd &end = AddFarEnd(1);
+  UseConfig(1, 1000);
+  Create();
+  ASSERT_TRUE(form->ApdComPort1.Open());
+  TApdBaseDispatcher *d = Dispatcher();
+  const auto threads = PortThreads(form->ApdComPort1);
+  // The device vanishes between the announcement and the reads.
+  bool handled = false;
+  form->ApdComPort1.OnTriggerAvail = [&](TApdCustomComPort &, uint16_t count) {
+    end.HangUp();
+    form->ApdComPort1TriggerAvail(count);
+    handled = true;
+  };
+  end.Send(Report(77, 7));
+  ASSERT_TRUE(WaitFor([&] { return handled; }));
+  EXPECT_EQ(form->Label6->text(), QString::fromUtf8("77°")); // the bytes had arrived
+  form->ApdComPort1.OnTriggerAvail = [this](TApdCustomComPort &, uint16_t count) {
+    form->ApdComPort1TriggerAvail(count);
+  };
   ExpectRecovery(threads, d);
 }
 
