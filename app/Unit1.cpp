@@ -608,6 +608,17 @@ void TForm1::Button10Click() {
 }
 
 void TForm1::Timer1Timer() {
+  // A device that went away ends the port's threads without raising
+  // anything; the window would go on showing a position that is no longer
+  // read. Say so once and stop polling, as when the port cannot be opened;
+  // picking the port again reopens it.
+  if (ApdComPort1.Open() && ApdComPort1.QueryLineError() == 10) {
+    const QString &reason = LanguageTexts[9].isEmpty() ? LanguageTexts[4] : LanguageTexts[9];
+    ApdComPort1.SetOpen(false);
+    Timer1->SetEnabled(false);
+    ShowErrorMessage(QStringLiteral("Port COM") + QString::number(PortNumber) + reason);
+    return;
+  }
   const std::vector<uint8_t> bytes = PollCommand(PollMode);
   for (std::size_t i = 0; i < bytes.size(); ++i)
     CommandBuffer[i] = bytes[i];
