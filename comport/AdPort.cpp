@@ -314,7 +314,20 @@ void TApdCustomComPort::ClosePort() {
   // the dispatcher's flag only says a delivery is under way somewhere.
   const bool fromEvent = notifyDepth_ > 0;
   dispatcher_->CloseDispatcher();
-  if (fromEvent || dispatcher_->Notifying) {
+  bool deferred = fromEvent || dispatcher_->Notifying;
+  if (deferred && !fromEvent) {
+    // A delivery was under way on the dispatch thread, but none of our
+    // events is on this stack: it ends within the send time-out. Answer what
+    // it sends us until the threads are gone, so a close from outside an
+    // event completes before it returns.
+    const uint32_t start = MillisecondClock();
+    while (dispatcher_->ThreadsStarted.load() && MillisecondClock() - start < 10000) {
+      if (!ProcessOneMessage())
+        platform::WaitForMessage(10);
+    }
+    deferred = dispatcher_->Notifying || dispatcher_->ThreadsStarted.load();
+  }
+  if (deferred) {
     platform::PostMessage(notifyWindow_, NotifyClosePending, 0,
                           platform::LPARAM(uint32_t(dispatcher_->DispatcherIndex) << 16));
     ProcessOneMessage();

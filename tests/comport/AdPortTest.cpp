@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "errors/AdExcept.h"
@@ -518,6 +519,63 @@ TEST(PortClose, CloseInsideAvailEventIsDeferred) {
   EXPECT_FALSE(p.Open());
   EXPECT_EQ(p.PortDispatcher(), nullptr);
   EXPECT_EQ(p.NotifyWindow(), nullptr);
+  // The device is free again.
+  p.SetOpen(true);
+  EXPECT_TRUE(p.Open());
+}
+
+// Another handler keeps the delivery going after our event returned; a close
+// made on the main thread meanwhile is not inside any event of ours and must
+// be complete when it returns.
+TEST(PortClose, CloseOutsideAnEventWhileADeliveryFinishesCompletesAtOnce) {
+  static std::atomic<TApdBaseDispatcher *> gDispatcher{nullptr};
+  static std::atomic<bool> gHolding{false};
+  static std::once_flag registered;
+  std::call_once(registered, [] {
+    platform::RegisterWindowClass("zkSlowWindow", [](platform::HWND, uint32_t msg, platform::WPARAM,
+                                                     platform::LPARAM) -> platform::LRESULT {
+      if (msg == NotifyAvail) {
+        gHolding = true;
+        // Hold the delivery until the close has begun.
+        while (!gDispatcher.load()->StopRequested.load())
+          std::this_thread::yield();
+        gHolding = false;
+      }
+      return 0;
+    });
+  });
+  PtyPeer peer(18);
+  TApdComPort p;
+  int events = 0;
+  p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
+    ++events;
+    for (int i = 0; i < count; ++i)
+      cp.ReadChar();
+  };
+  p.SetComNumber(18);
+  p.SetOpen(true);
+  gDispatcher = p.PortDispatcher();
+
+  std::atomic<platform::HWND> slow{nullptr};
+  std::atomic<bool> done{false};
+  std::thread owner([&] {
+    slow = platform::CreateHiddenWindow("zkSlowWindow", nullptr);
+    while (!done.load())
+      if (!platform::ProcessOneMessage())
+        platform::WaitForMessage(10);
+    platform::DestroyHiddenWindow(slow.load());
+  });
+  ASSERT_TRUE(PumpUntil([&] { return slow.load() != nullptr; }));
+  p.PortDispatcher()->AddWindowHandler(slow.load());
+
+  peer.Send("AZ=001  EL=002\r\n");
+  ASSERT_TRUE(PumpUntil([&] { return events > 0 && gHolding.load(); }));
+  p.SetOpen(false);
+  EXPECT_FALSE(p.Open());
+  EXPECT_EQ(p.Phase(), ppClosed);
+  EXPECT_EQ(p.PortDispatcher(), nullptr);
+  done = true;
+  owner.join();
   // The device is free again.
   p.SetOpen(true);
   EXPECT_TRUE(p.Open());
