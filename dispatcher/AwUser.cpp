@@ -349,9 +349,13 @@ int32_t TApdBaseDispatcher::ReceiveByte(uint8_t &c) {
       RingSpaceEvent.Set();
     }
   }
-  Guard s(StateLock);
-  if (TraceActive)
-    RecordTraceByte('R', c);
+  // Each byte read would otherwise take a second lock just to learn that
+  // nothing is being traced.
+  if (TraceActive.load(std::memory_order_relaxed)) {
+    Guard s(StateLock);
+    if (TraceActive)
+      RecordTraceByte('R', c);
+  }
   return ecOK;
 }
 

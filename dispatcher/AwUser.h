@@ -332,8 +332,8 @@ public:
   bool RingSpaceWanted = false;
 
   // ==== Tracing and logging ==============================================
-  // Trace state (StateLock).
-  bool TraceActive = false;
+  // Trace state (StateLock; TraceActive may be peeked without it).
+  std::atomic<bool> TraceActive{false};
   std::vector<uint8_t> TraceBuffer; // 2 bytes per entry: kind, data
   int32_t TracePosition = 0;
   uint32_t TraceCapacity = 0;
