@@ -408,6 +408,20 @@ char TApdCustomComPort::ReadChar() {
   return 0;
 }
 
+char TApdCustomComPort::PeekChar(uint16_t Index) {
+  if (phase_ == ppClosing)
+    return 0;
+  TApdBaseDispatcher *d = RequireDispatcher();
+  if (!d)
+    return 0;
+  uint8_t b = 0;
+  int32_t rc = d->PeekByte(b, Index);
+  if (rc == 0)
+    return char(b);
+  CheckResult(rc);
+  return 0;
+}
+
 uint16_t TApdCustomComPort::QueryLineError() {
   if (phase_ != ppOpen)
     return 0;

@@ -181,6 +181,9 @@ public:
   TApdBaseDispatcher *RequireDispatcher();
   void WriteChar(char C);
   char ReadChar();
+  // The Index-th waiting byte (1 = the one ReadChar would return next),
+  // left in place.
+  char PeekChar(uint16_t Index);
   uint16_t QueryLineError();
   bool QueryLineBreak();
   virtual void YieldToPort();

@@ -363,9 +363,12 @@ int32_t TApdBaseDispatcher::PeekByte(uint8_t &c, uint32_t position) {
   Guard r(ReceiveLock);
   if (!ReceiveRing || position == 0)
     return ecBufferIsEmpty;
-  if (UnreadLocked(RingHead, RingTail, RingFull) < position)
+  // Inside a notification the bytes the handler has read are still in the
+  // ring; a peek looks past them, at what the next read would return.
+  const uint32_t skip = ReadingInNotify ? HandlerReadCount : 0;
+  if (UnreadLocked(RingHead, RingTail, RingFull) < skip + position)
     return ecBufferIsEmpty;
-  c = ReceiveRing[(RingTail + position - 1) % ReceiveRingSize];
+  c = ReceiveRing[(RingTail + skip + position - 1) % ReceiveRingSize];
   return ecOK;
 }
 

@@ -193,6 +193,7 @@ TEST(PortClosed, DataOperationsWithoutAutoOpen) {
   p.SetAutoOpen(false);
   EXPECT_THROW(p.WriteChar('C'), ECommNotOpen);
   EXPECT_THROW(p.ReadChar(), ECommNotOpen);
+  EXPECT_THROW(p.PeekChar(1), ECommNotOpen);
   EXPECT_THROW(p.YieldToPort(), ECommNotOpen);
   EXPECT_EQ(p.QueryLineError(), 0);
   EXPECT_FALSE(p.QueryLineBreak());
@@ -367,6 +368,42 @@ TEST(PortData, ReportGivesOneEventAndReadsAllInOrder) {
   EXPECT_EQ(triggerArgs, (std::vector<uint16_t>{0x7E01, 16, 16}));
   EXPECT_EQ(p.PortDispatcher()->ReceivedCount(), 0u);
   EXPECT_THROW(p.ReadChar(), EBufferIsEmpty);
+}
+
+TEST(PortData, PeekLooksAheadOfTheNextReadWithoutTakingIt) {
+  PtyPeer peer(30);
+  ShownErrors shown;
+  std::string peeked, read;
+  int events = 0;
+  TApdComPort p;
+  p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
+    ++events;
+    if (count < 4)
+      return; // left waiting, announced again with more
+    // Inside an event reads do not consume: a peek must still look past them.
+    read += cp.ReadChar();
+    for (uint16_t i = 1; i < count; ++i)
+      peeked += cp.PeekChar(i);
+    read += cp.ReadChar();
+    peeked += cp.PeekChar(1);
+    cp.PeekChar(count - 1); // one past what is left
+  };
+  p.SetComNumber(30);
+  p.SetOpen(true);
+  peer.Send("ab");
+  ASSERT_TRUE(PumpUntil([&] { return events == 1; }));
+  peer.Send("cd");
+  ASSERT_TRUE(PumpUntil([&] { return events == 2 && !shown.messages.empty(); }));
+  EXPECT_EQ(read, "ab");
+  EXPECT_EQ(peeked, "bcdc");
+  EXPECT_EQ(shown.messages[0], MessageForCode(EBufferIsEmpty::kCode));
+  // Outside an event a peek counts from the oldest unread byte.
+  EXPECT_EQ(p.PortDispatcher()->ReceivedCount(), 2u);
+  EXPECT_EQ(p.PeekChar(1), 'c');
+  EXPECT_EQ(p.PeekChar(2), 'd');
+  EXPECT_THROW(p.PeekChar(3), EBufferIsEmpty);
+  EXPECT_EQ(p.ReadChar(), 'c');
+  EXPECT_EQ(p.PeekChar(1), 'd');
 }
 
 TEST(PortData, ReadPastTheCountIsShownAndKeepsWhatWasRead) {
