@@ -637,24 +637,41 @@ void TForm1::Timer1Timer() {
 // ------------------------------------------------------------ reports
 
 void TForm1::ApdComPort1TriggerAvail(uint16_t Count) {
-  QString trace;
-  if (Count >= 16) {
-    for (int i = 0; i < Count; ++i) {
-      const int32_t b = static_cast<uint8_t>(ApdComPort1.ReadChar());
-      if (i < static_cast<int>(FrameBuffer.size()))
-        FrameBuffer[i] = b;
-      trace += QString::number(b) + QChar(' ');
-    }
-    Memo1->appendPlainText(trace);
-    if (ParseReport(FrameBuffer, Position1, Position2)) {
-      ShowPositions();
-      DrawNeedle();
-    }
+  // Look at what waits before taking any of it: a report may still be
+  // arriving, or follow noise in the same delivery.
+  std::vector<uint8_t> waiting(Count);
+  for (uint16_t i = 0; i < Count; ++i)
+    waiting[i] = static_cast<uint8_t>(ApdComPort1.PeekChar(i + 1));
+  std::size_t pos = 0;
+  while (pos < waiting.size()) {
+    const std::size_t take = NextReadLength(waiting.data() + pos, waiting.size() - pos);
+    if (take == 0)
+      break; // the rest waits and is announced again with the next bytes
+    ReadPiece(take);
+    pos += take;
   }
-  if (Count == 1) {
+}
+
+void TForm1::ReadPiece(std::size_t count) {
+  if (count == 1) {
     const int32_t b = static_cast<uint8_t>(ApdComPort1.ReadChar());
     FrameBuffer[0] = b;
     Memo1->appendPlainText(QString::number(b));
+    return;
+  }
+  QString trace;
+  for (std::size_t i = 0; i < count; ++i) {
+    const int32_t b = static_cast<uint8_t>(ApdComPort1.ReadChar());
+    if (i < FrameBuffer.size())
+      FrameBuffer[i] = b;
+    trace += QString::number(b) + QChar(' ');
+  }
+  Memo1->appendPlainText(trace);
+  if (count >= ReportLength && ParseReport(FrameBuffer, Position1, Position2)) {
+    ShowPositions();
+    DrawNeedle();
+    if (PositionsShown)
+      PositionsShown();
   }
 }
 

@@ -138,6 +138,8 @@ public:
   // wait of "Exit"); ends the program. Replaceable so tests can observe them.
   std::function<void(int ms)> Pause;
   std::function<void()> Terminate;
+  // Called each time the labels show a newly parsed report.
+  std::function<void()> PositionsShown;
 
 protected:
   void closeEvent(QCloseEvent *event) override;
@@ -156,6 +158,7 @@ private:
   void GatherControls(unsigned what);
   void OpenPort();
   void SendCommand(const std::function<std::vector<uint8_t>()> &build, bool pause);
+  void ReadPiece(std::size_t count);
   void ShowPositions();
   void ApplyTraceView();
   void SelectWithoutChange(QComboBox *box, int index);

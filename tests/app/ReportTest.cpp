@@ -46,7 +46,7 @@ TEST_F(Reports, BothAlignmentsLeadingCrAndOddDigits) {
     const char *label6, *label7;
   } cases[] = {
       {"first alignment", "AZ=123  EL=045\r\n", 123, 45, "123°", "45°"},
-      {"second alignment", "Z=123  EL=045\r\nA", 123, 45, "123°", "45°"},
+      {"second alignment", "Z=123  EL=045\r\nA\r", 123, 45, "123°", "45°"},
       {"leading CR", "\rAZ=010  EL=090\r", 10, 90, "10°", "90°"},
       {"17 bytes", "AZ=359  EL=000\r\n\r", 359, 0, "359°", "0°"},
       {"space in a digit", "AZ= 45  EL=000\r\n", -1555, 0, "-1555°", "0°"},
@@ -79,20 +79,54 @@ TEST_F(Reports, SingleBytesAndShortReads) {
   EXPECT_EQ(form->Position1, 123);
 }
 
-TEST_F(Reports, FirstByteAloneThenTwoReportsTogether) {
+TEST_F(Reports, AFirstByteAloneWaitsForTheRestOfItsReport) {
   const std::string first = "AZ=123  EL=045\r\n";
-  const std::string second = "AZ=200  EL=010\r\n";
-  EXPECT_EQ(Report(first.substr(0, 1)), "65");
-  peer->Send(first.substr(1));
-  ASSERT_TRUE(WaitFor([&] { return Waiting() == 15; }));
-  const std::string all = first.substr(1) + second;
-  EXPECT_EQ(Report(second), Codes(all));
-  // Entry 0 holds the first report's "Z", entry 15 the second's "A".
+  const int lines = MemoLines();
+  peer->Send(first.substr(0, 1));
+  ASSERT_TRUE(WaitFor([&] { return Waiting() == 1; }));
+  EXPECT_EQ(Report(first.substr(1)), Codes(first));
+  EXPECT_EQ(MemoLines(), lines + 1);
   EXPECT_EQ(form->Position1, 123);
   EXPECT_EQ(form->Position2, 45);
-  for (int i = 0; i < 29; ++i)
-    EXPECT_EQ(form->FrameBuffer[i], static_cast<uint8_t>(all[i])) << i;
+  for (int i = 0; i < 16; ++i)
+    EXPECT_EQ(form->FrameBuffer[i], static_cast<uint8_t>(first[i])) << i;
   EXPECT_EQ(Waiting(), 0u);
+}
+
+TEST_F(Reports, OneDeliveryIsReadPieceByPieceSoNoReportIsSwallowed) {
+  const std::string r1 = "AZ=200  EL=010\r\n";
+  const std::string r2 = "AZ=077  EL=033\r\n";
+  const std::string garbage40 = "0123456789abcdefghijklmnopqrstuvwxyz!#$%";
+  struct Case {
+    const char *name;
+    std::string bytes;
+    std::vector<std::string> pieces; // one trace line each
+    std::vector<int32_t> shown;      // azimuths shown, in order
+    uint32_t left;                   // bytes still waiting afterwards
+  } cases[] = {
+      {"two reports and a CR answer", r1 + "\r" + r2, {r1, "\r" + r2}, {200, 77}, 0},
+      {"noise, a cut-off report, a report", "xy" + std::string("AZ=12") + r1, {"xy", "AZ=12", r1}, {200}, 0},
+      {"report, noise, lone CR", r1 + "q\r", {r1 + "q\r"}, {200}, 0},
+      {"a report and the start of the next", r1 + "A", {r1}, {200}, 1},
+      {"its remaining bytes", r2.substr(1), {r2}, {77}, 0},
+      {"noise with an A that starts nothing", "bA" + std::string("\r"), {"bA\r"}, {}, 0},
+      {"forty bytes of noise: one line", garbage40, {garbage40}, {}, 0},
+  };
+  std::vector<int32_t> shown;
+  form->PositionsShown = [&] { shown.push_back(form->Position1); };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    shown.clear();
+    const int lines = MemoLines();
+    peer->Send(c.bytes);
+    ASSERT_TRUE(WaitFor([&] { return MemoLines() == lines + int(c.pieces.size()) && Waiting() == c.left; }));
+    for (size_t i = 0; i < c.pieces.size(); ++i)
+      EXPECT_EQ(MemoLine(lines + int(i)), Codes(c.pieces[i])) << i;
+    EXPECT_EQ(shown, c.shown);
+  }
+  // Only the first 29 bytes of a long piece are kept.
+  for (int i = 0; i < 29; ++i)
+    EXPECT_EQ(form->FrameBuffer[i], static_cast<uint8_t>(garbage40[i])) << i;
 }
 
 TEST_F(Reports, NeedlePointsAtTheAzimuth) {
