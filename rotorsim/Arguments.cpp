@@ -57,6 +57,16 @@ Device:
                        seconds since start, time from first byte to CR, the
                        bytes, their hex codes and what the unit did
 
+Line:
+  --delivery MODE      how answers reach the computer: line (default: each
+                       byte as it leaves the wire, at the line's pace), burst
+                       (every answer in one piece, at once) or chunked:MS
+                       (paced on the wire, handed over every MS milliseconds
+                       at a random phase, like a USB adapter's latency timer)
+  --baud N             pace the line as if it ran at N baud (default: the
+                       rate the device is set to; 9600 8N1 gives about
+                       1.04 ms per byte)
+
 Motion:
   --az-speed DEG       azimuth speed in degrees per second (default 6)
   --el-speed DEG       elevation speed in degrees per second (default 3)
@@ -138,6 +148,23 @@ std::string parseArguments(const std::vector<std::string> &args, ProgramOptions 
     } else if (name == "--split") {
       if (!need()) return "option " + name + " needs a value";
       if (!sizeList(value, f.splitSizes)) return bad();
+    } else if (name == "--delivery") {
+      if (!need()) return "option " + name + " needs a value";
+      Wire &w = out.unit.wire;
+      if (value == "line") {
+        w.delivery = Delivery::Line;
+      } else if (value == "burst") {
+        w.delivery = Delivery::Burst;
+      } else if (value.rfind("chunked:", 0) == 0 && wholeNumber(value.substr(8), 1, 60000, n)) {
+        w.delivery = Delivery::Chunked;
+        w.chunkPeriod = std::chrono::milliseconds(n);
+      } else {
+        return bad();
+      }
+    } else if (name == "--baud") {
+      if (!need()) return "option " + name + " needs a value";
+      if (!wholeNumber(value, 50, 4000000, n)) return bad();
+      out.unit.wire.baud = int(n);
     } else if (name == "--garbage") {
       if (!need()) return "option " + name + " needs a value";
       if (!decimal(value, 0, 10000, d)) return bad();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <deque>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -139,7 +140,9 @@ void PtyServer::removeLink() {
 }
 
 void PtyServer::run() {
-  std::string out;
+  // Hand-overs the user's end has not taken yet, each a write of its own.
+  std::deque<std::string> out;
+  size_t outBytes = 0;
   char buf[256];
   std::optional<std::chrono::steady_clock::time_point> hangGrace;
   std::chrono::steady_clock::time_point lastWrite{};
@@ -149,16 +152,29 @@ void PtyServer::run() {
     std::optional<TimePoint> next;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      std::string due = unit_.takeOutput(now);
-      if (out.size() < kMaxPendingOutput) out += due;
+      for (std::string &piece : unit_.takeDeliveries(now)) {
+        if (outBytes + piece.size() > kMaxPendingOutput) continue; // overrun: lost
+        outBytes += piece.size();
+        out.push_back(std::move(piece));
+      }
       hang = unit_.hangUpDue(now);
       next = unit_.nextDue();
     }
     while (!out.empty()) {
-      ssize_t n = ::write(master_, out.data(), out.size());
+      std::string &front = out.front();
+      ssize_t n = ::write(master_, front.data(), front.size());
       if (n > 0) {
-        out.erase(0, size_t(n));
         lastWrite = std::chrono::steady_clock::now();
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          delivered_.push_back({lastWrite, front.substr(0, size_t(n))});
+          while (delivered_.size() > unit_.options().recordLimit) delivered_.pop_front();
+        }
+        outBytes -= size_t(n);
+        if (size_t(n) == front.size())
+          out.pop_front();
+        else
+          front.erase(0, size_t(n));
       } else if (n < 0 && errno == EINTR) {
         continue;
       } else {
@@ -185,18 +201,21 @@ void PtyServer::run() {
       if ((out.empty() && unread == 0 && settled) || real >= *hangGrace) break;
     }
 
-    int timeout = kIdleSliceMs;
+    // Bytes paced at the line's rate are due about a millisecond apart, so
+    // the wait is as fine as the kernel's timers.
+    Duration wait = std::chrono::milliseconds(kIdleSliceMs);
     if (hurry) {
-      timeout = 0;
+      wait = Duration::zero();
     } else if (!clock_->realTime() || hang) {
-      timeout = kManualSliceMs;
+      wait = std::chrono::milliseconds(kManualSliceMs);
     } else if (next) {
-      auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now).count();
-      timeout = int(std::clamp<long long>(wait, 0, kIdleSliceMs));
+      wait = std::clamp<Duration>(*next - now, Duration::zero(), wait);
     }
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+    timespec slice{time_t(ns / 1000000000), long(ns % 1000000000)};
     pollfd fds[2] = {{master_, short(POLLIN | (out.empty() ? 0 : POLLOUT)), 0},
                      {wakeFd_, POLLIN, 0}};
-    if (::poll(fds, 2, timeout) < 0) {
+    if (::ppoll(fds, 2, &slice, nullptr) < 0) {
       if (errno == EINTR) continue;
       break;
     }
@@ -210,6 +229,8 @@ void PtyServer::run() {
         std::vector<CommandRecord> done;
         {
           std::lock_guard<std::mutex> lock(mutex_);
+          // Answers go out at the pace the user set the line to.
+          if (auto format = readLineFormat(slave_)) unit_.setLineFormat(*format);
           done = unit_.receive(std::string_view(buf, size_t(n)), clock_->now());
         }
         if (server_.onCommand)
@@ -241,6 +262,11 @@ std::vector<ReceivedByte> PtyServer::received() const {
 std::vector<CommandRecord> PtyServer::commands() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return {unit_.commands().begin(), unit_.commands().end()};
+}
+
+std::vector<Delivered> PtyServer::delivered() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return {delivered_.begin(), delivered_.end()};
 }
 
 std::optional<CommandRecord> PtyServer::pendingCommand() const {

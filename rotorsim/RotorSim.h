@@ -102,12 +102,38 @@ struct Faults {
   int hangUpAfter = 0;              // hang up after this many commands; 0: never
 };
 
+// How the answers reach the computer. On a real line each byte takes its
+// character time (start bit, data bits, parity, stop bits at the line's
+// rate: 9600 8N1 gives about 1.04 ms); an adapter then hands the bytes on
+// one at a time, or whatever gathered each latency-timer period.
+enum class Delivery {
+  Line,    // each byte as it leaves the wire
+  Burst,   // every answer (or report piece) in one write, at once
+  Chunked, // paced on the wire, handed over every `chunkPeriod` at a random phase
+};
+
+struct Wire {
+  Delivery delivery = Delivery::Line;
+  Duration chunkPeriod = std::chrono::milliseconds(16);
+  // Pace as if the line ran at this rate; 0: the rate the device is set to.
+  int baud = 0;
+};
+
+// The line's format as the device is set: rate and bits per character
+// (start + data + parity + stop).
+struct LineFormat {
+  int baud = 9600;
+  int bitsPerChar = 10;
+  Duration charTime() const;
+};
+
 struct Options {
   double azSpeed = 6.0; // degrees per second, > 0
   double elSpeed = 3.0;
   int startAz = 0;
   int startEl = 0;
   Faults faults;
+  Wire wire;
   // The record keeps at most this many bytes and commands (oldest dropped).
   size_t recordLimit = size_t(1) << 20;
 };
@@ -169,11 +195,19 @@ public:
   // commands completed by these bytes, in order.
   std::vector<CommandRecord> receive(std::string_view bytes, TimePoint at);
 
-  // Removes and returns every byte due to be sent by `now`, in order.
+  // The line's format from now on (the server reads it off the device);
+  // answers already on the wire keep their pace. A fixed `Wire::baud` wins.
+  void setLineFormat(LineFormat format);
+  LineFormat lineFormat() const { return line_format_; }
+
+  // Removes and returns every byte handed over by `now`, one string per
+  // hand-over (a write of its own), in order.
+  std::vector<std::string> takeDeliveries(TimePoint now);
+  // The same, joined.
   std::string takeOutput(TimePoint now);
 
-  // When something is next due: an answer piece, a garbage byte or the
-  // hang-up. Empty when nothing is pending.
+  // When something is next due: a hand-over, a garbage byte or the hang-up.
+  // Empty when nothing is pending.
   std::optional<TimePoint> nextDue() const;
 
   Position position(TimePoint now) const;
@@ -206,14 +240,16 @@ private:
     void moveTo(int target, TimePoint t);
     void turn(int direction, TimePoint t);
   };
-  struct Piece {
-    TimePoint due;
-    std::string bytes;
+  struct Out {
+    TimePoint handOver; // when the computer gets the byte
+    char byte;
   };
 
   void finishLine(TimePoint at, std::vector<CommandRecord> &done);
   void act(CommandRecord &rec, TimePoint at);
   void answer(std::string bytes, bool isReport, TimePoint at);
+  void send(const std::string &bytes, TimePoint due);
+  TimePoint handOverOf(TimePoint arrival) const;
   void trim();
 
   Options options_;
@@ -221,8 +257,12 @@ private:
   std::deque<ReceivedByte> received_;
   std::deque<CommandRecord> commands_;
   std::optional<CommandRecord> line_;
-  std::deque<Piece> pieces_;
+  std::deque<Out> out_;
   TimePoint lastDue_;
+  TimePoint wireFree_;     // when the last byte put on the wire has left it
+  TimePoint lastHandOver_; // of the last answer byte
+  TimePoint chunkPhase_;   // a hand-over tick of the chunked delivery
+  LineFormat line_format_;
   std::optional<TimePoint> garbageNext_;
   Duration garbageStep_{};
   std::mt19937 rng_;
@@ -231,6 +271,16 @@ private:
 };
 
 // ------------------------------------------------------------ pty server
+
+// The rate and character size a terminal device is set to; empty if it
+// cannot tell.
+std::optional<LineFormat> readLineFormat(int fd);
+
+// One hand-over to the computer: when it was written and what.
+struct Delivered {
+  TimePoint time;
+  std::string bytes;
+};
 
 struct ServerOptions {
   // Where to put a symbolic link to the slave device; empty: none. An old
@@ -277,6 +327,8 @@ public:
   // Snapshots, taken under the server's lock.
   std::vector<ReceivedByte> received() const;
   std::vector<CommandRecord> commands() const;
+  // Every write to the user's end, with its time (bounded like the record).
+  std::vector<Delivered> delivered() const;
   std::optional<CommandRecord> pendingCommand() const;
   Position position() const;
   int commandsHandled() const;
@@ -296,6 +348,7 @@ private:
   int settling_ = 0;         // callers waiting in settle(), under mutex_
   bool running_ = false;     // under mutex_
   Unit unit_;
+  std::deque<Delivered> delivered_; // under mutex_
   std::string device_;
   std::string link_;
   bool linked_ = false;

@@ -113,8 +113,21 @@ void Unit::Axis::turn(int direction, TimePoint t) {
 
 // ------------------------------------------------------------------ unit
 
+Duration LineFormat::charTime() const {
+  return std::chrono::duration_cast<Duration>(
+      std::chrono::duration<double>(double(std::max(bitsPerChar, 1)) / std::max(baud, 1)));
+}
+
 Unit::Unit(const Options &options, TimePoint start)
-    : options_(options), lastDue_(start), rng_(options.faults.seed) {
+    : options_(options), lastDue_(start), wireFree_(start), lastHandOver_(start),
+      chunkPhase_(start), rng_(options.faults.seed) {
+  if (options.wire.baud > 0) line_format_.baud = options.wire.baud;
+  if (options.wire.delivery == Delivery::Chunked && options.wire.chunkPeriod > Duration::zero()) {
+    // Its own generator, so the garbage bytes stay what the seed made them.
+    std::mt19937 phase(options.faults.seed ^ 0x5bd1e995u);
+    chunkPhase_ += Duration(
+        std::uniform_int_distribution<Duration::rep>(0, options.wire.chunkPeriod.count() - 1)(phase));
+  }
   az_.speed = options.azSpeed;
   az_.min = 0;
   az_.max = 360;
@@ -193,7 +206,7 @@ void Unit::act(CommandRecord &rec, TimePoint at) {
   ++handled_;
   const Faults &f = options_.faults;
   if (f.hangUpAfter > 0 && handled_ == f.hangUpAfter)
-    hangUpAt_ = f.mute ? at : std::max(at, lastDue_);
+    hangUpAt_ = f.mute ? at : std::max(at, lastHandOver_);
 }
 
 void Unit::answer(std::string bytes, bool isReport, TimePoint at) {
@@ -206,34 +219,81 @@ void Unit::answer(std::string bytes, bool isReport, TimePoint at) {
     for (int size : f.splitSizes) {
       if (pos >= bytes.size()) break;
       size_t n = std::min(bytes.size() - pos, size_t(std::max(size, 1)));
-      pieces_.push_back({due, bytes.substr(pos, n)});
+      send(bytes.substr(pos, n), due);
       pos += n;
       due += f.splitPause;
     }
     if (pos < bytes.size())
-      pieces_.push_back({due, bytes.substr(pos)});
+      send(bytes.substr(pos), due);
     else
       due -= f.splitPause;
   } else {
-    pieces_.push_back({due, std::move(bytes)});
+    send(bytes, due);
   }
   lastDue_ = due;
 }
 
-std::string Unit::takeOutput(TimePoint now) {
-  std::string out;
+void Unit::setLineFormat(LineFormat format) {
+  if (options_.wire.baud > 0) format.baud = options_.wire.baud;
+  if (format.baud > 0 && format.bitsPerChar > 0) line_format_ = format;
+}
+
+// Puts bytes on the wire from `due` on, behind whatever is still leaving it.
+void Unit::send(const std::string &bytes, TimePoint due) {
+  if (options_.wire.delivery == Delivery::Burst) {
+    for (char c : bytes) out_.push_back({due, c});
+    lastHandOver_ = std::max(lastHandOver_, due);
+    return;
+  }
+  const Duration step = line_format_.charTime();
+  TimePoint t = std::max(due, wireFree_);
+  for (char c : bytes) {
+    t += step; // a byte is there once its stop bit is
+    out_.push_back({handOverOf(t), c});
+  }
+  wireFree_ = t;
+  if (!out_.empty()) lastHandOver_ = std::max(lastHandOver_, out_.back().handOver);
+}
+
+TimePoint Unit::handOverOf(TimePoint arrival) const {
+  const Duration period = options_.wire.chunkPeriod;
+  if (options_.wire.delivery != Delivery::Chunked || period <= Duration::zero()) return arrival;
+  if (arrival <= chunkPhase_) return chunkPhase_;
+  // The first latency-timer tick at or after the byte's arrival.
+  auto ticks = (arrival - chunkPhase_ + period - Duration(1)) / period;
+  return chunkPhase_ + ticks * period;
+}
+
+std::vector<std::string> Unit::takeDeliveries(TimePoint now) {
+  std::vector<std::string> groups;
+  std::optional<TimePoint> groupAt;
+  auto put = [&](TimePoint at, char c) {
+    if (!groupAt || *groupAt != at) {
+      groups.emplace_back();
+      groupAt = at;
+    }
+    groups.back() += c;
+  };
   for (;;) {
-    bool piece = !pieces_.empty() && pieces_.front().due <= now;
-    bool junk = garbageNext_ && *garbageNext_ <= now;
-    if (!piece && !junk) break;
-    if (piece && (!junk || pieces_.front().due <= *garbageNext_)) {
-      out += pieces_.front().bytes;
-      pieces_.pop_front();
+    bool answer = !out_.empty() && out_.front().handOver <= now;
+    std::optional<TimePoint> junkAt;
+    if (garbageNext_) junkAt = handOverOf(*garbageNext_);
+    bool junk = junkAt && *junkAt <= now;
+    if (!answer && !junk) break;
+    if (answer && (!junk || out_.front().handOver <= *junkAt)) {
+      put(out_.front().handOver, out_.front().byte);
+      out_.pop_front();
     } else {
-      out += char(rng_() & 0xFF);
+      put(*junkAt, char(rng_() & 0xFF));
       *garbageNext_ += garbageStep_;
     }
   }
+  return groups;
+}
+
+std::string Unit::takeOutput(TimePoint now) {
+  std::string out;
+  for (const std::string &g : takeDeliveries(now)) out += g;
   return out;
 }
 
@@ -242,8 +302,8 @@ std::optional<TimePoint> Unit::nextDue() const {
   auto consider = [&](TimePoint t) {
     if (!next || t < *next) next = t;
   };
-  if (!pieces_.empty()) consider(pieces_.front().due);
-  if (garbageNext_) consider(*garbageNext_);
+  if (!out_.empty()) consider(out_.front().handOver);
+  if (garbageNext_) consider(handOverOf(*garbageNext_));
   if (hangUpAt_) consider(*hangUpAt_);
   return next;
 }

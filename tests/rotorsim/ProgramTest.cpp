@@ -187,6 +187,11 @@ TEST(RotorArguments, EveryOptionIsParsedAndDocumented) {
       {{"--mute"}, [](auto &o) { return o.unit.faults.mute; }},
       {{"--no-answer"}, [](auto &o) { return o.unit.faults.mute; }},
       {{"--hangup-after", "3"}, [](auto &o) { return o.unit.faults.hangUpAfter == 3; }},
+      {{"--delivery", "burst"}, [](auto &o) { return o.unit.wire.delivery == Delivery::Burst; }},
+      {{"--delivery=chunked:16"},
+       [](auto &o) { return o.unit.wire.delivery == Delivery::Chunked && o.unit.wire.chunkPeriod == 16ms; }},
+      {{"--delivery", "line"}, [](auto &o) { return o.unit.wire.delivery == Delivery::Line; }},
+      {{"--baud", "1200"}, [](auto &o) { return o.unit.wire.baud == 1200; }},
       {{"--help"}, [](auto &o) { return o.help; }},
       {{"-h"}, [](auto &o) { return o.help; }},
   };
@@ -202,6 +207,9 @@ TEST(RotorArguments, EveryOptionIsParsedAndDocumented) {
   EXPECT_EQ(parseArguments({}, defaults), "");
   EXPECT_EQ(defaults.unit.azSpeed, 6.0);
   EXPECT_EQ(defaults.unit.elSpeed, 3.0);
+  // A real line's pace unless asked otherwise.
+  EXPECT_EQ(defaults.unit.wire.delivery, Delivery::Line);
+  EXPECT_EQ(defaults.unit.wire.baud, 0);
 }
 
 TEST(RotorArguments, BadValuesAreRefused) {
@@ -212,7 +220,9 @@ TEST(RotorArguments, BadValuesAreRefused) {
       {"--split", ""},         {"--split", "1,,2"},    {"--split", "0"},
       {"--split", "4,"},       {"--garbage", "-3"},    {"--hangup-after", "0"},
       {"--seed", "4294967296"}, {"--link", ""},        {"--mute=yes"},
-      {"--frobnicate"},        {"COM1"},
+      {"--frobnicate"},        {"COM1"},               {"--delivery", "lines"},
+      {"--delivery", "chunked"}, {"--delivery", "chunked:0"}, {"--delivery", "chunked:-5"},
+      {"--baud", "0"},         {"--baud", "96OO"},     {"--baud"},
   };
   for (const auto &args : cases) {
     ProgramOptions o;

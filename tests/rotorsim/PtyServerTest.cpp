@@ -31,10 +31,17 @@ struct TempDir {
 
 std::shared_ptr<ManualClock> manualClock() { return std::make_shared<ManualClock>(); }
 
+// Every answer in one write: for tests of what is said rather than its pace.
+Options burst() {
+  Options o;
+  o.wire.delivery = Delivery::Burst;
+  return o;
+}
+
 } // namespace
 
 TEST(RotorPty, PollGivesExactlyTheReport) {
-  Options o;
+  Options o = burst();
   o.startAz = 123;
   o.startEl = 45;
   PtyServer unit(o);
@@ -49,7 +56,7 @@ TEST(RotorPty, PollGivesExactlyTheReport) {
 
 TEST(RotorPty, MoveFollowsTheInjectedClock) {
   auto clock = manualClock();
-  PtyServer unit(Options{}, {}, clock);
+  PtyServer unit(burst(), {}, clock);
   Line line(unit.devicePath());
   line.send("M090\r");
   EXPECT_EQ(line.read(1), "\r");
@@ -72,6 +79,36 @@ TEST(RotorPty, MoveFollowsTheInjectedClock) {
   EXPECT_EQ(line.read(16), "AZ=060  EL=000\r\n");
 }
 
+TEST(RotorPty, LinePacingFollowsTheRateTheUserSet) {
+  struct Case { speed_t speed; int baud; };
+  for (const Case c : {Case{B1200, 1200}, Case{B115200, 115200}}) {
+    auto clock = manualClock();
+    PtyServer unit(Options{}, {}, clock);
+    Line line(unit.devicePath());
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(line.fd(), &tio), 0);
+    ::cfsetispeed(&tio, c.speed);
+    ::cfsetospeed(&tio, c.speed);
+    ASSERT_EQ(::tcsetattr(line.fd(), TCSANOW, &tio), 0);
+    line.send("C\r");
+    ASSERT_TRUE(waitFor([&] { return unit.commands().size() == 1; }));
+    const std::string report = "AZ=000  EL=000\r\n";
+    const Duration step = LineFormat{c.baud, 10}.charTime();
+    for (size_t k = 0; k < report.size(); ++k) {
+      // Not a moment early: nothing until the byte has left the wire.
+      clock->advance(step - 1ns);
+      ASSERT_TRUE(unit.settle());
+      ASSERT_EQ(line.waiting(), 0) << c.baud << " byte " << k;
+      clock->advance(1ns);
+      unit.wake();
+      EXPECT_EQ(line.read(1), report.substr(k, 1)) << c.baud << " byte " << k;
+    }
+    auto delivered = unit.delivered();
+    ASSERT_EQ(delivered.size(), report.size());
+    for (const auto &d : delivered) EXPECT_EQ(d.bytes.size(), 1u);
+  }
+}
+
 TEST(RotorPty, RecordMatchesWhatWasSent) {
   auto clock = manualClock();
   std::mutex m;
@@ -81,7 +118,7 @@ TEST(RotorPty, RecordMatchesWhatWasSent) {
     std::lock_guard<std::mutex> lock(m);
     seen.push_back(rec);
   };
-  PtyServer unit(Options{}, so, clock);
+  PtyServer unit(burst(), so, clock);
   Line line(unit.devicePath());
 
   const std::string sent = std::string("C\r") + "W045 010\r" + "zz\x01\r" + "M1";
@@ -187,7 +224,7 @@ TEST(RotorPty, UserMayCloseAndReopenTheDevice) {
 TEST(RotorPty, AnswersPileUpWhileTheUserDoesNotRead) {
   // More than a pseudo-terminal buffers: the unit must neither block nor
   // lose answers, and must go on reading commands meanwhile.
-  PtyServer unit(Options{});
+  PtyServer unit(burst());
   Line line(unit.devicePath());
   const int polls = 1500;
   std::string burst;
@@ -203,7 +240,7 @@ TEST(RotorPty, AnswersPileUpWhileTheUserDoesNotRead) {
 
 TEST(RotorPtyFaults, ReplyDelay) {
   auto clock = manualClock();
-  Options o;
+  Options o = burst();
   o.faults.replyDelay = 300ms;
   PtyServer unit(o, {}, clock);
   Line line(unit.devicePath());
@@ -219,7 +256,7 @@ TEST(RotorPtyFaults, ReplyDelay) {
 
 TEST(RotorPtyFaults, SplitReportWithLeadingCr) {
   auto clock = manualClock();
-  Options o;
+  Options o = burst();
   o.faults.splitSizes = {2};
   o.faults.splitPause = 100ms;
   o.faults.leadingCr = true;
@@ -236,7 +273,7 @@ TEST(RotorPtyFaults, SplitReportWithLeadingCr) {
 
 TEST(RotorPtyFaults, GarbageAtItsRate) {
   auto clock = manualClock();
-  Options o;
+  Options o = burst();
   o.faults.garbagePerSecond = 50;
   PtyServer unit(o, {}, clock);
   Line line(unit.devicePath());
@@ -249,7 +286,7 @@ TEST(RotorPtyFaults, GarbageAtItsRate) {
 
 TEST(RotorPtyFaults, MuteUnitMovesSilently) {
   auto clock = manualClock();
-  Options o;
+  Options o = burst();
   o.faults.mute = true;
   PtyServer unit(o, {}, clock);
   Line line(unit.devicePath());
@@ -265,7 +302,7 @@ TEST(RotorPtyFaults, HangUpAfterNCommands) {
   TempDir dir;
   ServerOptions so;
   so.linkPath = dir.path / "COM1";
-  Options o;
+  Options o = burst();
   o.faults.hangUpAfter = 2;
   PtyServer unit(o, so);
   Line line(unit.devicePath());
@@ -280,7 +317,7 @@ TEST(RotorPtyFaults, HangUpAfterNCommands) {
 }
 
 TEST(RotorPtyFaults, HangUpDoesNotWaitForeverForAReader) {
-  Options o;
+  Options o = burst();
   o.faults.hangUpAfter = 1;
   PtyServer unit(o);
   {

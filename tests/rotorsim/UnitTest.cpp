@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace rotorsim;
 using namespace std::chrono_literals;
 
@@ -11,6 +13,14 @@ namespace {
 const TimePoint T0{};
 
 TimePoint at(Duration d) { return T0 + d; }
+
+// The protocol and fault tests look at what is said, not at its pace: every
+// answer in one piece, at once.
+Options burst() {
+  Options o;
+  o.wire.delivery = Delivery::Burst;
+  return o;
+}
 
 // Sends `bytes` at `t` and returns what the unit has to say by then.
 std::string exchange(Unit &u, std::string_view bytes, TimePoint t) {
@@ -29,7 +39,7 @@ TEST(RotorUnit, PollAnswersWithTheSixteenByteReport) {
       {123, 9, "C2\r", "AZ=123  EL=009\r\n"},
   };
   for (const auto &c : cases) {
-    Options o;
+    Options o = burst();
     o.startAz = c.az;
     o.startEl = c.el;
     Unit u(o, T0);
@@ -59,7 +69,7 @@ TEST(RotorUnit, CommandsAreAnsweredWithCrAndJunkIsIgnored) {
       {"\r", "", Command::Ignored},           {"-45\r", "", Command::Ignored},
   };
   for (const auto &c : cases) {
-    Unit u(Options{}, T0);
+    Unit u(burst(), T0);
     auto done = u.receive(c.bytes, T0);
     ASSERT_EQ(done.size(), 1u) << c.bytes;
     EXPECT_EQ(done[0].command, c.command) << c.bytes;
@@ -69,7 +79,7 @@ TEST(RotorUnit, CommandsAreAnsweredWithCrAndJunkIsIgnored) {
 }
 
 TEST(RotorUnit, ByteStreamFramingAcrossChunksAndJunk) {
-  Unit u(Options{}, T0);
+  Unit u(burst(), T0);
   // A command split over several reads, CR LF line ends, a long line of junk
   // and a command without its CR yet.
   u.receive("M0", at(0ms));
@@ -112,7 +122,7 @@ TEST(RotorUnit, MovesReachTheirTargetsAfterTheirTimeAndNotBefore) {
       {"already there", 45, 45, "W045 045\r", 0s, {45, 45}},
   };
   for (const auto &c : cases) {
-    Options o;
+    Options o = burst();
     o.startAz = c.startAz;
     o.startEl = c.startEl;
     Unit u(o, T0);
@@ -129,7 +139,7 @@ TEST(RotorUnit, MovesReachTheirTargetsAfterTheirTimeAndNotBefore) {
 }
 
 TEST(RotorUnit, PositionsInBetweenAreWholeDegreesAlreadyPassed) {
-  Unit u(Options{}, T0);
+  Unit u(burst(), T0);
   u.receive("W180 090\r", T0);
   EXPECT_EQ(u.position(at(1s)), (Position{6, 3}));
   EXPECT_EQ(u.position(at(7500ms)), (Position{45, 22}));
@@ -153,7 +163,7 @@ TEST(RotorUnit, StopsHoldTheirAxesAtOnce) {
       {"S\r", {60, 30}},
   };
   for (const auto &c : cases) {
-    Unit u(Options{}, T0);
+    Unit u(burst(), T0);
     u.receive("W180 090\r", T0);
     u.receive(c.stop, at(10s));
     EXPECT_EQ(u.position(at(10s)), (Position{60, 30})) << c.stop;
@@ -171,7 +181,7 @@ TEST(RotorUnit, TurnsRunToTheirEndStops) {
       {"L\r", 0, 0, {0, 0}, {0, 0}}, // already at its end stop
   };
   for (const auto &c : cases) {
-    Options o;
+    Options o = burst();
     o.startAz = c.startAz;
     o.startEl = c.startEl;
     Unit u(o, T0);
@@ -181,7 +191,7 @@ TEST(RotorUnit, TurnsRunToTheirEndStops) {
     EXPECT_FALSE(u.moving(at(24h)));
   }
   // A turn until a stop, then a turn the other way.
-  Unit u(Options{}, T0);
+  Unit u(burst(), T0);
   u.receive("R\r", T0);
   u.receive("A\r", at(5s));
   EXPECT_EQ(u.position(at(1h)).az, 30);
@@ -190,7 +200,7 @@ TEST(RotorUnit, TurnsRunToTheirEndStops) {
 }
 
 TEST(RotorUnit, SpeedsAreConfigurable) {
-  Options o;
+  Options o = burst();
   o.azSpeed = 0.5;
   o.elSpeed = 20;
   Unit u(o, T0);
@@ -201,7 +211,7 @@ TEST(RotorUnit, SpeedsAreConfigurable) {
 }
 
 TEST(RotorUnitFaults, ReplyDelayHoldsEveryAnswerBackInOrder) {
-  Options o;
+  Options o = burst();
   o.faults.replyDelay = 250ms;
   Unit u(o, T0);
   u.receive("C\r", T0);
@@ -225,7 +235,7 @@ TEST(RotorUnitFaults, ReportSplitIntoPausedPieces) {
       {{1}, true, {"\r", "AZ=000  EL=000\r\n"}},
   };
   for (const auto &c : cases) {
-    Options o;
+    Options o = burst();
     o.faults.splitSizes = c.sizes;
     o.faults.splitPause = 100ms;
     o.faults.leadingCr = c.leadingCr;
@@ -246,7 +256,7 @@ TEST(RotorUnitFaults, ReportSplitIntoPausedPieces) {
 }
 
 TEST(RotorUnitFaults, GarbageComesAtItsRateAndInterleavesWithAnswers) {
-  Options o;
+  Options o = burst();
   o.faults.garbagePerSecond = 20;
   o.faults.seed = 7;
   Unit a(o, T0), b(o, T0);
@@ -266,7 +276,7 @@ TEST(RotorUnitFaults, GarbageComesAtItsRateAndInterleavesWithAnswers) {
 }
 
 TEST(RotorUnitFaults, MuteUnitActsButNeverAnswers) {
-  Options o;
+  Options o = burst();
   o.faults.mute = true;
   Unit u(o, T0);
   EXPECT_EQ(exchange(u, "M030\r", T0), "");
@@ -276,7 +286,7 @@ TEST(RotorUnitFaults, MuteUnitActsButNeverAnswers) {
 }
 
 TEST(RotorUnitFaults, HangUpAfterTheNthCommandOnceItsAnswerIsDue) {
-  Options o;
+  Options o = burst();
   o.faults.hangUpAfter = 2;
   o.faults.replyDelay = 100ms;
   Unit u(o, T0);
@@ -299,7 +309,7 @@ TEST(RotorUnitFaults, HangUpAfterTheNthCommandOnceItsAnswerIsDue) {
 }
 
 TEST(RotorUnit, RecordKeepsEveryByteWithItsTime) {
-  Options o;
+  Options o = burst();
   o.recordLimit = 6;
   Unit u(o, T0);
   u.receive("C", at(1ms));
@@ -326,4 +336,129 @@ TEST(RotorUnit, LogLinesShowTimeBytesAndMeaning) {
   EXPECT_EQ(formatLogLine(junk, T0), "   0.000 (+0 ms)  <01>z<LF><CR>  [01 7A 0A 0D]  ignored");
   CommandRecord both{at(1s), at(1s), "W001 002\r", Command::MoveBoth, 1, 2};
   EXPECT_NE(formatLogLine(both, T0).find("move azimuth to 1, elevation to 2"), std::string::npos);
+}
+
+// ------------------------------------------------------------------ wire
+
+namespace {
+
+const std::string kReport0 = "AZ=000  EL=000\r\n";
+
+// Everything the unit hands over, as (time, pieces) in order.
+std::vector<std::pair<TimePoint, std::vector<std::string>>> drain(Unit &u) {
+  std::vector<std::pair<TimePoint, std::vector<std::string>>> out;
+  while (auto due = u.nextDue()) out.emplace_back(*due, u.takeDeliveries(*due));
+  return out;
+}
+
+} // namespace
+
+TEST(RotorWire, CharacterTimeFromRateAndFormat) {
+  struct Case { LineFormat format; long long ns; };
+  const Case cases[] = {
+      {{9600, 10}, 1041666}, {{1200, 10}, 8333333}, {{115200, 10}, 86805}, {{9600, 11}, 1145833},
+  };
+  for (const auto &c : cases)
+    EXPECT_NEAR(double(std::chrono::duration_cast<std::chrono::nanoseconds>(c.format.charTime()).count()),
+                double(c.ns), 1.0)
+        << c.format.baud << "/" << c.format.bitsPerChar;
+}
+
+TEST(RotorWire, LineHandsEachByteOverWhenItHasLeftTheWire) {
+  struct Case { const char *name; int fixedBaud; LineFormat line; LineFormat paced; };
+  const Case cases[] = {
+      {"9600 8N1, the default", 0, {9600, 10}, {9600, 10}},
+      {"1200 8N1 set on the line", 0, {1200, 10}, {1200, 10}},
+      {"115200 8N1 set on the line", 0, {115200, 10}, {115200, 10}},
+      {"7E2 takes eleven bits", 0, {9600, 11}, {9600, 11}},
+      {"a fixed rate wins over the line's", 1200, {9600, 10}, {1200, 10}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    Options o;
+    o.wire.baud = c.fixedBaud;
+    Unit u(o, T0);
+    u.setLineFormat(c.line);
+    u.receive("C\r", T0);
+    const Duration step = c.paced.charTime();
+    for (size_t k = 0; k < kReport0.size(); ++k) {
+      const TimePoint due = T0 + int(k + 1) * step;
+      ASSERT_EQ(u.nextDue(), due) << k;
+      EXPECT_TRUE(u.takeDeliveries(due - 1ns).empty()) << k;
+      EXPECT_EQ(u.takeDeliveries(due), std::vector<std::string>{kReport0.substr(k, 1)}) << k;
+    }
+    EXPECT_FALSE(u.nextDue());
+  }
+}
+
+TEST(RotorWire, AnswersQueueBehindWhatIsStillOnTheWire) {
+  Unit u(Options{}, T0);
+  const Duration step = LineFormat{}.charTime();
+  u.receive("C\r", T0);
+  u.receive("S\r", T0 + 3 * step); // while the report is leaving
+  auto all = drain(u);
+  ASSERT_EQ(all.size(), 17u);
+  std::string joined;
+  for (const auto &[t, pieces] : all) {
+    ASSERT_EQ(pieces.size(), 1u);
+    joined += pieces[0];
+  }
+  EXPECT_EQ(joined, kReport0 + "\r");
+  EXPECT_EQ(all.back().first, T0 + 17 * step);
+  // A late reader gets everything that left by then, in order.
+  Unit late(Options{}, T0);
+  late.receive("C\r", T0);
+  EXPECT_EQ(late.takeOutput(T0 + 5 * step), kReport0.substr(0, 5));
+  EXPECT_EQ(late.takeOutput(T0 + 1s), kReport0.substr(5));
+}
+
+TEST(RotorWire, ChunkedHandsOverWhatGatheredAtEachTick) {
+  const Duration step = LineFormat{}.charTime();
+  for (Duration period : {Duration(1ms), Duration(16ms)}) {
+    std::vector<Duration> phases;
+    for (uint32_t seed : {1u, 2u, 3u, 4u}) {
+      SCOPED_TRACE(std::to_string(period.count()) + " ns, seed " + std::to_string(seed));
+      Options o;
+      o.wire.delivery = Delivery::Chunked;
+      o.wire.chunkPeriod = period;
+      o.faults.seed = seed;
+      Unit u(o, T0);
+      u.receive("C\r", T0);
+      auto all = drain(u);
+      ASSERT_FALSE(all.empty());
+      std::string joined;
+      size_t k = 0;
+      for (const auto &[t, pieces] : all) {
+        ASSERT_EQ(pieces.size(), 1u);
+        // Ticks are whole periods apart.
+        EXPECT_EQ((t - all.front().first) % period, Duration::zero());
+        for (size_t i = 0; i < pieces[0].size(); ++i, ++k) {
+          // Each byte at the first tick after it arrived.
+          const TimePoint arrived = T0 + int(k + 1) * step;
+          EXPECT_GE(t, arrived) << k;
+          EXPECT_LT(t - period, arrived) << k;
+        }
+        joined += pieces[0];
+      }
+      EXPECT_EQ(joined, kReport0);
+      phases.push_back((all.front().first - T0) % period);
+    }
+    std::sort(phases.begin(), phases.end());
+    EXPECT_NE(phases.front(), phases.back()) << "the phase should follow the seed";
+  }
+}
+
+TEST(RotorWire, BurstKeepsPiecesWholeAndGarbageApart) {
+  Options o = burst();
+  o.faults.splitSizes = {4};
+  o.faults.splitPause = 10ms;
+  o.faults.garbagePerSecond = 200; // a byte every 5 ms
+  Unit u(o, T0);
+  u.receive("C\r", T0 + 1ms);
+  EXPECT_EQ(u.takeDeliveries(T0 + 1ms), std::vector<std::string>{"AZ=0"});
+  auto rest = u.takeDeliveries(T0 + 11ms);
+  ASSERT_EQ(rest.size(), 3u); // garbage at 5 and 10 ms, then the rest at 11 ms
+  EXPECT_EQ(rest[0].size(), 1u);
+  EXPECT_EQ(rest[1].size(), 1u);
+  EXPECT_EQ(rest[2], "00  EL=000\r\n");
 }
