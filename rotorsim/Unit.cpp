@@ -180,9 +180,12 @@ void Unit::finishLine(TimePoint at, std::vector<CommandRecord> &done) {
 void Unit::act(CommandRecord &rec, TimePoint at) {
   switch (rec.command) {
   case Command::Poll:
-  case Command::PollBoth:
-    answer((options_.faults.leadingCr ? "\r" : "") + report(position(at)), true, at);
+  case Command::PollBoth: {
+    std::string text = report(position(at));
+    if (options_.faults.leadingCr) text.insert(text.begin(), '\r');
+    answer(std::move(text), true, at);
     break;
+  }
   case Command::MoveAz: az_.moveTo(rec.az, at); break;
   case Command::MoveEl: el_.moveTo(rec.el, at); break;
   case Command::MoveBoth:

@@ -103,6 +103,7 @@ TEST(RotorPty, LinePacingFollowsTheRateTheUserSet) {
       unit.wake();
       EXPECT_EQ(line.read(1), report.substr(k, 1)) << c.baud << " byte " << k;
     }
+    ASSERT_TRUE(unit.settle()); // the last write is on record
     auto delivered = unit.delivered();
     ASSERT_EQ(delivered.size(), report.size());
     for (const auto &d : delivered) EXPECT_EQ(d.bytes.size(), 1u);

@@ -1,0 +1,208 @@
+// Reports as real lines deliver them: the window against the simulated unit
+// paced at the line's rate or handed over in adapter-sized chunks, and a
+// randomly split stream with answers, noise and cut-off reports between.
+#include "WindowSupport.h"
+
+#include "rotorsim/RotorSim.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <atomic>
+#include <mutex>
+#include <random>
+
+namespace {
+
+#if defined(ZK_SLOW_BUILD)
+constexpr int SlowFactor = 4;
+#else
+constexpr int SlowFactor = 1;
+#endif
+
+// The azimuths of the whole reports in a byte stream, in order.
+std::vector<int32_t> ReportedAzimuths(const std::string &stream) {
+  std::vector<int32_t> az;
+  for (std::size_t p = stream.find("AZ="); p != std::string::npos; p = stream.find("AZ=", p + 1))
+    if (p + 16 <= stream.size() && stream.compare(p + 8, 3, "EL=") == 0)
+      az.push_back(std::stoi(stream.substr(p + 3, 3)));
+  return az;
+}
+
+struct Event {
+  enum Kind { Poll, Shown } kind;
+  int32_t azimuth = 0;
+};
+
+struct Pacing {
+  const char *name;
+  rotorsim::Delivery delivery;
+  int chunkMs;
+  int32_t baud;     // set on the port; the unit paces at the rate the line has
+  int32_t pollMs;
+};
+
+void PrintTo(const Pacing &p, std::ostream *os) { *os << p.name; }
+
+class PacedUnit : public ::testing::TestWithParam<Pacing>, public WindowFixture {};
+
+// Every report the unit sends is shown, in order, before the next poll goes
+// out: within one poll period whatever the line does to its bytes.
+TEST_P(PacedUnit, EveryReportIsShownBeforeTheNextPoll) {
+  const Pacing p = GetParam();
+  const int32_t period = p.pollMs * SlowFactor;
+  std::mutex m;
+  std::vector<Event> events;
+  rotorsim::Options o;
+  o.wire.delivery = p.delivery;
+  o.wire.chunkPeriod = std::chrono::milliseconds(p.chunkMs);
+  o.azSpeed = 2000.0 / period; // a fresh azimuth for every poll
+  rotorsim::ServerOptions so;
+  so.linkPath = (dir / "COM1").string();
+  so.onCommand = [&](const rotorsim::CommandRecord &rec) {
+    if (rec.command == rotorsim::Command::Poll) {
+      std::lock_guard<std::mutex> lock(m);
+      events.push_back({Event::Poll});
+    }
+  };
+  auto unit = std::make_unique<rotorsim::PtyServer>(o, so);
+  SetConfig(CrLf({"1", "EN", std::to_string(period).c_str(), "10", "0", "0", "1", "50", "50"}));
+  Create();
+  ASSERT_TRUE(form->ApdComPort1.Open());
+  form->ApdComPort1.SetBaud(p.baud);
+  form->PositionsShown = [&] {
+    std::lock_guard<std::mutex> lock(m);
+    events.push_back({Event::Shown, form->Position1});
+  };
+  form->Button11Click(); // turn clockwise: every poll finds a new azimuth
+
+  constexpr int reports = 8;
+  auto shownCount = [&] {
+    std::lock_guard<std::mutex> lock(m);
+    return std::count_if(events.begin(), events.end(), [](const Event &e) { return e.kind == Event::Shown; });
+  };
+  ASSERT_TRUE(WaitFor([&] { return shownCount() >= reports + 1; }, std::chrono::milliseconds(60000)))
+      << "shown: " << shownCount();
+  form.reset();
+  std::string stream;
+  for (const auto &d : unit->delivered())
+    stream += d.bytes;
+  unit.reset();
+
+  // Poll k is answered by report k; it must be shown before poll k + 1.
+  const std::vector<int32_t> sent = ReportedAzimuths(stream);
+  std::vector<std::vector<int32_t>> shownAfterPoll;
+  for (const Event &e : events) {
+    if (e.kind == Event::Poll)
+      shownAfterPoll.emplace_back();
+    else if (!shownAfterPoll.empty())
+      shownAfterPoll.back().push_back(e.azimuth);
+  }
+  ASSERT_GE(sent.size(), std::size_t(reports));
+  ASSERT_GE(shownAfterPoll.size(), std::size_t(reports + 1));
+  for (int k = 0; k < reports; ++k)
+    EXPECT_EQ(shownAfterPoll[k], std::vector<int32_t>{sent[k]}) << "poll " << k;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, PacedUnit,
+    ::testing::Values(Pacing{"line_1200", rotorsim::Delivery::Line, 0, 1200, 500},
+                      Pacing{"line_9600", rotorsim::Delivery::Line, 0, 9600, 200},
+                      Pacing{"line_115200", rotorsim::Delivery::Line, 0, 115200, 200},
+                      Pacing{"chunked_1ms", rotorsim::Delivery::Chunked, 1, 9600, 200},
+                      Pacing{"chunked_16ms", rotorsim::Delivery::Chunked, 16, 9600, 200},
+                      Pacing{"burst", rotorsim::Delivery::Burst, 0, 9600, 200}),
+    [](const ::testing::TestParamInfo<Pacing> &info) { return std::string(info.param.name); });
+
+// ------------------------------------------------------------ random splits
+
+struct Stream {
+  std::string bytes;
+  std::vector<int32_t> whole; // azimuths of the reports that arrive whole
+};
+
+// Reports with, between them, CR answers, noise (any byte but "Z", so noise
+// never forms a report start) and reports cut off and followed at once by
+// a whole one, as when a unit restarts.
+Stream MakeStream(std::mt19937 &rng, int reports) {
+  Stream s;
+  auto pick = [&](int n) { return int(rng() % uint32_t(n)); };
+  auto report = [&](int az) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "AZ=%03d  EL=%03d\r\n", az, pick(181));
+    return std::string(buf);
+  };
+  for (int i = 0; i < reports; ++i) {
+    switch (pick(6)) {
+    case 0:
+      s.bytes += '\r';
+      break;
+    case 1:
+    case 2:
+      for (int n = 1 + pick(40); n > 0; --n) {
+        char c = char(rng() & 0xFF);
+        s.bytes += c == 'Z' ? 'z' : c;
+      }
+      break;
+    case 3:
+      s.bytes += report(pick(360)).substr(0, 1 + pick(15));
+      break;
+    default:
+      break;
+    }
+    const int az = (i * 7) % 360;
+    s.bytes += report(az);
+    s.whole.push_back(az);
+  }
+  return s;
+}
+
+class RandomSplits : public ::testing::Test, public WindowFixture {
+protected:
+  void SetUp() override {
+    peer = std::make_unique<RawPeer>(dir / "COM1");
+    // The test plays the unit; polls go unanswered.
+    SetConfig(CrLf({"1", "EN", "5000", "10", "0", "0", "1", "50", "50"}));
+    Create();
+    ASSERT_TRUE(form->ApdComPort1.Open());
+  }
+  void TearDown() override {
+    form.reset();
+    peer.reset();
+  }
+  std::unique_ptr<RawPeer> peer;
+};
+
+TEST_F(RandomSplits, EveryWholeReportIsShownInOrder) {
+  for (uint32_t seed : {1u, 2u, 3u, 4u}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    const Stream stream = MakeStream(rng, 150);
+    std::vector<int32_t> shown;
+    form->PositionsShown = [&] { shown.push_back(form->Position1); };
+    // The far end writes pieces of random size with short random gaps, so
+    // the window sees every kind of split: single bytes, a report in two,
+    // several items in one delivery.
+    std::atomic<bool> written{false};
+    std::thread writer([&, seed] {
+      std::mt19937 split(seed * 7919u);
+      for (std::size_t pos = 0; pos < stream.bytes.size();) {
+        const std::size_t n = std::min<std::size_t>(1 + split() % 24, stream.bytes.size() - pos);
+        peer->Send(stream.bytes.substr(pos, n));
+        pos += n;
+        std::this_thread::sleep_for(std::chrono::microseconds(split() % 1500));
+      }
+      written = true;
+    });
+    const bool all = WaitFor([&] { return written && shown.size() >= stream.whole.size(); },
+                             std::chrono::milliseconds(60000));
+    writer.join();
+    EXPECT_TRUE(all) << shown.size() << " of " << stream.whole.size() << " shown";
+    EXPECT_EQ(shown, stream.whole);
+    // Nothing but at most an unfinished piece stays behind.
+    EXPECT_TRUE(WaitFor([&] { return form->ApdComPort1.PortDispatcher()->ReceivedCount() == 0; }));
+    form->PositionsShown = nullptr;
+  }
+}
+
+} // namespace
