@@ -91,12 +91,10 @@ std::size_t NextReadLength(const uint8_t *bytes, std::size_t n) {
   if (report) {
     from = 2;
   } else if (bytes[0] == 'Z' && n >= ReportLength && bytes[ReportLength - 1] == 'A') {
-    // A report one byte late, or a damaged one before the next report: the
-    // byte after the "A" tells which.
-    if (n == ReportLength)
-      return 0;
-    if (bytes[ReportLength] != 'Z')
-      from = ReportLength; // the "A" belongs to this one
+    // A report read one byte late takes its "A" along, unless the byte
+    // after it shows that the "A" begins the next report.
+    if (n == ReportLength || bytes[ReportLength] != 'Z')
+      from = ReportLength;
   }
   for (std::size_t k = from; k < n; ++k)
     if (ReportMayBeginAt(bytes, n, k))

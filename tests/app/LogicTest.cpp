@@ -66,7 +66,7 @@ TEST(NextReadLength, ReportsWaitWholeNoiseGoesAtOnce) {
       {"CR A A: noise up to the second A", "\rAAZ", 2},
       {"a cut-off report before a report", "AZ=1" + r, 4},
       {"16 bytes of noise", "0123456789abcdef", 16},
-      {"Z first, A sixteenth: the next byte decides", "Z=123  EL=045\r\nA", 0},
+      {"Z first, A sixteenth", "Z=123  EL=045\r\nA", 16},
       {"Z first, A sixteenth, then a CR", "Z=123  EL=045\r\nA\r", 17},
       {"Z first, A sixteenth, then a report", "Z=123  EL=045\r\nA" + r, 16},
       {"a report without its A, then the next", "Z=123  EL=045\r\n" + r, 15},

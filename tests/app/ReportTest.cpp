@@ -46,7 +46,7 @@ TEST_F(Reports, BothAlignmentsLeadingCrAndOddDigits) {
     const char *label6, *label7;
   } cases[] = {
       {"first alignment", "AZ=123  EL=045\r\n", 123, 45, "123°", "45°"},
-      {"second alignment", "Z=123  EL=045\r\nA\r", 123, 45, "123°", "45°"},
+      {"second alignment", "Z=123  EL=045\r\nA", 123, 45, "123°", "45°"},
       {"leading CR", "\rAZ=010  EL=090\r", 10, 90, "10°", "90°"},
       {"17 bytes", "AZ=359  EL=000\r\n\r", 359, 0, "359°", "0°"},
       {"space in a digit", "AZ= 45  EL=000\r\n", -1555, 0, "-1555°", "0°"},
