@@ -10,8 +10,10 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -138,6 +140,13 @@ public:
   // wait of "Exit"); ends the program. Replaceable so tests can observe them.
   std::function<void(int ms)> Pause;
   std::function<void()> Terminate;
+
+  // ---- what network control needs to know
+  // When a report was last parsed; empty before the first.
+  std::optional<std::chrono::steady_clock::time_point> LastReportTime;
+  // Commands sent by the buttons and dials so far.
+  uint64_t WindowCommands = 0;
+  void ReportParsed();
 
 protected:
   void closeEvent(QCloseEvent *event) override;
