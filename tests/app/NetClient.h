@@ -55,6 +55,12 @@ public:
     return true;
   }
 
+  // What the kernel takes now, without waiting.
+  std::size_t TrySend(const std::string &bytes) {
+    const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    return n > 0 ? std::size_t(n) : 0;
+  }
+
   // One read of whatever has arrived ("" when nothing has).
   std::string ReadOnce() {
     char buf[65536];

@@ -350,6 +350,37 @@ TEST_F(NetControl, AFloodWithoutLineEndAndAClientLeavingMidLineHarmNoOne) {
   ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == 2; }));
 }
 
+TEST_F(NetControl, AClientThatNeverReadsIsHeldBackAndTooManyClientsAreTurnedAway) {
+  Start();
+  NetClient greedy(port), quiet(port);
+  // Requests whose replies are long, and never a read: the server stops
+  // taking them once its unsent replies pile up, and TCP holds the client.
+  std::string requests;
+  for (int i = 0; i < 4096; ++i)
+    requests += "1\n";
+  std::size_t sent = 0;
+  int stalls = 0;
+  WaitFor([&] {
+    const std::size_t n = greedy.TrySend(requests);
+    sent += n;
+    stalls = n == 0 ? stalls + 1 : 0;
+    return stalls > 20 || sent > (std::size_t(32) << 20);
+  }, 60s);
+  EXPECT_LT(sent, std::size_t(32) << 20) << "the server never pushed back";
+  EXPECT_TRUE(IsPositionReply(quiet.Ask("p\n")));
+  greedy.Close();
+  ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == 1; }));
+
+  std::vector<std::unique_ptr<NetClient>> many;
+  while (int(many.size()) < NetServer::MaxClients - 1)
+    many.push_back(std::make_unique<NetClient>(port));
+  ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == NetServer::MaxClients; }));
+  NetClient extra(port);
+  EXPECT_TRUE(extra.ClosedByServer());
+  EXPECT_TRUE(IsPositionReply(many.back()->Ask("p\n")));
+  EXPECT_TRUE(IsPositionReply(quiet.Ask("p\n")));
+}
+
 // ------------------------------------------------------------ no position known
 
 TEST_F(NetControl, ThePositionIsRefusedWhenReportsStopAndWhenThePortIsClosed) {
