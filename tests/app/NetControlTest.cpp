@@ -217,6 +217,27 @@ TEST_F(NetControl, AMoveWaitsItsQuietWithoutFreezingTheWindowAndThePollComesAFul
   EXPECT_EQ(Commands()[1].bytes, "U\r");
 }
 
+TEST_F(NetControl, AButtonDuringTheQuietStartsItAgainAndAPortClosedMeanwhileIsReported) {
+  Start(500);
+  NetClient c(port);
+  c.Send("P 90 20\n");
+  ASSERT_TRUE(WaitFor([&] { return control->Rotator().Queue().Waiting() == 1; }));
+  form->Button5->click(); // blocks 200 ms, sends "A", releases the poll
+  EXPECT_EQ(c.NextRead(), "RPRT 0\n");
+  ASSERT_TRUE(CommandsReach(2));
+  const auto cmds = Commands();
+  EXPECT_EQ(cmds[0].bytes, "A\r");
+  EXPECT_EQ(cmds[1].bytes, "W090 020\r");
+  EXPECT_GE(cmds[1].first - cmds[0].first, 200ms) << "a full quiet after the button's command";
+
+  c.Send("S\n");
+  ASSERT_TRUE(WaitFor([&] { return control->Rotator().Queue().Waiting() == 1; }));
+  form->ApdComPort1.SetOpen(false);
+  EXPECT_EQ(c.NextRead(), "RPRT -5\n");
+  EXPECT_TRUE(form->Timer1->Enabled()) << "given back, as a button's command does";
+  EXPECT_EQ(Commands().size(), 2u);
+}
+
 TEST_F(NetControl, ARepeatedTargetIsAcknowledgedAndNotSentAgain) {
   Start();
   NetClient tracker(port);
