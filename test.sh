@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/packages.sh
-zk_ensure_packages "${ZK_BUILD_PACKAGES[@]}"
+zk_ensure_packages "${ZK_BUILD_PACKAGES[@]}" "${ZK_TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen

@@ -549,6 +549,7 @@ void TForm1::ComboBox2Change() {
 // ------------------------------------------------------------ commands
 
 void TForm1::SendCommand(const std::function<std::vector<uint8_t>()> &build, bool pause) {
+  ++WindowCommands;
   Timer1->SetEnabled(false);
   if (pause)
     Pause(200);
@@ -668,6 +669,7 @@ void TForm1::ReadPiece(std::size_t count) {
   }
   Memo1->appendPlainText(trace);
   if (count >= ReportLength && ParseReport(FrameBuffer, Position1, Position2)) {
+    ReportParsed();
     ShowPositions();
     DrawNeedle();
     if (PositionsShown)
@@ -698,3 +700,7 @@ void TForm1::Image1MouseMove(int32_t X, int32_t Y) { SetField(PBNumEdit1, Azimut
 void TForm1::Image2MouseMove(int32_t X, int32_t Y) { SetField(PBNumEdit2, ElevationAt(X, Y)); }
 void TForm1::Image1Click() { MoveAxis1(); }
 void TForm1::Image2Click() { MoveAxis2(); }
+
+// ------------------------------------------------------------ network control
+
+void TForm1::ReportParsed() { LastReportTime = std::chrono::steady_clock::now(); }

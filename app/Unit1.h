@@ -10,8 +10,10 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -140,6 +142,13 @@ public:
   std::function<void()> Terminate;
   // Called each time the labels show a newly parsed report.
   std::function<void()> PositionsShown;
+
+  // ---- what network control needs to know
+  // When a report was last parsed; empty before the first.
+  std::optional<std::chrono::steady_clock::time_point> LastReportTime;
+  // Commands sent by the buttons and dials so far.
+  uint64_t WindowCommands = 0;
+  void ReportParsed();
 
 protected:
   void closeEvent(QCloseEvent *event) override;

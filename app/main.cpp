@@ -1,20 +1,33 @@
-// zelkor: the rotator controller. Reads no options; its files live in the
-// directory it is started from.
+// zelkor: the rotator controller. Its files live in the directory it is
+// started from; the one option, --rotctld, lets network clients drive it.
 #include "app/Application.h"
+#include "app/NetServer.h"
+#include "app/ProgramOptions.h"
 #include "app/Unit1.h"
 #include "comport/OoMisc.h"
 
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 int main(int argc, char **argv) {
+  ProgramOptions options;
+  const std::string error = ParseProgramOptions(std::vector<std::string>(argv + 1, argv + argc), options);
+  if (!error.empty()) {
+    std::fprintf(stderr, "zelkor: %s\n%s\n", error.c_str(), UsageLine());
+    return 2;
+  }
   RequestTimerResolution();
   int rc = 0;
   {
     TApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zelkor"));
     auto form = std::make_unique<TForm1>();
+    auto network = StartNetworkControl(*form, options);
     rc = app.exec();
-    form.reset(); // the window's destruction saves the settings again
+    network.reset(); // its clients refer to the window
+    form.reset();    // the window's destruction saves the settings again
   }
   ReleaseTimerResolution();
   return rc;

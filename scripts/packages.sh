@@ -19,3 +19,7 @@ zk_ensure_packages() {
 ZK_BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
   libbenchmark-dev qt6-base-dev libjpeg62-turbo-dev libgl-dev fonts-dejavu-core
   xvfb xauth xdotool x11-apps imagemagick procps)
+# Tests only: the rotator network protocol's command-line client (used as a
+# client of the window's network control) and the locale sources for a
+# comma-decimal locale.
+ZK_TEST_PACKAGES=(libhamlib-utils locales)

@@ -1,5 +1,5 @@
 zk_test(app_logic_tests LABEL app
-  SOURCES ${ZK_TEST_DIR}/LogicTest.cpp ${ZK_TEST_DIR}/FilesTest.cpp
+  SOURCES ${ZK_TEST_DIR}/LogicTest.cpp ${ZK_TEST_DIR}/FilesTest.cpp ${ZK_TEST_DIR}/OptionsTest.cpp
   LIBS app)
 zk_test(app_window_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/WindowTest.cpp ${ZK_TEST_DIR}/ReportTest.cpp
@@ -12,3 +12,13 @@ zk_test(app_line_tests LABEL app
 if(NOT ZK_SANITIZE STREQUAL "none")
   target_compile_definitions(app_line_tests PRIVATE ZK_SLOW_BUILD)
 endif()
+find_program(ZK_ROTCTL rotctl)
+if(NOT ZK_ROTCTL)
+  set(ZK_ROTCTL rotctl) # scripts/packages.sh installs it; the test says so if missing
+endif()
+zk_test(app_netctl_tests LABEL app
+  SOURCES ${ZK_TEST_DIR}/NetControlTest.cpp
+  LIBS app rotorsim Qt6::Network util
+  TIMEOUT 600)
+target_compile_definitions(app_netctl_tests PRIVATE ZK_ROTCTL="${ZK_ROTCTL}" ZK_PROGRAM="$<TARGET_FILE:zelkor>")
+add_dependencies(app_netctl_tests zelkor)
