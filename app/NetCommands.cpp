@@ -64,6 +64,11 @@ void CommandQueue::Step() {
 int CommandQueue::Send(const Item &item) {
   if (!form_.ApdComPort1.Open())
     return netctl::kTimeout;
+  // The window says once that the device went away and waits for it.
+  if (form_.ApdComPort1.DeviceLost()) {
+    form_.DeviceLost();
+    return netctl::kIoError;
+  }
   try {
     const std::vector<uint8_t> bytes = item.build();
     for (std::size_t i = 0; i < bytes.size() && i < form_.CommandBuffer.size(); ++i)
@@ -71,7 +76,11 @@ int CommandQueue::Send(const Item &item) {
     for (std::size_t i = 0; i < bytes.size() && i < form_.CommandBuffer.size(); ++i)
       if (form_.ApdComPort1.Open())
         form_.ApdComPort1.WriteChar(static_cast<char>(form_.CommandBuffer[i] & 0xFF));
+    if (form_.ApdComPort1.Open())
+      form_.CommandSent(bytes);
   } catch (...) {
+    if (form_.ApdComPort1.DeviceLost())
+      form_.DeviceLost();
     // The client hears of it; a modal box would stop every other client.
     return netctl::kIoError;
   }

@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStringDecoder>
+#include <QTimer>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -140,6 +141,9 @@ void TForm1::BuildControls() {
     l->setFont(f);
     QPalette pal = l->palette();
     pal.setColor(QPalette::WindowText, QColor(0, 128, 0));
+    // Greyed while the device is away, so an old position is not taken
+    // for the real one.
+    pal.setColor(QPalette::Disabled, QPalette::WindowText, QColor(150, 150, 150));
     l->setPalette(pal);
     l->adjustSize();
   };
@@ -221,6 +225,10 @@ void TForm1::BuildControls() {
   Timer1 = new TTimer(this);
   Timer1->SetEnabled(false);
   Timer1->OnTimer = [this] { Timer1Timer(); };
+  ReconnectTimer = new TTimer(this);
+  ReconnectTimer->SetEnabled(false);
+  ReconnectTimer->SetInterval(ReconnectMs);
+  ReconnectTimer->OnTimer = [this] { Guarded([this] { ReconnectTimerTimer(); }); };
 
   // Tab order: group by group, inside each group as created.
   QWidget *order[] = {ComboBox1, ComboBox2, ComboBox3, Button1, Button5, Button9, Button11, Button2,
@@ -386,6 +394,7 @@ void TForm1::closeEvent(QCloseEvent *event) {
 }
 
 void TForm1::Button1Click() {
+  WaitForDevice(false);
   ApdComPort1.SetOpen(false);
   Timer1->SetEnabled(false);
   Pause(500);
@@ -470,6 +479,7 @@ void TForm1::ComboBox1Change() {
     return;
   }
   PortNumber = n;
+  WaitForDevice(false); // the user's choice ends the wait for the old one
   ApdComPort1.SetOpen(false);
   GatherControls(gPoll | gParks | gWindow);
   SaveConfig();
@@ -557,9 +567,29 @@ void TForm1::SendCommand(const std::function<std::vector<uint8_t>()> &build, boo
   const std::vector<uint8_t> bytes = build();
   for (std::size_t i = 0; i < bytes.size(); ++i)
     CommandBuffer[i] = bytes[i];
-  for (std::size_t i = 0; i < bytes.size(); ++i)
-    if (ApdComPort1.Open())
+  bool sent = true;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (!ApdComPort1.Open()) {
+      sent = false;
+      continue;
+    }
+    // A device that went away during the pause is named as such, not as
+    // whatever the write happens to fail with.
+    if (ApdComPort1.DeviceLost()) {
+      DeviceLost();
+      return;
+    }
+    try {
       ApdComPort1.WriteChar(static_cast<char>(CommandBuffer[i] & 0xFF));
+    } catch (...) {
+      if (!ApdComPort1.DeviceLost())
+        throw;
+      DeviceLost();
+      return;
+    }
+  }
+  if (sent)
+    CommandSent(bytes);
   Timer1->SetEnabled(true);
 }
 
@@ -613,11 +643,8 @@ void TForm1::Timer1Timer() {
   // anything; the window would go on showing a position that is no longer
   // read. Say so once and stop polling, as when the port cannot be opened;
   // picking the port again reopens it.
-  if (ApdComPort1.Open() && ApdComPort1.QueryLineError() == 10) {
-    const QString &reason = LanguageTexts[9].isEmpty() ? LanguageTexts[4] : LanguageTexts[9];
-    ApdComPort1.SetOpen(false);
-    Timer1->SetEnabled(false);
-    ShowErrorMessage(QStringLiteral("Port COM") + QString::number(PortNumber) + reason);
+  if (ApdComPort1.Open() && (ApdComPort1.QueryLineError() == 10 || ApdComPort1.DeviceLost())) {
+    DeviceLost();
     return;
   }
   const std::vector<uint8_t> bytes = PollCommand(PollMode);
@@ -670,6 +697,10 @@ void TForm1::ReadPiece(std::size_t count) {
   Memo1->appendPlainText(trace);
   if (count >= ReportLength && ParseReport(FrameBuffer, Position1, Position2)) {
     ReportParsed();
+    // Off while no reports come: a silence of three periods starts afresh.
+    const auto silence = 3 * std::chrono::milliseconds(std::max(PollInterval, 1));
+    if (AzimuthGuard.Report(Position1, std::chrono::steady_clock::now(), silence))
+      QTimer::singleShot(0, this, [this] { Guarded([this] { StopStalledAzimuth(); }); });
     ShowPositions();
     DrawNeedle();
     if (PositionsShown)
@@ -704,3 +735,76 @@ void TForm1::Image2Click() { MoveAxis2(); }
 // ------------------------------------------------------------ network control
 
 void TForm1::ReportParsed() { LastReportTime = std::chrono::steady_clock::now(); }
+
+// ------------------------------------------------------------ lost device and stall
+
+void TForm1::DeviceLost() {
+  const QString &reason = LanguageTexts[9].isEmpty() ? LanguageTexts[4] : LanguageTexts[9];
+  ApdComPort1.SetOpen(false);
+  Timer1->SetEnabled(false);
+  AzimuthGuard.Stop();
+  WaitForDevice(true);
+  ShowErrorMessage(QStringLiteral("Port COM") + QString::number(PortNumber) + reason);
+}
+
+bool TForm1::WaitingForDevice() const { return ReconnectTimer->Enabled(); }
+
+void TForm1::WaitForDevice(bool waiting) {
+  Label6->setEnabled(!waiting);
+  Label6->setToolTip(waiting ? QStringLiteral("waiting for COM") + QString::number(ApdComPort1.ComNumber())
+                             : QString());
+  ReconnectTimer->SetEnabled(waiting);
+}
+
+void TForm1::ReconnectTimerTimer() {
+  if (!ApdComPort1.Open()) {
+    try {
+      ApdComPort1.SetOpen(true);
+    } catch (...) {
+      // Still away: quietly, until the next try.
+      try {
+        ApdComPort1.SetOpen(false);
+      } catch (...) {
+      }
+      return;
+    }
+  }
+  WaitForDevice(false);
+  Timer1->SetEnabled(true);
+}
+
+void TForm1::CommandSent(const std::vector<uint8_t> &bytes) {
+  if (bytes.empty())
+    return;
+  switch (bytes[0]) {
+  case 'M': // "MB" moves the elevation
+    if (bytes.size() == 5)
+      AzimuthGuard.Move(ThreeDigitValue(bytes[1], bytes[2], bytes[3]));
+    break;
+  case 'W':
+    if (bytes.size() == 9)
+      AzimuthGuard.Move(ThreeDigitValue(bytes[1], bytes[2], bytes[3]));
+    break;
+  case 'L':
+  case 'R':
+    AzimuthGuard.Turn();
+    break;
+  case 'A':
+  case 'S':
+    AzimuthGuard.Stop();
+    break;
+  default:
+    break;
+  }
+}
+
+void TForm1::StopStalledAzimuth() {
+  if (!ApdComPort1.Open())
+    return;
+  SendCommand(Fixed({'A', CR}), true);
+  const QString text = LanguageTexts[10].isEmpty()
+                           ? QStringLiteral("Azimuth stopped: the rotator has not moved for %1 seconds.")
+                                 .arg(StallGuard::Window.count())
+                           : LanguageTexts[10];
+  ShowErrorMessage(text);
+}

@@ -4,6 +4,7 @@
 // dials. Everything here runs on the user-interface thread.
 #include "app/Controls.h"
 #include "app/RotorProtocol.h"
+#include "app/StallGuard.h"
 #include "comport/AdPort.h"
 
 #include <QPoint>
@@ -90,6 +91,8 @@ public:
   QPlainTextEdit *Memo1;
   TApdComPort ApdComPort1;
   TTimer *Timer1;
+  // Tries the lost port again while it is away.
+  TTimer *ReconnectTimer;
 
   // ---- operations
   void LoadConfig();
@@ -129,6 +132,7 @@ public:
   void Image1MouseMove(int32_t X, int32_t Y);
   void Image2MouseMove(int32_t X, int32_t Y);
   void Timer1Timer();
+  void ReconnectTimerTimer();
   void ApdComPort1TriggerAvail(uint16_t Count);
 
   // The needle as last drawn (form coordinates); shown once a report came.
@@ -140,6 +144,17 @@ public:
   // wait of "Exit"); ends the program. Replaceable so tests can observe them.
   std::function<void(int ms)> Pause;
   std::function<void()> Terminate;
+  // The device went away: said once, the port closed, and tried again
+  // every ReconnectMs until it is back, another port is chosen or the
+  // program ends.
+  static constexpr int ReconnectMs = 2000;
+  void DeviceLost();
+  bool WaitingForDevice() const;
+  // Every command that went out whole, the network's too: the stall guard
+  // watches what it asked for.
+  void CommandSent(const std::vector<uint8_t> &bytes);
+  StallGuard AzimuthGuard;
+
   // Called each time the labels show a newly parsed report.
   std::function<void()> PositionsShown;
 
@@ -168,6 +183,8 @@ private:
   void OpenPort();
   void SendCommand(const std::function<std::vector<uint8_t>()> &build, bool pause);
   void ReadPiece(std::size_t count);
+  void WaitForDevice(bool waiting);
+  void StopStalledAzimuth();
   void ShowPositions();
   void ApplyTraceView();
   void SelectWithoutChange(QComboBox *box, int index);

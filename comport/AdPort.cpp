@@ -422,6 +422,10 @@ char TApdCustomComPort::PeekChar(uint16_t Index) {
   return 0;
 }
 
+bool TApdCustomComPort::DeviceLost() const {
+  return phase_ == ppOpen && dispatcher_ && dispatcher_->DeviceGone();
+}
+
 uint16_t TApdCustomComPort::QueryLineError() {
   if (phase_ != ppOpen)
     return 0;

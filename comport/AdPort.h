@@ -185,6 +185,9 @@ public:
   // left in place.
   char PeekChar(uint16_t Index);
   uint16_t QueryLineError();
+  // The open device went away; unlike the line error it stays so until the
+  // port is closed.
+  bool DeviceLost() const;
   bool QueryLineBreak();
   virtual void YieldToPort();
   virtual void ClosePort();

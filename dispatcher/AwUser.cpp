@@ -297,6 +297,10 @@ int32_t TApdBaseDispatcher::SendBlock(const void *buffer, uint32_t length) {
     return ecOK;
   {
     Guard t(TransmitLock);
+    // A write to a device that went away fails as a write, whatever became
+    // of the buffers meanwhile.
+    if (DeviceLostSeen.load())
+      return ecDeviceWrite;
     if (!TransmitRing)
       return ecOutputBufferTooSmall; // the port's buffers are gone
     uint32_t used = TransmitBufferUsed();

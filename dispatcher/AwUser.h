@@ -322,6 +322,8 @@ public:
   // Set when the device failure of this open has been recorded, so a read
   // and a status thread that both notice the hang-up report it once.
   std::atomic<bool> DeviceLostSeen{false};
+  // The device went away (a hang-up, an unplugged adapter) since the open.
+  bool DeviceGone() const { return DeviceLostSeen.load(); }
   // A device failure asks for one status-trigger check; the dispatch thread
   // makes it as it ends, so two threads never deliver at once (StateLock).
   bool StatusCheckOnEnd = false;

@@ -84,6 +84,8 @@ Faults:
                        and inside answers
   --seed N             seed for the random bytes (default 1)
   --mute               act on commands but never answer (also --no-answer)
+  --stall              answer moves and turns, but never move (a jammed
+                       rotator, an iced brake, a broken motor cable)
   --hangup-after N     hang up after the N-th command (once its answer has
                        been read, or after half a second): the device goes
                        away as if unplugged, and the program ends
@@ -121,6 +123,9 @@ std::string parseArguments(const std::vector<std::string> &args, ProgramOptions 
       if (auto e = flag(); !e.empty()) return e;
     } else if (name == "--leading-cr") {
       f.leadingCr = true;
+      if (auto e = flag(); !e.empty()) return e;
+    } else if (name == "--stall") {
+      f.stall = true;
       if (auto e = flag(); !e.empty()) return e;
     } else if (name == "--mute" || name == "--no-answer") {
       f.mute = true;

@@ -99,6 +99,7 @@ struct Faults {
   double garbagePerSecond = 0;      // random bytes sent at this steady rate
   uint32_t seed = 1;                // for the garbage byte values
   bool mute = false;                // acts on commands but never answers
+  bool stall = false;               // answers moves and turns, but nothing moves
   int hangUpAfter = 0;              // hang up after this many commands; 0: never
 };
 

@@ -178,6 +178,14 @@ void Unit::finishLine(TimePoint at, std::vector<CommandRecord> &done) {
 }
 
 void Unit::act(CommandRecord &rec, TimePoint at) {
+  // A jammed rotator: the unit takes moves and turns, the axes stay put.
+  const bool jammed = options_.faults.stall;
+  auto moveTo = [&](Axis &axis, int target) {
+    if (!jammed) axis.moveTo(target, at);
+  };
+  auto turn = [&](Axis &axis, int direction) {
+    if (!jammed) axis.turn(direction, at);
+  };
   switch (rec.command) {
   case Command::Poll:
   case Command::PollBoth: {
@@ -186,11 +194,11 @@ void Unit::act(CommandRecord &rec, TimePoint at) {
     answer(std::move(text), true, at);
     break;
   }
-  case Command::MoveAz: az_.moveTo(rec.az, at); break;
-  case Command::MoveEl: el_.moveTo(rec.el, at); break;
+  case Command::MoveAz: moveTo(az_, rec.az); break;
+  case Command::MoveEl: moveTo(el_, rec.el); break;
   case Command::MoveBoth:
-    az_.moveTo(rec.az, at);
-    el_.moveTo(rec.el, at);
+    moveTo(az_, rec.az);
+    moveTo(el_, rec.el);
     break;
   case Command::StopAz: az_.hold(at); break;
   case Command::StopEl: el_.hold(at); break;
@@ -198,10 +206,10 @@ void Unit::act(CommandRecord &rec, TimePoint at) {
     az_.hold(at);
     el_.hold(at);
     break;
-  case Command::TurnCcw: az_.turn(-1, at); break;
-  case Command::TurnCw: az_.turn(1, at); break;
-  case Command::TurnDown: el_.turn(-1, at); break;
-  case Command::TurnUp: el_.turn(1, at); break;
+  case Command::TurnCcw: turn(az_, -1); break;
+  case Command::TurnCw: turn(az_, 1); break;
+  case Command::TurnDown: turn(el_, -1); break;
+  case Command::TurnUp: turn(el_, 1); break;
   case Command::Ignored:
   case Command::Unfinished: return;
   }

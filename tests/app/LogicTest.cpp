@@ -156,3 +156,89 @@ TEST(Needle, EndPoints) {
 }
 
 } // namespace
+
+// ------------------------------------------------------------ stall guard
+
+#include "app/StallGuard.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(StallGuard, StopsOnceWhenTheAzimuthDoesNotFollow) {
+  using T = StallGuard::Clock::time_point;
+  const T t0{};
+  const auto silence = 600ms; // three 200 ms polls
+  struct Report {
+    int az;
+    std::chrono::milliseconds at;
+  };
+  struct Case {
+    const char *name;
+    bool turn;
+    int target;
+    std::vector<Report> reports;
+    int stopAt; // index of the report that stops, -1: none
+    bool armedAfter;
+  };
+  auto steady = [](int az, int fromMs, int toMs, int stepMs, int degPerStep) {
+    std::vector<Report> r;
+    for (int t = fromMs, a = az; t <= toMs; t += stepMs, a += degPerStep)
+      r.push_back({a, std::chrono::milliseconds(t)});
+    return r;
+  };
+  std::vector<Case> cases = {
+      {"a stalled move: stop at ten seconds", false, 90, steady(10, 0, 12000, 200, 0), 50, false},
+      {"a move that moves never stops", false, 300, steady(10, 0, 12000, 200, 1), -1, true},
+      {"slow but moving: two degrees in under ten seconds", false, 300, steady(10, 0, 30000, 4000, 1), -1, true},
+      {"arrived within two degrees: off", false, 12, steady(10, 0, 20000, 200, 0), -1, false},
+      {"a turn at its end stop", true, 0, steady(360, 0, 12000, 200, 0), 50, false},
+      {"a turn that turns", true, 0, steady(0, 0, 12000, 200, 1), -1, true},
+  };
+  // Reports stop for a while (the device away): the watch starts afresh.
+  std::vector<Report> gap = steady(10, 0, 5000, 200, 0);
+  for (const Report &r : steady(10, 9000, 19000, 200, 0))
+    gap.push_back(r);
+  cases.push_back({"a silence restarts the watch", false, 90, gap, 26 + 50, false});
+  // One degree back and forth is no progress.
+  std::vector<Report> jitter;
+  for (int i = 0; i <= 60; ++i)
+    jitter.push_back({10 + (i % 2), std::chrono::milliseconds(i * 200)});
+  cases.push_back({"jitter of a degree is no progress", false, 90, jitter, 50, false});
+
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    StallGuard g;
+    c.turn ? g.Turn() : g.Move(c.target);
+    int stopped = -1, stops = 0;
+    for (std::size_t i = 0; i < c.reports.size(); ++i)
+      if (g.Report(c.reports[i].az, t0 + c.reports[i].at, silence)) {
+        ++stops;
+        if (stopped < 0)
+          stopped = int(i);
+      }
+    EXPECT_EQ(stopped, c.stopAt);
+    EXPECT_LE(stops, 1);
+    EXPECT_EQ(g.Armed(), c.armedAfter);
+  }
+}
+
+TEST(StallGuard, AStopOrANewCommandDisarmsOrRearms) {
+  const StallGuard::Clock::time_point t0{};
+  StallGuard g;
+  EXPECT_FALSE(g.Report(10, t0, 1s)); // nothing asked for: nothing watched
+  EXPECT_FALSE(g.Armed());
+  g.Move(90);
+  EXPECT_FALSE(g.Report(10, t0, 1s));
+  g.Stop();
+  EXPECT_FALSE(g.Report(10, t0 + 11s, 1s));
+  g.Turn();
+  EXPECT_FALSE(g.Report(10, t0 + 11s, 1s));
+  EXPECT_FALSE(g.Report(10, t0 + 15s, 5s));
+  g.Move(90); // a new command starts the watch again
+  EXPECT_FALSE(g.Report(10, t0 + 20s, 5s));
+  EXPECT_TRUE(g.Report(10, t0 + 30s, 11s));
+  EXPECT_FALSE(g.Armed());
+}
+
+} // namespace

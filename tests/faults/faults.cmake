@@ -22,3 +22,13 @@ zk_test(faults_port_tests LABEL "faults;comport"
   SOURCES ${ZK_TEST_DIR}/PortFaultsTest.cpp
   LIBS comport util TIMEOUT 300)
 target_compile_definitions(faults_port_tests PRIVATE ${_zk_faults_defs})
+
+zk_test(faults_reconnect_tests LABEL faults app
+  SOURCES ${ZK_TEST_DIR}/ReconnectTest.cpp
+  LIBS app rotorsim Qt6::Test util TIMEOUT 300)
+target_compile_definitions(faults_reconnect_tests PRIVATE ${_zk_faults_defs})
+
+zk_test(faults_stall_tests LABEL faults app
+  SOURCES ${ZK_TEST_DIR}/StallTest.cpp
+  LIBS app rotorsim Qt6::Test util TIMEOUT 300)
+target_compile_definitions(faults_stall_tests PRIVATE ${_zk_faults_defs})

@@ -285,6 +285,20 @@ TEST(RotorUnitFaults, MuteUnitActsButNeverAnswers) {
   EXPECT_EQ(u.position(at(10s)).az, 30);
 }
 
+TEST(RotorUnitFaults, StalledUnitAnswersButNeverMoves) {
+  Options o = burst();
+  o.faults.stall = true;
+  o.startAz = 100;
+  o.startEl = 20;
+  for (const char *command : {"M200\r", "MB090\r", "W000 000\r", "R\r", "L\r", "U\r", "D\r"}) {
+    Unit u(o, T0);
+    EXPECT_EQ(exchange(u, command, T0), "\r") << command;
+    EXPECT_FALSE(u.moving(at(1s))) << command;
+    EXPECT_EQ(exchange(u, "C\r", at(1h)), "AZ=100  EL=020\r\n") << command;
+    EXPECT_EQ(u.commandsHandled(), 2) << command;
+  }
+}
+
 TEST(RotorUnitFaults, HangUpAfterTheNthCommandOnceItsAnswerIsDue) {
   Options o = burst();
   o.faults.hangUpAfter = 2;
