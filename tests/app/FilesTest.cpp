@@ -9,6 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <QPainter>
+#include <jpeglib.h>
+#include <jerror.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -82,6 +86,69 @@ TEST(Jpeg, DamagedDataIsRefused) {
     }
   }
   EXPECT_THROW(DecodeJpeg(nullptr, 0), Exception);
+}
+
+// A picture whose header claims another size; the data stays that of a
+// small picture, so nothing past the header decodes.
+std::vector<unsigned char> WithClaimedSize(unsigned width, unsigned height) {
+  std::vector<unsigned char> bytes = EncodeJpeg(QImage(16, 16, QImage::Format_RGB32));
+  for (std::size_t i = 0; i + 9 < bytes.size(); ++i)
+    if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) { // start of frame: height, then width
+      bytes[i + 5] = static_cast<unsigned char>(height >> 8);
+      bytes[i + 6] = static_cast<unsigned char>(height & 0xFF);
+      bytes[i + 7] = static_cast<unsigned char>(width >> 8);
+      bytes[i + 8] = static_cast<unsigned char>(width & 0xFF);
+      return bytes;
+    }
+  ADD_FAILURE() << "no frame header";
+  return bytes;
+}
+
+std::string Refusal(const std::vector<unsigned char> &bytes) {
+  try {
+    DecodeJpeg(bytes.data(), bytes.size());
+    return "decoded";
+  } catch (const Exception &e) {
+    return e.Message();
+  }
+}
+
+TEST(Jpeg, PicturesLargerThan4096ASideAreRefusedFromTheirHeader) {
+  const std::string tooBig = "JPEG-Fehler #" + std::to_string(JERR_IMAGE_TOO_BIG);
+  // Real pictures at the limit decode.
+  for (QSize size : {QSize(4096, 1), QSize(1, 4096)}) {
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    const std::vector<unsigned char> bytes = EncodeJpeg(img);
+    EXPECT_EQ(DecodeJpeg(bytes.data(), bytes.size()).size(), size);
+  }
+  // One more pixel, real or only claimed, is refused as too big: the data
+  // behind the header is never looked at.
+  for (QSize size : {QSize(4097, 1), QSize(1, 4097)}) {
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    EXPECT_EQ(Refusal(EncodeJpeg(img)), tooBig) << size.width() << "x" << size.height();
+  }
+  for (auto [w, h] : {std::pair{4097u, 16u}, {16u, 4097u}, {30000u, 30000u}, {65535u, 65535u}})
+    EXPECT_EQ(Refusal(WithClaimedSize(w, h)), tooBig) << w << "x" << h;
+  // A claim within the limit is decoded, and fails only on the missing data.
+  const std::string within = Refusal(WithClaimedSize(4096, 4096));
+  EXPECT_NE(within, tooBig);
+  EXPECT_EQ(within.rfind("JPEG-Fehler #", 0), 0u) << within;
+
+  // The same from a file.
+  TempDir dir;
+  const std::vector<unsigned char> huge = WithClaimedSize(30000, 30000);
+  {
+    std::ofstream out(dir / "big.jpg", std::ios::binary);
+    out.write(reinterpret_cast<const char *>(huge.data()), std::streamsize(huge.size()));
+  }
+  try {
+    LoadJpegFile(dir / "big.jpg");
+    ADD_FAILURE() << "loaded";
+  } catch (const Exception &e) {
+    EXPECT_EQ(e.Message(), tooBig);
+  }
 }
 
 TEST(Jpeg, MissingFileNamesFileAndReason) {
