@@ -89,7 +89,9 @@ private:
 
 TForm1::TForm1(QWidget *parent) : QWidget(parent) {
   Pause = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
-  Terminate = [] { QCoreApplication::quit(); };
+  // quit() would first ask the window to close, and a close handler whose
+  // gather fails refuses; "Exit" ends the program all the same.
+  Terminate = [] { QCoreApplication::exit(0); };
   BuildControls();
   Guarded([this] { FormCreate(); });
 }
@@ -386,7 +388,9 @@ void TForm1::closeEvent(QCloseEvent *event) {
 }
 
 void TForm1::Button1Click() {
-  ApdComPort1.SetOpen(false);
+  // Nothing may keep "Exit" from ending the program: a port that will not
+  // close is reported and the end goes on.
+  Guarded([this] { ApdComPort1.SetOpen(false); });
   Timer1->SetEnabled(false);
   Pause(500);
   Terminate();

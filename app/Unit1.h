@@ -135,7 +135,8 @@ public:
   QPoint NeedleTip() const { return needleTip_; }
 
   // Blocks the user-interface thread (the pauses before commands and the
-  // wait of "Exit"); ends the program. Replaceable so tests can observe them.
+  // wait of "Exit"); ends the program's event loop without asking the
+  // window first. Replaceable so tests can observe them.
   std::function<void(int ms)> Pause;
   std::function<void()> Terminate;
 
