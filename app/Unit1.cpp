@@ -215,6 +215,7 @@ void TForm1::BuildControls() {
   Memo1 = new QPlainTextEdit(this);
   Memo1->setGeometry(0, 410, 401, 89);
   Memo1->setPlainText(QStringLiteral("Memo1"));
+  Memo1->setMaximumBlockCount(TraceLineLimit);
 
   ApdComPort1.SetTraceName("Korvu.TRC");
   ApdComPort1.SetLogName("Korvu.LOG");

@@ -26,6 +26,10 @@ class NeedleLayer;
 // Build-time switch: a red window with the received-bytes trace visible.
 constexpr bool TraceView = false;
 
+// The trace keeps this many of its newest lines, so a noisy line cannot
+// grow the program without end.
+constexpr int TraceLineLimit = 1000;
+
 class TForm1 : public QWidget {
 public:
   // Builds the window and runs FormCreate (errors in it are shown, and the
