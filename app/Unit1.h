@@ -167,10 +167,17 @@ private:
   void InvalidEntry(QComboBox *box);
   void AutoSizeToControls();
   void BuildControls();
+  void PlaceWindow(int32_t left, int32_t top);
+  QPoint WindowPosition() const;
 
   NeedleLayer *needleLayer_ = nullptr;
   bool needleShown_ = false;
   QPoint needleCentre_;
   QPoint needleTip_;
   bool destroyed_ = false;
+  // A saved position the window could not be shown at is written back as
+  // it was read while the window stays where it was put instead.
+  QPoint savedAt_;
+  QPoint placedAt_;
+  bool placed_ = false;
 };
