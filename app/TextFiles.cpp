@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <limits>
 #include <memory>
 
 #include <fcntl.h>
@@ -151,15 +150,6 @@ std::vector<TextLine> ReadTextLines(const std::string &fileName, std::size_t max
   ForEachTextLine(fileName, maxBytes, [&](const TextLine &l) {
     lines.push_back(l);
     return lines.size() < maxLines;
-  });
-  return lines;
-}
-
-std::vector<std::string> ReadTextLines(const std::string &fileName) {
-  std::vector<std::string> lines;
-  ForEachTextLine(fileName, std::numeric_limits<std::size_t>::max(), [&](const TextLine &l) {
-    lines.push_back(l.text);
-    return true;
   });
   return lines;
 }

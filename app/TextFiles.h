@@ -27,9 +27,6 @@ void ForEachTextLine(const std::string &fileName, std::size_t maxBytes,
 // The first maxLines lines, each cut to maxBytes.
 std::vector<TextLine> ReadTextLines(const std::string &fileName, std::size_t maxLines, std::size_t maxBytes);
 
-// All lines, whole. Only for files the program wrote itself.
-std::vector<std::string> ReadTextLines(const std::string &fileName);
-
 // Writes every line followed by CR LF. The new content goes to a temporary
 // file beside the target that then replaces it, so a failed write never
 // leaves a half-written file behind. Where no file can be made beside it (a

@@ -38,6 +38,8 @@ const char *const DialFileName = "Windrose_AZ.jpg";
 constexpr std::size_t ConfigLineBytes = 1024;
 constexpr std::size_t LanguageLineBytes = 512;
 constexpr std::size_t ConfigLines = 9;
+// A cut line keeps more than a message quotes, so its quote ends in "...".
+static_assert(ConfigLineBytes > std::size_t(QuotedLength) * 4 + 4);
 
 std::string Decimal(int32_t v) { return std::to_string(v); }
 
@@ -47,7 +49,6 @@ int32_t NumberOf(const std::string &text, bool cut = false) {
   int32_t v = 0;
   if (!cut && TryStrToInt(text, v))
     return v;
-  // A cut line is longer than what was kept, so the quote ends in "..." too.
   throw EConvertError(InvalidIntegerText(QuoteForMessage(std::string_view(text)).toStdString()));
 }
 

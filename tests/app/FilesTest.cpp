@@ -196,9 +196,11 @@ TEST(TextFiles, LineEnds) {
       std::ofstream out(dir / "t.txt", std::ios::binary | std::ios::trunc);
       out << c.content;
     }
-    EXPECT_EQ(ReadTextLines(dir / "t.txt"), c.lines) << c.content;
+    std::vector<std::string> lines;
+    for (const TextLine &l : ReadTextLines(dir / "t.txt", 100, 100))
+      lines.push_back(l.text);
+    EXPECT_EQ(lines, c.lines) << c.content;
   }
-  EXPECT_THROW(ReadTextLines(dir / "missing.txt"), EInOutError);
 }
 
 void Write(const std::string &path, const std::string &content) {

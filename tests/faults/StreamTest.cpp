@@ -103,12 +103,28 @@ TEST_F(Streams, RandomStreamsSplitAtRandomPoints) {
   }
 }
 
-// Resident memory of this process, from the kernel's page counts.
+// No byte that could begin a report, so every byte is read and traced.
+std::string Garbage(std::mt19937 &rng, size_t n) {
+  std::string s(n, '\0');
+  for (char &c : s)
+    do
+      c = char(rng() & 0xFF);
+    while (c == 'A');
+  return s;
+}
+
+#if !defined(ZK_FAULTS_SLOW)
+// Anonymous resident memory of this process (the heap and the like). The
+// libraries' pages are left out: on a busy machine the kernel drops and
+// reloads them at will.
 size_t ResidentBytes() {
-  std::ifstream statm("/proc/self/statm");
-  size_t total = 0, resident = 0;
-  statm >> total >> resident;
-  return resident * size_t(sysconf(_SC_PAGESIZE));
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("RssAnon:", 0) == 0)
+      return size_t(std::stoull(line.substr(8))) << 10;
+  ADD_FAILURE() << "no RssAnon in /proc/self/status";
+  return 0;
 }
 
 // Writes the bytes to the far end as fast as the line takes them, from a
@@ -139,17 +155,6 @@ private:
   std::thread thread_;
 };
 
-// No byte that could begin a report, so every byte is read and traced.
-std::string Garbage(std::mt19937 &rng, size_t n) {
-  std::string s(n, '\0');
-  for (char &c : s)
-    do
-      c = char(rng() & 0xFF);
-    while (c == 'A');
-  return s;
-}
-
-#if !defined(ZK_FAULTS_SLOW)
 // Garbage at full speed for a long while: the trace keeps its newest lines
 // only, and once it is full the program's memory stays where it was.
 TEST_F(Streams, LongFloodLeavesMemoryFlat) {
@@ -189,9 +194,11 @@ TEST_F(Streams, LongFloodLeavesMemoryFlat) {
 // the trace's limit is checked with many small pieces instead.
 TEST_F(Streams, TraceKeepsItsNewestLinesOnly) {
   std::mt19937 rng(5);
-  for (int i = 0; i < 3 * TraceLineLimit / 2; ++i)
+  // Each piece read before the next is sent: a line each.
+  for (int i = 0; i < 3 * TraceLineLimit / 2; ++i) {
     stream->Piece(Garbage(rng, 20));
-  ASSERT_EQ(stream->Settle(), "");
+    ASSERT_EQ(stream->Settle(), "");
+  }
   EXPECT_EQ(form->Memo1->document()->blockCount(), TraceLineLimit);
   ExpectSound();
   ExpectReportRecognised(10, 20);
