@@ -26,6 +26,8 @@ void ShowBox(const QString &title, const QString &text) {
     return;
   }
   QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok);
+  // Messages quote the data files and the line: never taken for markup.
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 

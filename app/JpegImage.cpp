@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace {
 
@@ -40,8 +41,15 @@ void OnOutput(j_common_ptr) {}
 
 std::string JpegErrorText(int code) { return "JPEG-Fehler #" + std::to_string(code); }
 
+// Where the compressed bytes come from: memory or an open file.
+struct Source {
+  const unsigned char *data = nullptr;
+  std::size_t size = 0;
+  std::FILE *file = nullptr;
+};
+
 // Returns 0 on success, else the libjpeg message code (or -1).
-int Decode(const unsigned char *data, std::size_t size, QImage *out) {
+int Decode(const Source &source, QImage *out) {
   jpeg_decompress_struct info;
   ErrorManager err;
   std::vector<unsigned char> row; // created before setjmp, so the jump skips no constructor
@@ -56,8 +64,17 @@ int Decode(const unsigned char *data, std::size_t size, QImage *out) {
     return err.code > 0 ? err.code : -1;
   }
   jpeg_create_decompress(&info);
-  jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+  if (source.file != nullptr)
+    jpeg_stdio_src(&info, source.file);
+  else
+    jpeg_mem_src(&info, source.data, static_cast<unsigned long>(source.size));
   jpeg_read_header(&info, TRUE);
+  // The header alone tells the size: a picture too big to be a dial is
+  // refused before anything is decoded or allocated for it.
+  if (info.image_width > MaxPictureSide || info.image_height > MaxPictureSide) {
+    err.code = JERR_IMAGE_TOO_BIG;
+    std::longjmp(err.jump, 1);
+  }
   info.out_color_space = JCS_RGB;
   jpeg_start_decompress(&info);
   if (info.output_components != 3)
@@ -86,7 +103,10 @@ QImage DecodeJpeg(const unsigned char *data, std::size_t size) {
   if (data == nullptr || size == 0)
     throw Exception(JpegErrorText(-1));
   QImage image;
-  const int code = Decode(data, size, &image);
+  Source source;
+  source.data = data;
+  source.size = size;
+  const int code = Decode(source, &image);
   if (code != 0)
     throw Exception(JpegErrorText(code));
   return image;
@@ -98,17 +118,20 @@ QImage LoadJpegFile(const std::string &fileName) {
     const int e = errno;
     throw Exception("Datei " + fileName + " kann nicht geöffnet werden. " + std::strerror(e));
   }
-  std::vector<unsigned char> bytes;
-  unsigned char chunk[8192];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-    bytes.insert(bytes.end(), chunk, chunk + n);
+  // Decoded straight from the file: a refused picture costs no more than
+  // its header.
+  QImage image;
+  Source source;
+  source.file = f;
+  const int code = Decode(source, &image);
   const bool failed = std::ferror(f) != 0;
   const int e = errno;
   std::fclose(f);
   if (failed)
     throw Exception("Datei " + fileName + " kann nicht gelesen werden. " + std::strerror(e));
-  return DecodeJpeg(bytes.data(), bytes.size());
+  if (code != 0)
+    throw Exception(JpegErrorText(code));
+  return image;
 }
 
 std::vector<unsigned char> EncodeJpeg(const QImage &source, int quality) {

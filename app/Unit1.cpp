@@ -4,21 +4,24 @@
 #include "app/DialGeometry.h"
 #include "app/DialPictures.h"
 #include "app/JpegImage.h"
-#include "app/TextFiles.h"
 #include "app/NumEditFields.h"
+#include "app/ShownTexts.h"
+#include "app/TextFiles.h"
+#include "app/WindowPlacement.h"
 #include "runtime/SysUtils.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
-#include <QStringDecoder>
 #include <QTimer>
 #include <chrono>
 #include <filesystem>
@@ -30,15 +33,35 @@ const char *const ConfigFileName = "Zelkor_M.ini";
 const char *const LanguageFileName = "Zelkor_M_language.csv";
 const char *const DialFileName = "Windrose_AZ.jpg";
 
+// What is kept of a line of the files. The settings file holds numbers and
+// a two-letter code; a language line holds 6 characters and at most 100 of
+// text, each at most 3 bytes of UTF-8 per UTF-16 unit, with room to spare.
+constexpr std::size_t ConfigLineBytes = 1024;
+constexpr std::size_t LanguageLineBytes = 512;
+constexpr std::size_t ConfigLines = 9;
+// A cut line keeps more than a message quotes, so its quote ends in "...".
+static_assert(ConfigLineBytes > std::size_t(QuotedLength) * 4 + 4);
+
 std::string Decimal(int32_t v) { return std::to_string(v); }
 
-// The language file may come from a system that writes 8-bit text.
-QString DecodeText(const std::string &bytes) {
-  QStringDecoder utf8(QStringDecoder::Utf8);
-  QString text = utf8(QByteArray::fromStdString(bytes));
-  if (utf8.hasError())
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-  return text;
+// A whole number from a file's line or a box's text. The message quotes no
+// more than the start of the text: a line may be megabytes long.
+int32_t NumberOf(const std::string &text, bool cut = false) {
+  int32_t v = 0;
+  if (!cut && TryStrToInt(text, v))
+    return v;
+  throw EConvertError(InvalidIntegerText(QuoteForMessage(std::string_view(text)).toStdString()));
+}
+
+int32_t NumberOf(const TextLine &line) { return NumberOf(line.text, line.cut); }
+
+int32_t NumberOf(const QString &text) { return NumberOf(text.toStdString()); }
+
+QList<QRect> ScreenAreas() {
+  QList<QRect> areas;
+  for (const QScreen *screen : QGuiApplication::screens())
+    areas.push_back(screen->availableGeometry());
+  return areas;
 }
 
 void SetField(TPBNumEdit *field, int32_t value) { SetFieldValue(field, value); }
@@ -90,7 +113,9 @@ private:
 
 TForm1::TForm1(QWidget *parent) : QWidget(parent) {
   Pause = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
-  Terminate = [] { QCoreApplication::quit(); };
+  // quit() would first ask the window to close, and a close handler whose
+  // gather fails refuses; "Exit" ends the program all the same.
+  Terminate = [] { QCoreApplication::exit(0); };
   BuildControls();
   Guarded([this] { FormCreate(); });
 }
@@ -111,8 +136,10 @@ void TForm1::BuildControls() {
   setFont(DialogFont());
   setAutoFillBackground(true);
 
+  // Captions may come from the language file: never taken for markup.
   auto label = [](QWidget *parent, int x, int y, const QString &caption) {
     auto *l = new QLabel(caption, parent);
+    l->setTextFormat(Qt::PlainText);
     l->move(x, y);
     l->adjustSize();
     return l;
@@ -156,6 +183,7 @@ void TForm1::BuildControls() {
   Image2->OnMouseMove = [this](int x, int y) { Image2MouseMove(x, y); };
 
   Label4 = new QLabel(this);
+  Label4->setTextFormat(Qt::PlainText);
   Label4->setGeometry(25, 20, 3, 13);
 
   Label7 = label(this, 205, 96, QStringLiteral("0"));
@@ -217,6 +245,7 @@ void TForm1::BuildControls() {
   Memo1 = new QPlainTextEdit(this);
   Memo1->setGeometry(0, 410, 401, 89);
   Memo1->setPlainText(QStringLiteral("Memo1"));
+  Memo1->setMaximumBlockCount(TraceLineLimit);
 
   ApdComPort1.SetTraceName("Korvu.TRC");
   ApdComPort1.SetLogName("Korvu.LOG");
@@ -395,7 +424,9 @@ void TForm1::closeEvent(QCloseEvent *event) {
 
 void TForm1::Button1Click() {
   WaitForDevice(false);
-  ApdComPort1.SetOpen(false);
+  // Nothing may keep "Exit" from ending the program: a port that will not
+  // close is reported and the end goes on.
+  Guarded([this] { ApdComPort1.SetOpen(false); });
   Timer1->SetEnabled(false);
   Pause(500);
   Terminate();
@@ -407,23 +438,24 @@ void TForm1::LoadConfig() {
   std::filesystem::current_path(StartDirectory);
   const std::string path = (std::filesystem::path(StartDirectory) / ConfigFileName).string();
   if (FileExists(path)) {
-    const std::vector<std::string> lines = ReadTextLines(path);
+    // Only the nine lines that matter are read, each cut to a bound.
+    const std::vector<TextLine> lines = ReadTextLines(path, ConfigLines, ConfigLineBytes);
     // Reading past the end gives empty lines.
-    auto line = [&](std::size_t i) { return i < lines.size() ? lines[i] : std::string(); };
-    PortNumber = StrToInt(line(0));
-    LanguageCode = QString::fromUtf8(line(1));
-    PollInterval = StrToInt(line(2));
-    ReservedSetting = StrToInt(line(3));
-    ParkPosition1 = StrToInt(line(4));
+    auto line = [&](std::size_t i) { return i < lines.size() ? lines[i] : TextLine{}; };
+    PortNumber = NumberOf(line(0));
+    LanguageCode = QString::fromUtf8(line(1).text);
+    PollInterval = NumberOf(line(2));
+    ReservedSetting = NumberOf(line(3));
+    ParkPosition1 = NumberOf(line(4));
     SetField(PBNumEdit3, ParkPosition1);
-    ParkPosition2 = StrToInt(line(5));
+    ParkPosition2 = NumberOf(line(5));
     SetField(PBNumEdit4, ParkPosition2);
     (void)line(6); // read and dropped
     PollMode = 1;
-    WindowLeft = StrToInt(line(7));
-    move(WindowLeft, y());
-    WindowTop = StrToInt(line(8));
-    move(x(), WindowTop);
+    WindowLeft = NumberOf(line(7));
+    PlaceWindow(WindowLeft, WindowPosition().y());
+    WindowTop = NumberOf(line(8));
+    PlaceWindow(WindowLeft, WindowTop);
   } else {
     WriteTextLines(path, {"1", "EN", "1000", "10", "0", "0", "0", "50", "50"});
     PortNumber = 1;
@@ -433,7 +465,7 @@ void TForm1::LoadConfig() {
     ParkPosition1 = 0;
     ParkPosition2 = 0;
     PollMode = 2;
-    move(50, 50);
+    PlaceWindow(50, 50);
   }
   Image2->hide();
   Label7->hide();
@@ -441,6 +473,22 @@ void TForm1::LoadConfig() {
   GroupBox5->hide();
   Image1->SetPicture(LoadJpegFile(DialFileName));
   ApdComPort1.SetComNumber(static_cast<uint16_t>(PortNumber));
+}
+
+// Moves the window to a saved corner, or where it can still be reached.
+void TForm1::PlaceWindow(int32_t left, int32_t top) {
+  move(ReachablePosition(left, top, frameGeometry().size(), ScreenAreas()));
+  savedAt_ = QPoint(left, top);
+  placedAt_ = pos();
+  placed_ = true;
+}
+
+// The position a gather takes: the saved one while the window stays where
+// it was put for it, else where the user moved it.
+QPoint TForm1::WindowPosition() const {
+  if (placed_ && pos() == placedAt_)
+    return savedAt_;
+  return pos();
 }
 
 void TForm1::SaveConfig() {
@@ -452,23 +500,25 @@ void TForm1::SaveConfig() {
 
 void TForm1::GatherControls(unsigned what) {
   if (what & gPort)
-    PortNumber = StrToInt(ComboBox1->currentText().toStdString());
+    PortNumber = NumberOf(ComboBox1->currentText());
   if (what & gLanguage)
     LanguageCode = ComboBox2->currentText();
   if (what & gPoll)
-    PollInterval = StrToInt(ComboBox3->currentText().toStdString());
+    PollInterval = NumberOf(ComboBox3->currentText());
   if (what & gParks) {
     ParkPosition1 = FieldAsInteger(PBNumEdit3);
     ParkPosition2 = FieldAsInteger(PBNumEdit4);
   }
   if (what & gWindow) {
-    WindowLeft = x();
-    WindowTop = y();
+    const QPoint at = WindowPosition();
+    WindowLeft = at.x();
+    WindowTop = at.y();
   }
 }
 
 void TForm1::InvalidEntry(QComboBox *box) {
-  ShowErrorMessage(LanguageTexts[8] + QStringLiteral(" \"") + box->currentText() + QStringLiteral("\" !"));
+  ShowErrorMessage(LanguageTexts[8] + QStringLiteral(" \"") + QuoteForMessage(box->currentText()) +
+                   QStringLiteral("\" !"));
   SelectWithoutChange(box, 0);
 }
 
@@ -518,30 +568,39 @@ void TForm1::LoadLanguage() {
     ShowErrorMessage(QStringLiteral("Language-file \"Zelkor_M_language.csv\" not found !"));
     return;
   }
-  std::vector<std::string> raw = ReadTextLines(path);
-  if (raw.empty())
-    raw.emplace_back(); // an empty file still gives one (empty) line
-  std::string all;
-  for (const std::string &l : raw)
-    all += l + '\n';
-  const QStringList lines = DecodeText(all).split(QChar('\n'));
-  for (qsizetype i = 0; i < static_cast<qsizetype>(raw.size()); ++i) {
-    const QString &line = lines[i];
+  // One encoding for the whole file: UTF-8 if all of it is, else the 8-bit
+  // Windows text such files are often written in.
+  Utf8Check check;
+  ReadFileChunks(path, [&](std::string_view bytes) {
+    check.Feed(bytes);
+    return true;
+  });
+  const bool utf8 = check.Valid();
+  auto take = [&](const TextLine &raw) {
+    const QString line = DecodeFileText(raw.text, utf8);
     if (line.left(2) != LanguageCode)
-      continue;
-    const int32_t n = StrToInt(line.mid(3, 2).toStdString());
+      return true;
+    const int32_t n = NumberOf(line.mid(3, 2));
     // Entries outside the table are not written.
     if (n >= 0 && n <= 100)
       LanguageTexts[n] = line.mid(6, 100);
-  }
+    return true;
+  };
+  bool any = false;
+  ForEachTextLine(path, LanguageLineBytes, [&](const TextLine &raw) {
+    any = true;
+    return take(raw);
+  });
+  if (!any)
+    take(TextLine{}); // an empty file still gives one (empty) line
   Label2->setText(LanguageTexts[1]);
   Label2->adjustSize();
   Button1->setText(LanguageTexts[2]);
   GroupBox3->setTitle(LanguageTexts[5] + QStringLiteral(" 1"));
   GroupBox5->setTitle(LanguageTexts[5] + QStringLiteral(" 2"));
   GroupBox4->setTitle(LanguageTexts[5] + QStringLiteral(" 1+2"));
-  FieldWidget(PBNumEdit3)->setToolTip(LanguageTexts[7] + QStringLiteral(" 1"));
-  FieldWidget(PBNumEdit4)->setToolTip(LanguageTexts[7] + QStringLiteral(" 2"));
+  FieldWidget(PBNumEdit3)->setToolTip(PlainHint(LanguageTexts[7] + QStringLiteral(" 1")));
+  FieldWidget(PBNumEdit4)->setToolTip(PlainHint(LanguageTexts[7] + QStringLiteral(" 2")));
 }
 
 void TForm1::ComboBox2Change() {

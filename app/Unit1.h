@@ -29,6 +29,10 @@ class NeedleLayer;
 // Build-time switch: a red window with the received-bytes trace visible.
 constexpr bool TraceView = false;
 
+// The trace keeps this many of its newest lines, so a noisy line cannot
+// grow the program without end.
+constexpr int TraceLineLimit = 1000;
+
 class TForm1 : public QWidget {
 public:
   // Builds the window and runs FormCreate (errors in it are shown, and the
@@ -141,7 +145,8 @@ public:
   QPoint NeedleTip() const { return needleTip_; }
 
   // Blocks the user-interface thread (the pauses before commands and the
-  // wait of "Exit"); ends the program. Replaceable so tests can observe them.
+  // wait of "Exit"); ends the program's event loop without asking the
+  // window first. Replaceable so tests can observe them.
   std::function<void(int ms)> Pause;
   std::function<void()> Terminate;
   // The device went away: said once, the port closed, and tried again
@@ -191,10 +196,17 @@ private:
   void InvalidEntry(QComboBox *box);
   void AutoSizeToControls();
   void BuildControls();
+  void PlaceWindow(int32_t left, int32_t top);
+  QPoint WindowPosition() const;
 
   NeedleLayer *needleLayer_ = nullptr;
   bool needleShown_ = false;
   QPoint needleCentre_;
   QPoint needleTip_;
   bool destroyed_ = false;
+  // A saved position the window could not be shown at is written back as
+  // it was read while the window stays where it was put instead.
+  QPoint savedAt_;
+  QPoint placedAt_;
+  bool placed_ = false;
 };

@@ -710,6 +710,9 @@ void TPBNumEdit::HandleInvalidEntry() {
   if (isEnabled() && isVisible() && focusPolicy() != Qt::NoFocus) {
     FEntered = true; // still the form's field: no second entry
     setFocus(Qt::OtherFocusReason);
+    // The focus comes back as on entry: the clamped value selected, so
+    // what the user types next replaces it instead of joining it.
+    if (FAutoSelect) selectAll();
   }
 }
 

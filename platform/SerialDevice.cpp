@@ -170,9 +170,17 @@ uint32_t TSerialDevice::GetState(TDeviceControl &dcb) {
   f |= dcbBinary;
   if (t.c_iflag & INPCK)
     f |= dcbParityCheck;
+  // One termios flag stands for both CTS output flow and RTS handshake: the
+  // device does both or neither, whichever of the two was asked for. While
+  // it does, the block keeps the half that was asked for, so a reader is not
+  // told of a handshake it never set; hardware flow that someone else put
+  // on the line shows as both.
   if (t.c_cflag & CRTSCTS) {
-    f |= dcbOutxCtsFlow;
-    if ((f & dcbRtsControlMask) != dcbRtsControlToggle)
+    const bool ctsAsked = dcb.Flags & dcbOutxCtsFlow;
+    const bool rtsAsked = (dcb.Flags & dcbRtsControlMask) == dcbRtsControlHandshake;
+    if (ctsAsked || !rtsAsked)
+      f |= dcbOutxCtsFlow;
+    if (!ctsAsked && !rtsAsked && (f & dcbRtsControlMask) != dcbRtsControlToggle)
       f = (f & ~dcbRtsControlMask) | dcbRtsControlHandshake;
   } else {
     f &= ~dcbOutxCtsFlow;

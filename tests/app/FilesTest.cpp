@@ -9,6 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <QPainter>
+#include <jpeglib.h>
+#include <jerror.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -84,6 +88,69 @@ TEST(Jpeg, DamagedDataIsRefused) {
   EXPECT_THROW(DecodeJpeg(nullptr, 0), Exception);
 }
 
+// A picture whose header claims another size; the data stays that of a
+// small picture, so nothing past the header decodes.
+std::vector<unsigned char> WithClaimedSize(unsigned width, unsigned height) {
+  std::vector<unsigned char> bytes = EncodeJpeg(QImage(16, 16, QImage::Format_RGB32));
+  for (std::size_t i = 0; i + 9 < bytes.size(); ++i)
+    if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) { // start of frame: height, then width
+      bytes[i + 5] = static_cast<unsigned char>(height >> 8);
+      bytes[i + 6] = static_cast<unsigned char>(height & 0xFF);
+      bytes[i + 7] = static_cast<unsigned char>(width >> 8);
+      bytes[i + 8] = static_cast<unsigned char>(width & 0xFF);
+      return bytes;
+    }
+  ADD_FAILURE() << "no frame header";
+  return bytes;
+}
+
+std::string Refusal(const std::vector<unsigned char> &bytes) {
+  try {
+    DecodeJpeg(bytes.data(), bytes.size());
+    return "decoded";
+  } catch (const Exception &e) {
+    return e.Message();
+  }
+}
+
+TEST(Jpeg, PicturesLargerThan4096ASideAreRefusedFromTheirHeader) {
+  const std::string tooBig = "JPEG-Fehler #" + std::to_string(JERR_IMAGE_TOO_BIG);
+  // Real pictures at the limit decode.
+  for (QSize size : {QSize(4096, 1), QSize(1, 4096)}) {
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    const std::vector<unsigned char> bytes = EncodeJpeg(img);
+    EXPECT_EQ(DecodeJpeg(bytes.data(), bytes.size()).size(), size);
+  }
+  // One more pixel, real or only claimed, is refused as too big: the data
+  // behind the header is never looked at.
+  for (QSize size : {QSize(4097, 1), QSize(1, 4097)}) {
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    EXPECT_EQ(Refusal(EncodeJpeg(img)), tooBig) << size.width() << "x" << size.height();
+  }
+  for (auto [w, h] : {std::pair{4097u, 16u}, {16u, 4097u}, {30000u, 30000u}, {65535u, 65535u}})
+    EXPECT_EQ(Refusal(WithClaimedSize(w, h)), tooBig) << w << "x" << h;
+  // A claim within the limit is decoded, and fails only on the missing data.
+  const std::string within = Refusal(WithClaimedSize(4096, 4096));
+  EXPECT_NE(within, tooBig);
+  EXPECT_EQ(within.rfind("JPEG-Fehler #", 0), 0u) << within;
+
+  // The same from a file.
+  TempDir dir;
+  const std::vector<unsigned char> huge = WithClaimedSize(30000, 30000);
+  {
+    std::ofstream out(dir / "big.jpg", std::ios::binary);
+    out.write(reinterpret_cast<const char *>(huge.data()), std::streamsize(huge.size()));
+  }
+  try {
+    LoadJpegFile(dir / "big.jpg");
+    ADD_FAILURE() << "loaded";
+  } catch (const Exception &e) {
+    EXPECT_EQ(e.Message(), tooBig);
+  }
+}
+
 TEST(Jpeg, MissingFileNamesFileAndReason) {
   TempDir dir;
   const std::string name = dir / "Windrose_AZ.jpg";
@@ -129,9 +196,62 @@ TEST(TextFiles, LineEnds) {
       std::ofstream out(dir / "t.txt", std::ios::binary | std::ios::trunc);
       out << c.content;
     }
-    EXPECT_EQ(ReadTextLines(dir / "t.txt"), c.lines) << c.content;
+    std::vector<std::string> lines;
+    for (const TextLine &l : ReadTextLines(dir / "t.txt", 100, 100))
+      lines.push_back(l.text);
+    EXPECT_EQ(lines, c.lines) << c.content;
   }
-  EXPECT_THROW(ReadTextLines(dir / "missing.txt"), EInOutError);
+}
+
+void Write(const std::string &path, const std::string &content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+TEST(TextFiles, LongLinesAreCutAndMarked) {
+  TempDir dir;
+  const std::string huge(10'000'000, '7');
+  // Line ends just after a read piece ends and split across two pieces.
+  const std::string atBoundary(65535, 'b');
+  struct Case {
+    const char *name;
+    std::string content;
+    std::vector<std::pair<std::string, bool>> lines;
+  } cases[] = {
+      {"short lines", "1\r\nEN\r\n", {{"1", false}, {"EN", false}}},
+      {"exactly the limit", std::string(8, 'x') + "\n", {{std::string(8, 'x'), false}}},
+      {"one over", std::string(9, 'x') + "\n", {{std::string(8, 'x'), true}}},
+      {"10 MB line between short ones", "1\r\n" + huge + "\r\n3", {{"1", false}, {"77777777", true}, {"3", false}}},
+      {"10 MB line without an end", huge, {{"77777777", true}}},
+      {"CR LF split between pieces", atBoundary + "\r\nz", {{"bbbbbbbb", true}, {"z", false}}},
+      {"lone CR at a piece's end", std::string(65535, 'c') + "\r" + "\r\n", {{"cccccccc", true}, {"", false}}},
+  };
+  for (const Case &c : cases) {
+    Write(dir / "t.txt", c.content);
+    std::vector<std::pair<std::string, bool>> got;
+    ForEachTextLine(dir / "t.txt", 8, [&](const TextLine &l) {
+      got.emplace_back(l.text, l.cut);
+      return true;
+    });
+    EXPECT_EQ(got, c.lines) << c.name;
+  }
+}
+
+TEST(TextFiles, ReadingStopsAfterTheLinesAsked) {
+  TempDir dir;
+  std::string content;
+  for (int i = 0; i < 20; ++i)
+    content += std::to_string(i) + "\r\n";
+  Write(dir / "t.txt", content);
+  const std::vector<TextLine> nine = ReadTextLines(dir / "t.txt", 9, 100);
+  ASSERT_EQ(nine.size(), 9u);
+  EXPECT_EQ(nine[8].text, "8");
+  EXPECT_TRUE(ReadTextLines(dir / "t.txt", 0, 100).empty());
+  // A visitor that stops ends the reading.
+  int seen = 0;
+  ForEachTextLine(dir / "t.txt", 100, [&](const TextLine &) { return ++seen < 3; });
+  EXPECT_EQ(seen, 3);
+  EXPECT_THROW(ReadTextLines(dir / "missing.txt", 9, 100), EInOutError);
 }
 
 TEST(TextFiles, WriteReplacesWholeFileWithCrLfLines) {
@@ -153,6 +273,49 @@ TEST(TextFiles, FailedWriteLeavesTheOldFile) {
   EXPECT_TRUE(fs::is_directory(dir / "c.ini"));
   EXPECT_FALSE(fs::exists(dir / "c.ini.new"));
   EXPECT_THROW(WriteTextLines(dir / "no/such/dir.ini", {"1"}), EInOutError);
+}
+
+// Where no file can be made beside the target, the target is overwritten
+// in place. A directory in the temporary file's place stands in for a
+// folder closed to us: it stops the temporary file even for root.
+TEST(TextFiles, WithoutATemporaryFileTheFileIsOverwrittenInPlace) {
+  TempDir dir;
+  Write(dir / "c.ini", "old content that is longer than the new one\r\n");
+  fs::create_directory(dir / "c.ini.new");
+  WriteTextLines(dir / "c.ini", {"1", "EN"});
+  EXPECT_EQ(ReadAll(dir / "c.ini"), "1\r\nEN\r\n");
+  EXPECT_TRUE(fs::is_directory(dir / "c.ini.new"));
+
+  // Nothing to overwrite either: the failure to create is reported.
+  fs::create_directory(dir / "other.ini.new");
+  try {
+    WriteTextLines(dir / "other.ini", {"1"});
+    ADD_FAILURE() << "no error";
+  } catch (const EInOutError &e) {
+    EXPECT_EQ(e.Message().rfind("Datei " + (dir / "other.ini") + " kann nicht erstellt werden.", 0), 0u)
+        << e.Message();
+  }
+  EXPECT_FALSE(fs::exists(dir / "other.ini"));
+}
+
+TEST(TextFiles, ReadOnlyFolderWithAWritableFile) {
+  if (geteuid() == 0)
+    GTEST_SKIP() << "root writes into read-only folders; the in-place path is covered by "
+                    "WithoutATemporaryFileTheFileIsOverwrittenInPlace";
+  TempDir dir;
+  Write(dir / "c.ini", "old\r\n");
+  Write(dir / "locked.ini", "kept\r\n");
+  chmod((dir / "locked.ini").c_str(), 0444);
+  chmod(dir.path.c_str(), 0555);
+  WriteTextLines(dir / "c.ini", {"1", "EN"});
+  EXPECT_EQ(ReadAll(dir / "c.ini"), "1\r\nEN\r\n");
+  // Folder and file both closed: refused, the old content stays.
+  EXPECT_THROW(WriteTextLines(dir / "locked.ini", {"new"}), EInOutError);
+  EXPECT_EQ(ReadAll(dir / "locked.ini"), "kept\r\n");
+  EXPECT_THROW(WriteTextLines(dir / "absent.ini", {"new"}), EInOutError);
+  chmod(dir.path.c_str(), 0755);
+  EXPECT_FALSE(fs::exists(dir / "c.ini.new"));
+  EXPECT_FALSE(fs::exists(dir / "absent.ini"));
 }
 
 TEST(ErrorDisplay, FullStopAfterCharactersThatSortAfterIt) {

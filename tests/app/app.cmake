@@ -1,8 +1,9 @@
 zk_test(app_logic_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/LogicTest.cpp ${ZK_TEST_DIR}/FilesTest.cpp ${ZK_TEST_DIR}/OptionsTest.cpp
+          ${ZK_TEST_DIR}/ShownTextsTest.cpp
   LIBS app)
 zk_test(app_window_tests LABEL app
-  SOURCES ${ZK_TEST_DIR}/WindowTest.cpp ${ZK_TEST_DIR}/ReportTest.cpp
+  SOURCES ${ZK_TEST_DIR}/WindowTest.cpp ${ZK_TEST_DIR}/ReportTest.cpp ${ZK_TEST_DIR}/DataFilesWindowTest.cpp
   LIBS app rotorsim Qt6::Test util
   TIMEOUT 600)
 zk_test(app_line_tests LABEL app

@@ -125,6 +125,19 @@ TEST_F(OpenedLine, FlowMarksAreChecked) {
   EXPECT_TRUE(d_.RtsOn);
 }
 
+TEST_F(OpenedLine, HardwareFlowOptionsReadBackAsSet) {
+  // DTR handshake, RTS handshake, DSR and CTS output flow, alone and mixed;
+  // on this line RTS handshake and CTS flow share one switch.
+  for (uint32_t options : {0u, 1u, 2u, 4u, 8u, 2u | 8u, 1u | 8u, 1u | 2u | 4u | 8u, 0u}) {
+    ASSERT_EQ(0, d_.SetHardwareFlow(2048, 1024, options));
+    uint32_t hw = 99, sw = 99;
+    uint8_t xon, xoff;
+    ASSERT_EQ(0, d_.ReadFlowOptions(hw, sw, xon, xoff));
+    EXPECT_EQ(options, hw) << "options " << options;
+    EXPECT_EQ(0u, sw);
+  }
+}
+
 TEST_F(OpenedLine, SoftwareFlowAndCharactersReadBack) {
   uint32_t hw, sw;
   uint8_t xon, xoff;

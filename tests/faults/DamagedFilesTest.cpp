@@ -4,7 +4,12 @@
 #include "tests/faults/WindowFaults.h"
 
 #include <QPushButton>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <random>
+
+#include <malloc.h>
 
 namespace {
 
@@ -144,4 +149,123 @@ TEST_F(DamagedFiles, LanguageFile) {
   }
 }
 
+#if !defined(ZK_FAULTS_SLOW)
+// What this program holds through operator new, now and at its peak since
+// the last reset. Resident memory would not do: on a busy machine the
+// kernel drops and reloads the pages of the libraries, which swamps what
+// is measured here. (The sanitizers bring their own operator new.)
+std::atomic<size_t> heapNow{0};
+std::atomic<size_t> heapPeak{0};
+
+void *Take(size_t n) {
+  void *p = std::malloc(n == 0 ? 1 : n);
+  if (p == nullptr)
+    throw std::bad_alloc();
+  const size_t now = heapNow.fetch_add(malloc_usable_size(p)) + malloc_usable_size(p);
+  size_t peak = heapPeak.load();
+  while (now > peak && !heapPeak.compare_exchange_weak(peak, now)) {
+  }
+  return p;
+}
+
+void Give(void *p) {
+  if (p == nullptr)
+    return;
+  heapNow.fetch_sub(malloc_usable_size(p));
+  std::free(p);
+}
+
+size_t ResetHeapPeak() {
+  heapPeak.store(heapNow.load());
+  return heapPeak.load();
+}
+#endif
+
+// A 10 MB line in either file: the window shows, a message quotes no more
+// than the line's start, and reading costs memory far below the line's size.
+TEST_F(DamagedFiles, TenMegabyteLines) {
+  const std::string huge(10'000'000, '7');
+  const std::string text(10'000'000, 'x');
+  const std::string good = Lines({"3", "DE", "1000", "10", "0", "0", "1", "50", "50"}, "\r\n");
+  struct Case {
+    const char *name;
+    std::string config;
+    std::string language;
+    const char *complaint; // nullptr: none
+  } cases[] = {
+      {"a number line", "3\r\nDE\r\n" + huge + "\r\n10\r\n0\r\n0\r\n1\r\n50\r\n50\r\n", "DE;02;Ende\r\n",
+       "'7777777777777777777777777777777777777777777777777777777777777777777777777777777777777777777777777777"
+       "...' ist kein gültiger Integerwert."},
+      {"the last line", "3\r\nDE\r\n1000\r\n10\r\n0\r\n0\r\n1\r\n50\r\n" + huge, "DE;02;Ende\r\n",
+       "'7777777777777777777777777777777777777777777777777777777777777777777777777777777777777777777777777777"
+       "...' ist kein gültiger Integerwert."},
+      {"the language code", "3\r\n" + text + "\r\n1000\r\n10\r\n0\r\n0\r\n1\r\n50\r\n50\r\n",
+       "DE;02;Ende\r\n", nullptr},
+      {"a language text", good, "DE;02;" + text + "\r\nDE;05;Hand\r\n", nullptr},
+      {"a language line with a bad number", good, "DE;ab;" + text + "\r\n", "'ab' ist kein gültiger Integerwert."},
+      {"ten million line ends", good, std::string(10'000'000, '\n') + "DE;02;Ende\r\n", nullptr},
+  };
+  // A first window fills the toolkit's caches, so they do not count below.
+  SetConfig(good);
+  Create();
+  form.reset();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    SetConfig(c.config);
+    WriteFile(dir / "Zelkor_M_language.csv", c.language);
+    boxes.clear();
+#if !defined(ZK_FAULTS_SLOW)
+    const size_t before = ResetHeapPeak();
+#endif
+    Create();
+#if !defined(ZK_FAULTS_SLOW)
+    // Holding the line, or every line, would take 10 MB and more.
+    EXPECT_LT(heapPeak.load(), before + (size_t(2) << 20))
+        << "held " << ((heapPeak.load() - before) >> 10) << " kB more while starting";
+#endif
+    EXPECT_TRUE(form->isVisible());
+    const std::vector<Box> shown = Complaints();
+    if (c.complaint) {
+      ASSERT_EQ(shown.size(), 1u);
+      EXPECT_EQ(shown[0].text, QString::fromUtf8(c.complaint));
+    } else {
+      EXPECT_TRUE(shown.empty()) << shown[0].text.left(200).toStdString();
+    }
+    for (const Box &b : boxes)
+      EXPECT_LE(b.text.size(), 200);
+    for (const QString &t : form->LanguageTexts)
+      EXPECT_LE(t.size(), 100);
+    form->close();
+    form.reset();
+    if (c.complaint) {
+      EXPECT_EQ(Config(), c.config) << "a file that did not load was overwritten";
+    }
+  }
+}
+
 } // namespace
+
+#if !defined(ZK_FAULTS_SLOW)
+void *operator new(size_t n) { return Take(n); }
+void *operator new[](size_t n) { return Take(n); }
+void *operator new(size_t n, const std::nothrow_t &) noexcept {
+  try {
+    return Take(n);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void *operator new[](size_t n, const std::nothrow_t &) noexcept {
+  try {
+    return Take(n);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void operator delete(void *p) noexcept { Give(p); }
+void operator delete[](void *p) noexcept { Give(p); }
+void operator delete(void *p, size_t) noexcept { Give(p); }
+void operator delete[](void *p, size_t) noexcept { Give(p); }
+void operator delete(void *p, const std::nothrow_t &) noexcept { Give(p); }
+void operator delete[](void *p, const std::nothrow_t &) noexcept { Give(p); }
+#endif

@@ -12,14 +12,36 @@
 
 namespace faults {
 
-// Codes the trace has shown so far (the first line is the box's own name).
-inline size_t TracedBytes(const TForm1 &form) {
-  size_t n = 0;
-  const QTextDocument *doc = form.Memo1->document();
-  for (QTextBlock b = doc->begin().next(); b.isValid(); b = b.next())
-    n += size_t(b.text().split(QChar(' '), Qt::SkipEmptyParts).size());
-  return n;
-}
+// Counts the codes the trace shows, line by line as the lines are added,
+// so lines the trace later drops at its limit stay counted.
+class TraceCounter {
+public:
+  explicit TraceCounter(const TForm1 &form) : doc_(form.Memo1->document()) {
+    // What is there already (the box's own name) is not a code.
+    for (QTextBlock b = doc_->begin(); b.isValid(); b = b.next())
+      b.setUserState(Counted);
+    connection_ = QObject::connect(doc_, &QTextDocument::contentsChange, [this] { Take(); });
+  }
+  ~TraceCounter() { QObject::disconnect(connection_); }
+  TraceCounter(const TraceCounter &) = delete;
+  TraceCounter &operator=(const TraceCounter &) = delete;
+
+  size_t Codes() const { return codes_; }
+
+private:
+  static constexpr int Counted = 1;
+  // New lines are at the end: back from the last line to one counted before.
+  void Take() {
+    for (QTextBlock b = doc_->lastBlock(); b.isValid() && b.userState() != Counted; b = b.previous()) {
+      codes_ += size_t(b.text().split(QChar(' '), Qt::SkipEmptyParts).size());
+      b.setUserState(Counted);
+    }
+  }
+
+  QTextDocument *doc_;
+  QMetaObject::Connection connection_;
+  size_t codes_ = 0;
+};
 
 inline bool ShowsDegrees(const QLabel *label) {
   static const QRegularExpression degrees(QString::fromUtf8("^-?[0-9]+°?$"));
@@ -30,7 +52,7 @@ class ReportStream {
 public:
   // Bytes already waiting in the ring count as sent: an event still on its
   // way may trace them.
-  ReportStream(TForm1 &form, FarEnd &end) : form_(form), end_(end) {
+  ReportStream(TForm1 &form, FarEnd &end) : form_(form), end_(end), traced_(form) {
     if (TApdBaseDispatcher *d = form.ApdComPort1.PortDispatcher())
       sent_ = d->ReceivedCount();
   }
@@ -53,7 +75,7 @@ public:
     const bool ok = WaitFor(
         [&] {
           waiting = d->ReceivedCount();
-          traced = TracedBytes(form_);
+          traced = traced_.Codes();
           return traced + waiting == sent_ && waiting <= 15;
         },
         Limit(5000));
@@ -64,10 +86,13 @@ public:
   }
 
   size_t Sent() const { return sent_; }
+  // Bytes sent outside Piece (by a thread of the test) count as sent too.
+  void AddSent(size_t n) { sent_ += n; }
 
 private:
   TForm1 &form_;
   FarEnd &end_;
+  TraceCounter traced_;
   size_t sent_ = 0;
 };
 

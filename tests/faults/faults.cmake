@@ -10,6 +10,7 @@ endif()
 
 zk_test(faults_window_tests LABEL "faults;app"
   SOURCES ${ZK_TEST_DIR}/HangUpTest.cpp ${ZK_TEST_DIR}/StartTest.cpp ${ZK_TEST_DIR}/DamagedFilesTest.cpp
+          ${ZK_TEST_DIR}/ExitTest.cpp
   LIBS app rotorsim Qt6::Test util TIMEOUT 300)
 target_compile_definitions(faults_window_tests PRIVATE ${_zk_faults_defs})
 

@@ -156,21 +156,51 @@ TEST_F(FieldTest, RangeCheckOnLeaving) {
   }
 }
 
-TEST_F(FieldTest, RefocusedFieldChecksAgainOnTheNextExit) {
+// A clamped field takes the focus back with its text selected, so what is
+// typed next replaces the clamped value; the next exit checks again.
+TEST_F(FieldTest, RefocusedFieldSelectsTheClampedValue) {
+  struct {
+    const char *Text;
+    long double Min, Max;
+    const char *Clamped;
+    const char *Typed;
+    const char *After;
+  } cases[] = {
+      {"400", 0, 359, "359", "12", "12"},
+      {"99999", 0, 180, "180", "45", "45"},
+      {"5", 10, 20, "10", "15", "15"},
+      {"-3", 0, 359, "0", "7", "7"},
+  };
+  for (const auto &c : cases) {
+    TBeepCounter beeps;
+    TForm form;
+    form.Field->SetMaxValue(c.Max);
+    form.Field->SetMinValue(c.Min);
+    int exits = 0;
+    form.Field->OnExit = [&](TPBNumEdit *) { ++exits; };
+    form.Field->setText(QString::fromLatin1(c.Text));
+    form.Leave();
+    ASSERT_TRUE(form.Field->hasFocus()) << c.Text;
+    EXPECT_EQ(form.Field->selectedText().toStdString(), c.Clamped) << c.Text;
+    PlayKeys(form.Field, c.Typed);
+    EXPECT_EQ(form.Field->text().toStdString(), c.After) << c.Text;
+    form.Leave();
+    EXPECT_EQ(exits, 1) << c.Text;
+    EXPECT_TRUE(form.Other->hasFocus()) << c.Text;
+    EXPECT_EQ(beeps.Count, 1) << c.Text;
+  }
+}
+
+TEST_F(FieldTest, RefocusWithoutAutoSelectKeepsTheTextUnselected) {
   TBeepCounter beeps;
   TForm form;
+  form.Field->SetAutoSelect(false);
   form.Field->SetMaxValue(359);
-  int exits = 0;
-  form.Field->OnExit = [&](TPBNumEdit *) { ++exits; };
   form.Field->setText("400");
   form.Leave();
   ASSERT_TRUE(form.Field->hasFocus());
-  form.Field->selectAll();
-  PlayKeys(form.Field, "12");
-  form.Leave();
-  EXPECT_EQ(exits, 1);
-  EXPECT_TRUE(form.Other->hasFocus());
-  EXPECT_EQ(form.Field->AsInteger(), 12);
+  EXPECT_EQ(form.Field->text().toStdString(), "359");
+  EXPECT_FALSE(form.Field->hasSelectedText());
 }
 
 TEST_F(FieldTest, InvalidEntryHandlerReplacesTheBuiltInReaction) {

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -183,6 +184,63 @@ TEST_F(Devices, ControlBlockRoundTripsOnAPty) {
   bad.BaudRate = 9600;
   bad.ByteSize = 9;
   EXPECT_EQ(kErrInvalidParameter, d.SetState(bad));
+}
+
+// The line has one hardware-flow switch for both directions: what was asked
+// for is read back, never the other half, and only while the line does it.
+TEST_F(Devices, HardwareFlowReadsBackTheHalfThatWasAsked) {
+  const uint32_t rtsHandshake = dcbRtsControlHandshake;
+  const uint32_t both = dcbOutxCtsFlow | dcbRtsControlMask;
+  // Opened before our exclusive open: plays another program on the line.
+  const int other = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  TSerialDevice d;
+  ASSERT_EQ(0u, d.Open(slave_));
+  auto lineFlow = [&] {
+    termios t{};
+    tcgetattr(other, &t);
+    return (t.c_cflag & CRTSCTS) != 0;
+  };
+  struct {
+    const char *name;
+    uint32_t asked;
+    bool onLine;
+  } cases[] = {
+      {"CTS output flow", dcbOutxCtsFlow, true},
+      {"RTS handshake", rtsHandshake, true},
+      {"both", dcbOutxCtsFlow | rtsHandshake, true},
+      {"neither", dcbRtsControlEnable, false},
+  };
+  for (const auto &c : cases) {
+    TDeviceControl dcb;
+    ASSERT_EQ(0u, d.GetState(dcb));
+    dcb.BaudRate = 9600;
+    dcb.Flags = (dcb.Flags & ~both) | c.asked;
+    ASSERT_EQ(0u, d.SetState(dcb)) << c.name;
+    EXPECT_EQ(c.onLine, lineFlow()) << c.name;
+    ASSERT_EQ(0u, d.GetState(dcb));
+    EXPECT_EQ(c.asked, dcb.Flags & both) << c.name;
+  }
+
+  // Someone else switches it off: nothing is reported, whatever was asked.
+  TDeviceControl dcb;
+  ASSERT_EQ(0u, d.GetState(dcb));
+  dcb.Flags = (dcb.Flags & ~both) | dcbOutxCtsFlow;
+  ASSERT_EQ(0u, d.SetState(dcb));
+  termios t{};
+  ASSERT_EQ(0, tcgetattr(other, &t));
+  t.c_cflag &= ~CRTSCTS;
+  ASSERT_EQ(0, tcsetattr(other, TCSANOW, &t));
+  ASSERT_EQ(0u, d.GetState(dcb));
+  EXPECT_EQ(0u, dcb.Flags & (dcbOutxCtsFlow | dcbRtsControlHandshake));
+
+  // Someone else switches it on while we asked for neither: the line does
+  // both, so both are reported.
+  t.c_cflag |= CRTSCTS;
+  ASSERT_EQ(0, tcsetattr(other, TCSANOW, &t));
+  ASSERT_EQ(0u, d.GetState(dcb));
+  EXPECT_EQ(dcbOutxCtsFlow | rtsHandshake, dcb.Flags & both);
+  close(other);
 }
 
 TEST_F(Devices, ReceivedCharacterIsReportedOncePerArrival) {
