@@ -226,7 +226,8 @@ TEST(DispatcherOpen, RepeatedOpenAndCloseLeavesNothingBehind) {
     d.reset();
   }
   EXPECT_EQ(fds, platform::ProcessDescriptorCount());
-  EXPECT_TRUE(WaitFor([&] { return platform::ProcessThreadCount() == threads; }))
+  // A thread of the test before may still have been ending at the start.
+  EXPECT_TRUE(WaitFor([&] { return platform::ProcessThreadCount() <= threads; }))
       << platform::ProcessThreadCount() << " vs " << threads;
   EXPECT_TRUE(DispatcherList.empty());
 }
