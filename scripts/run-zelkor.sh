@@ -6,7 +6,7 @@
 # zelkor there. With a display it waits until the window is closed. Without
 # one it runs both under Xvfb and goes through a short session as a person
 # would: watch the poll, type 123 into the position field, press GO, wait
-# for the needle, take a screenshot (docs/screenshot.png), press Exit, and
+# for the needle, take a screenshot (run/screenshot.png), press Exit, and
 # print the commands the simulated unit received.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -114,9 +114,8 @@ after=$(polls)
 wait_for 15 "three more polls" polls_above $((after + 2))
 sleep 0.5 # let the last report paint
 
-mkdir -p "$root/docs"
-import -window "$win" "$root/docs/screenshot.png"
-echo "Screenshot: docs/screenshot.png"
+import -window "$win" "$work/screenshot.png"
+echo "Screenshot: run/screenshot.png"
 
 # Exit, as a user would: the program closes the port and saves its settings.
 xdotool mousemove --window "$win" 158 22 click 1
