@@ -4,6 +4,7 @@
 // settings, triggers and notification delivery. The device and the four
 // background threads come from the platform dispatcher (AwWin32.h).
 #include "dispatcher/AwQueue.h"
+#include "errors/AdResultCodes.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 #include "platform/SerialDevice.h"
@@ -23,16 +24,6 @@ constexpr uint32_t NotifyData = 0x7E02;
 constexpr uint32_t NotifyTimer = 0x7E03;
 constexpr uint32_t NotifyStatus = 0x7E04;
 constexpr uint32_t NotifyClosePending = 0x7E0A;
-
-// Result codes produced here.
-constexpr int32_t ecOK = 0;
-constexpr int32_t ecBadArgument = -1002;
-constexpr int32_t ecOutputBufferTooSmall = -3006;
-constexpr int32_t ecBufferIsEmpty = -3007;
-constexpr int32_t ecBaseAddressNotSet = -3010;
-constexpr int32_t ecDeviceWrite = -160;
-constexpr int32_t ecDeviceRead = -161;
-constexpr int32_t ecTapiNoMem = -13868;
 
 constexpr uint32_t ReceiveRingSize = 8192;
 // NotifyData/-Status/-Timer notification sizes and the 3000 ms send limit.

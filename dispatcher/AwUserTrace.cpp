@@ -13,7 +13,6 @@
 namespace {
 
 constexpr uint32_t kMaxTraceCapacity = 4000000;
-constexpr int32_t ecOutOfMemory = -8;
 // Formatted text is handed to the file in pieces of about this size.
 constexpr size_t kChunk = 4096;
 
