@@ -612,7 +612,7 @@ void TForm1::Timer1Timer() {
   // anything; the window would go on showing a position that is no longer
   // read. Say so once and stop polling, as when the port cannot be opened;
   // picking the port again reopens it.
-  if (ApdComPort1.Open() && ApdComPort1.QueryLineError() == 10) {
+  if (ApdComPort1.Open() && ApdComPort1.QueryLineError() == leDeviceLost) {
     const QString &reason = LanguageTexts[9].isEmpty() ? LanguageTexts[4] : LanguageTexts[9];
     ApdComPort1.SetOpen(false);
     Timer1->SetEnabled(false);

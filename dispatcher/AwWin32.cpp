@@ -11,6 +11,12 @@ using Guard = std::lock_guard<platform::TCriticalSection>;
 using platform::IoStatus;
 using platform::WaitStatus;
 
+namespace {
+// A close waits this many ticks (about 2 s), twice, for the dispatch thread
+// while pumping, before it waits without limit.
+constexpr uint32_t kDispatchEndTicks = 36;
+} // namespace
+
 TApdWin32Dispatcher::TApdWin32Dispatcher(TApdDispatcherOwner *owner)
     : TApdBaseDispatcher(owner) {}
 
@@ -27,7 +33,7 @@ int32_t TApdWin32Dispatcher::EscapeDevice(uint32_t function) {
   uint32_t e = Device.Escape(function);
   if (e) {
     LastPlatformError.store(e);
-    return -int32_t(e);
+    return ResultForPlatformError(e);
   }
   return 0;
 }
@@ -46,12 +52,12 @@ int32_t TApdWin32Dispatcher::PurgeDevice(uint32_t which) {
     e = Device.Purge(purgeTxAbort | purgeTxClear);
     ThreadReadyEvent->Reset();
     TransmitFlushEvent->Set();
-    ThreadReadyEvent->Wait(5000); // the write thread drops its block and answers
+    ThreadReadyEvent->Wait(FlushTimeoutMs); // the write thread drops its block and answers
   } else {
     e = Device.Purge(purgeRxAbort | purgeRxClear);
     InputQueue.ClearIdle();
   }
-  return e ? -int32_t(e) : 0;
+  return e ? ResultForPlatformError(e) : ecOK;
 }
 
 uint32_t TApdWin32Dispatcher::ReadDeviceErrors(platform::TComStat &status) {
@@ -75,7 +81,7 @@ int32_t TApdWin32Dispatcher::WriteDeviceState(const platform::TDeviceControl &dc
   uint32_t e = Device.SetState(out);
   if (e) {
     LastPlatformError.store(e);
-    return -int32_t(e);
+    return ResultForPlatformError(e);
   }
   return 0;
 }
@@ -204,7 +210,7 @@ void TApdWin32Dispatcher::StartThreads() {
       RequestStop();
       return;
     }
-    ThreadReadyEvent->Wait(3000); // a late thread does not hold up the next
+    ThreadReadyEvent->Wait(ThreadStartTimeoutMs); // a late thread does not hold up the next
   };
   start(new TReadThread(this), ReadThread);
   start(new TDispThread(this), DispThread);
@@ -251,7 +257,7 @@ int32_t TApdWin32Dispatcher::CloseDevice() {
     // the buffers then (the close is completed as a pending close).
     if (!isDispatchThread && !Notifying.load()) {
       auto dispGone = [this] { return DispThread.load() == nullptr; };
-      const uint32_t twoSeconds = 36 * platform::kTickMs;
+      const uint32_t twoSeconds = kDispatchEndTicks * platform::kTickMs;
       if (!PumpUntil(dispGone, twoSeconds) && !PumpUntil(dispGone, twoSeconds))
         PumpUntil(dispGone, platform::kInfinite);
     }
@@ -295,7 +301,7 @@ void TReadThread::Execute() {
   while (!Stopping()) {
     int w = platform::WaitForEvents({&D->RxWakeEvent, &D->StopEvent},
                                     TApdWin32Dispatcher::ReadSliceMs);
-    if (w == -2) {
+    if (w == platform::kWaitFailed) {
       D->LastPlatformError.store(platform::TranslateErrno(errno));
       ReturnCode = ecDeviceRead;
       D->RequestStop();
@@ -363,7 +369,7 @@ void TStatusThread::Execute() {
     }
     if (events & evRxChar)
       D->RxWakeEvent.Set();
-    if (events & 0x21F8) {
+    if (events & evStatusWord) {
       std::unique_ptr<TStatusBuffer> sb(new (std::nothrow) TStatusBuffer(events));
       if (!sb) {
         ReturnCode = ecTapiNoMem;
@@ -467,7 +473,7 @@ void TWriteThread::Execute() {
       }
     } else if (w == 1) {
       D->ThreadReadyEvent->Set(); // acknowledges a flush
-    } else if (w == -2) {
+    } else if (w == platform::kWaitFailed) {
       ReturnCode = ecDeviceWrite;
       D->RequestStop();
     }
@@ -475,27 +481,27 @@ void TWriteThread::Execute() {
 }
 
 void TDispThread::Execute() {
-  TApdBaseDispatcher *h = H;
-  h->ThreadReadyEvent->Set();
+  TApdWin32Dispatcher *d = D;
+  d->ThreadReadyEvent->Set();
   for (;;) {
     bool full;
     {
-      std::lock_guard<platform::TCriticalSection> r(h->ReceiveLock);
-      full = h->RingFull;
-      h->RingSpaceWanted = full;
+      Guard r(d->ReceiveLock);
+      full = d->RingFull;
+      d->RingSpaceWanted = full;
     }
     // A full ring cannot take the queued bytes: wait for room instead of
     // turning at once on the non-empty queue.
     if (full)
-      h->RingSpaceEvent.Wait(50);
+      d->RingSpaceEvent.Wait(50);
     else
-      h->InputQueue.WaitForData(50);
-    if (h->StopRequested.load())
+      d->InputQueue.WaitForData(50);
+    if (d->StopRequested.load())
       break;
-    h->ReceiveCycle();
-    h->TimerPass();
-    if (h->StopRequested.load() || h->ClosePending.load())
+    d->ReceiveCycle();
+    d->TimerPass();
+    if (d->StopRequested.load() || d->ClosePending.load())
       break;
   }
-  h->ThreadReadyEvent->Set();
+  d->ThreadReadyEvent->Set();
 }

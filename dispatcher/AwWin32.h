@@ -36,6 +36,7 @@ public:
   static constexpr uint32_t IoSliceMs = 100;
   static constexpr uint32_t ReadBlockSize = 256;
 
+protected:
   platform::TSerialDevice Device;
   platform::TEvent RxWakeEvent;
   // Set by the read thread after it drained the device; rearms the status
@@ -47,6 +48,13 @@ public:
   // The read thread left bytes in the device because InputQueue was over its
   // bound; the dispatch thread wakes it once the queue has drained.
   std::atomic<bool> ReaderThrottled{false};
+
+private:
+  friend class TApdWin32Thread;
+  friend class TReadThread;
+  friend class TStatusThread;
+  friend class TWriteThread;
+  friend class TDispThread;
 };
 
 // Base of the read, write and status threads.
@@ -55,6 +63,8 @@ public:
   explicit TApdWin32Thread(TApdWin32Dispatcher *owner)
       : TApdDispatcherThread(owner), D(owner) {}
   bool Stopping() const { return Terminated() || D->StopRequested.load(); }
+
+protected:
   TApdWin32Dispatcher *D;
 };
 
@@ -89,8 +99,10 @@ private:
 
 class TDispThread : public TApdDispatcherThread {
 public:
-  using TApdDispatcherThread::TApdDispatcherThread;
+  explicit TDispThread(TApdWin32Dispatcher *owner) : TApdDispatcherThread(owner), D(owner) {}
   TThreadKind Kind() const override { return TThreadKind::Dispatch; }
 protected:
   void Execute() override;
+private:
+  TApdWin32Dispatcher *D;
 };

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -56,10 +57,16 @@ std::string StartDirectory() {
   return g_startDir;
 }
 
+namespace {
+constexpr std::string_view kPortNamePrefix = "\\\\.\\COM";
+} // namespace
+
+std::string PortDeviceName(int number) { return std::string(kPortNamePrefix) + std::to_string(number); }
+
 std::string ResolveDeviceName(const std::string &name) {
   if (!name.empty() && name[0] == '/')
     return name;
-  static const std::string prefix = "\\\\.\\COM";
+  const std::string prefix(kPortNamePrefix);
   std::string rest;
   if (name.compare(0, prefix.size(), prefix) == 0)
     rest = name.substr(prefix.size());
@@ -191,15 +198,15 @@ uint32_t TSerialDevice::GetState(TDeviceControl &dcb) {
   default: dcb.ByteSize = 8; break;
   }
   if (!(t.c_cflag & PARENB))
-    dcb.Parity = 0;
+    dcb.Parity = parityNone;
   else if (t.c_cflag & CMSPAR)
-    dcb.Parity = (t.c_cflag & PARODD) ? 3 : 4;
+    dcb.Parity = (t.c_cflag & PARODD) ? parityMark : paritySpace;
   else
-    dcb.Parity = (t.c_cflag & PARODD) ? 1 : 2;
+    dcb.Parity = (t.c_cflag & PARODD) ? parityOdd : parityEven;
   if (!(t.c_cflag & CSTOPB))
-    dcb.StopBits = 0;
+    dcb.StopBits = stopBitsOne;
   else
-    dcb.StopBits = dcb.ByteSize == 5 ? 1 : 2;
+    dcb.StopBits = dcb.ByteSize == 5 ? stopBitsOneAndHalf : stopBitsTwo;
   dcb.XonChar = t.c_cc[VSTART];
   dcb.XoffChar = t.c_cc[VSTOP];
   return 0;
@@ -207,7 +214,7 @@ uint32_t TSerialDevice::GetState(TDeviceControl &dcb) {
 
 uint32_t TSerialDevice::SetState(const TDeviceControl &dcb) {
   int fd = fd_.load();
-  if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2 ||
+  if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > paritySpace || dcb.StopBits > stopBitsTwo ||
       dcb.BaudRate == 0)
     return kErrInvalidParameter;
   termios t {};
@@ -223,16 +230,16 @@ uint32_t TSerialDevice::SetState(const TDeviceControl &dcb) {
   t.c_cflag |= sizes[dcb.ByteSize - 5];
   t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
   switch (dcb.Parity) {
-  case 1: t.c_cflag |= PARENB | PARODD; break;
-  case 2: t.c_cflag |= PARENB; break;
-  case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-  case 4: t.c_cflag |= PARENB | CMSPAR; break;
+  case parityOdd: t.c_cflag |= PARENB | PARODD; break;
+  case parityEven: t.c_cflag |= PARENB; break;
+  case parityMark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+  case paritySpace: t.c_cflag |= PARENB | CMSPAR; break;
   default: break;
   }
   if (dcb.Flags & dcbParityCheck)
     t.c_iflag |= INPCK;
   // One and a half stop bits is CSTOPB with five data bits.
-  if (dcb.StopBits == 0)
+  if (dcb.StopBits == stopBitsOne)
     t.c_cflag &= ~CSTOPB;
   else
     t.c_cflag |= CSTOPB;

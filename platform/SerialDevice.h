@@ -13,6 +13,22 @@
 
 namespace platform {
 
+// TDeviceControl::Parity
+constexpr uint8_t parityNone = 0;
+constexpr uint8_t parityOdd = 1;
+constexpr uint8_t parityEven = 2;
+constexpr uint8_t parityMark = 3;
+constexpr uint8_t paritySpace = 4;
+
+// TDeviceControl::StopBits
+constexpr uint8_t stopBitsOne = 0;
+constexpr uint8_t stopBitsOneAndHalf = 1;
+constexpr uint8_t stopBitsTwo = 2;
+
+// The usual flow characters.
+constexpr uint8_t kXonChar = 0x11;
+constexpr uint8_t kXoffChar = 0x13;
+
 // The device control block: line settings as the dispatcher keeps them.
 struct TDeviceControl {
   uint32_t BaudRate = 0;
@@ -20,10 +36,10 @@ struct TDeviceControl {
   uint16_t XonLim = 0;
   uint16_t XoffLim = 0;
   uint8_t ByteSize = 8;
-  uint8_t Parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
-  uint8_t StopBits = 0; // 0 one, 1 one and a half, 2 two
-  uint8_t XonChar = 17;
-  uint8_t XoffChar = 19;
+  uint8_t Parity = parityNone;
+  uint8_t StopBits = stopBitsOne;
+  uint8_t XonChar = kXonChar;
+  uint8_t XoffChar = kXoffChar;
 };
 
 // TDeviceControl::Flags
@@ -97,6 +113,8 @@ std::string StartDirectory();
 // /dev/ttyS<n-1>. A name starting with '/' is taken as a path. Empty when
 // the name maps to nothing (port 0, malformed).
 std::string ResolveDeviceName(const std::string &name);
+// The device name of port number n: "\\.\COMn".
+std::string PortDeviceName(int number);
 
 enum class IoStatus { Ok, WouldBlock, Lost, Closed, Failed };
 struct IoResult {

@@ -1,6 +1,6 @@
 // Bytes through the rings on a pseudo-terminal, the receive ring's limits,
 // transmit ring limits and flushes, opening failures and thread ends.
-#include "dispatcher/AwWin32.h"
+#include "tests/dispatcher/ExposedDispatcher.h"
 #include "platform/PlatformErrors.h"
 #include "tests/dispatcher/PtyHarness.h"
 
@@ -45,7 +45,7 @@ protected:
   PtyPair pty_;
   NullOwner owner_;
   std::string name_;
-  TApdWin32Dispatcher d_{&owner_};
+  ExposedDispatcher d_{&owner_};
 };
 
 TEST_F(Opened, AllByteValuesTravelBothWaysInOrder) {
@@ -145,7 +145,7 @@ TEST_F(Held, FlushTransmitDropsTheStalledBlock) {
 TEST(DispatcherOpen, MissingAndBusyDevicesAreToldApart) {
   NullOwner owner;
   {
-    TApdWin32Dispatcher d(&owner);
+    ExposedDispatcher d(&owner);
     std::string name = LinkPort(40, StartDir() + "/no-such-device");
     EXPECT_EQ(-int32_t(platform::kErrFileNotFound),
               d.OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3));
@@ -157,19 +157,19 @@ TEST(DispatcherOpen, MissingAndBusyDevicesAreToldApart) {
   ASSERT_GE(other, 0);
   ASSERT_EQ(0, flock(other, LOCK_EX | LOCK_NB));
   {
-    TApdWin32Dispatcher d(&owner);
+    ExposedDispatcher d(&owner);
     EXPECT_EQ(-int32_t(platform::kErrAccessDenied),
               d.OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3));
   }
   close(other);
-  TApdWin32Dispatcher d(&owner);
+  ExposedDispatcher d(&owner);
   EXPECT_EQ(0, d.OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3));
 }
 
 TEST(DispatcherOpen, StartingTwiceIsRefused) {
   PtyPair pty;
   NullOwner owner;
-  TApdWin32Dispatcher d(&owner);
+  ExposedDispatcher d(&owner);
   ASSERT_EQ(0, d.OpenDispatcher(LinkPort(8, pty.SlavePath()), 9600, 0, 8, 1, 4096, 4096, 3));
   try {
     d.StartThreads();
@@ -183,7 +183,7 @@ TEST(DispatcherOpen, StartingTwiceIsRefused) {
 TEST(DispatcherOpen, FarEndClosingEndsAllThreadsOnce) {
   PtyPair pty;
   NullOwner owner;
-  TApdWin32Dispatcher d(&owner);
+  ExposedDispatcher d(&owner);
   ASSERT_EQ(0, d.OpenDispatcher(LinkPort(9, pty.SlavePath()), 9600, 0, 8, 1, 4096, 4096, 3));
   ASSERT_TRUE(pty.Write(std::string("ab")));
   ASSERT_TRUE(WaitFor([&] { return d.ReceivedCount() == 2; }));
@@ -202,7 +202,7 @@ TEST(DispatcherOpen, FarEndClosingEndsAllThreadsOnce) {
 TEST(DispatcherOpen, StopEndsIdleThreads) {
   PtyPair pty;
   NullOwner owner;
-  TApdWin32Dispatcher d(&owner);
+  ExposedDispatcher d(&owner);
   ASSERT_EQ(0, d.OpenDispatcher(LinkPort(10, pty.SlavePath()), 9600, 0, 8, 1, 4096, 4096, 3));
   d.RequestStop(); // no device event follows: only the slices can notice it
   ASSERT_TRUE(WaitFor([&] { return d.ActiveThreads.load() == 0; }));
@@ -216,7 +216,7 @@ TEST(DispatcherOpen, RepeatedOpenAndCloseLeavesNothingBehind) {
   int fds = platform::ProcessDescriptorCount();
   int threads = platform::ProcessThreadCount();
   for (int i = 0; i < 1000; ++i) {
-    auto d = std::make_unique<TApdWin32Dispatcher>(&owner);
+    auto d = std::make_unique<ExposedDispatcher>(&owner);
     ASSERT_EQ(0, d->OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3)) << i;
     if (i % 100 == 0) {
       ASSERT_EQ(ecOK, d->SendByte(uint8_t(i)));
@@ -233,13 +233,13 @@ TEST(DispatcherOpen, RepeatedOpenAndCloseLeavesNothingBehind) {
 
 TEST(DispatcherRegistry, SlotsAreReusedAndTrailingHolesTrimmed) {
   NullOwner owner;
-  auto a = std::make_unique<TApdWin32Dispatcher>(&owner);
-  auto b = std::make_unique<TApdWin32Dispatcher>(&owner);
-  auto c = std::make_unique<TApdWin32Dispatcher>(&owner);
+  auto a = std::make_unique<ExposedDispatcher>(&owner);
+  auto b = std::make_unique<ExposedDispatcher>(&owner);
+  auto c = std::make_unique<ExposedDispatcher>(&owner);
   EXPECT_EQ(0, a->DispatcherIndex);
   EXPECT_EQ(2, c->DispatcherIndex);
   b.reset();
-  auto d = std::make_unique<TApdWin32Dispatcher>(&owner);
+  auto d = std::make_unique<ExposedDispatcher>(&owner);
   EXPECT_EQ(1, d->DispatcherIndex); // lowest hole first
   {
     std::lock_guard<platform::TCriticalSection> g(DispatcherListLock);
