@@ -30,6 +30,9 @@ constexpr uint32_t NotifyTimeoutMs = 3000;
 // for the write thread to drop its block.
 constexpr uint32_t ThreadStartTimeoutMs = 3000;
 constexpr uint32_t FlushTimeoutMs = 5000;
+// While a transmit-side status trigger waits for its condition, the timer
+// pass that checks it runs at least this often.
+constexpr uint32_t StatusPassSliceMs = 50;
 // The rate assumed from an open until the line settings are written.
 constexpr uint32_t RateAfterOpen = 115200;
 

@@ -158,6 +158,7 @@ int32_t TApdBaseDispatcher::OpenDispatcher(const std::string &portName, int32_t 
     HandlerReadCount = 0;
     RingHead = RingTail = 0;
     ReadingInNotify = false;
+    RingSpaceWanted = rsNone;
   }
   {
     Guard s(StateLock);
@@ -240,6 +241,7 @@ void TApdBaseDispatcher::RequestStop() {
   // The dispatch thread waits on these: let it see the stop at once.
   InputQueue.WakeEvent().Set();
   RingSpaceEvent.Set();
+  DispatchWakeEvent.Set();
 }
 
 void TApdBaseDispatcher::ThreadGone(TApdDispatcherThread *thread, TThreadKind kind) {
@@ -349,8 +351,9 @@ int32_t TApdBaseDispatcher::ReceiveByte(uint8_t &c) {
     RingTail = (RingTail + 1) % ReceiveRingSize;
     RingFull = false;
     // Refilling byte by byte would wake the dispatch thread for every read.
-    if (RingSpaceWanted && unread - 1 <= ReceiveRingSize / 2) {
-      RingSpaceWanted = false;
+    if (RingSpaceWanted == rsAnyRoom ||
+        (RingSpaceWanted == rsHalfEmpty && unread - 1 <= ReceiveRingSize / 2)) {
+      RingSpaceWanted = rsNone;
       RingSpaceEvent.Set();
     }
   }
@@ -417,8 +420,10 @@ int32_t TApdBaseDispatcher::FlushReceive() {
       HandlerReadCount = 0;
     }
   }
-  if (RingFull)
+  if (RingFull || RingSpaceWanted != rsNone) {
+    RingSpaceWanted = rsNone;
     RingSpaceEvent.Set();
+  }
   RingFull = false;
   Guard s(StateLock);
   for (auto &m : MatchTable) {
@@ -428,6 +433,9 @@ int32_t TApdBaseDispatcher::FlushReceive() {
 }
 
 uint8_t TApdBaseDispatcher::ReadLineError() {
+  // Line errors are taken from the device when asked for, not sampled while
+  // the port is idle.
+  RefreshLineStatus();
   Guard s(StateLock);
   if (LineErrorBits == LineErrorsDeviceLost) {
     LineErrorBits = 0;
@@ -452,6 +460,7 @@ uint8_t TApdBaseDispatcher::ReadLineError() {
 }
 
 bool TApdBaseDispatcher::TakeLineBreak() {
+  RefreshLineStatus();
   Guard s(StateLock);
   if (LineErrorBits != LineErrorsDeviceLost && (uint32_t(LineErrorBits) & platform::ceBreak)) {
     LineErrorBits &= ~int32_t(platform::ceBreak);

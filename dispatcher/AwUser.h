@@ -237,6 +237,18 @@ protected:
   void DeleteRemovedHandlers();
   void RecomputeNotifyWantedLocked(int kind);
 
+  // ---- Waking on demand (the threads sleep while nothing happens) ----
+  // How long the dispatch thread may sleep: until the next timer trigger is
+  // due, one pass slice while a transmit-side status trigger is armed, else
+  // without limit.
+  uint32_t DispatchWaitMs();
+  // After a trigger table changed (StateLock held): the status thread
+  // watches the modem lines and line errors only while a trigger looks at
+  // them, and the dispatch thread recomputes how long it may sleep.
+  void TriggerTablesChanged();
+  // Starts or stops watching modem-line and line-error events.
+  virtual void WatchLineEvents(bool) {}
+
   // ---- State ----
   TApdDispatcherOwner *PortComponent;
   int32_t DispatcherIndex = -1;
@@ -305,11 +317,16 @@ protected:
   // A device failure asks for one status-trigger check; the dispatch thread
   // makes it as it ends, so two threads never deliver at once (StateLock).
   bool StatusCheckOnEnd = false;
-  // Set once reads have made room in a full ring (half of it, or at the end
-  // of a notification); the dispatch thread waits on it instead of turning at
-  // once while the ring stays full. RingSpaceWanted: it is waiting (ReceiveLock).
+  // While the ring is full the dispatch thread sleeps on RingSpaceEvent.
+  // RingSpaceWanted (ReceiveLock) says what it waits for: the first read
+  // that makes room, then (without a notification) the ring half read or one
+  // refill slice, so a reader taking byte after byte does not wake it for
+  // every byte.
+  enum TRingSpaceWait : uint8_t { rsNone, rsAnyRoom, rsHalfEmpty };
   platform::TEvent RingSpaceEvent;
-  bool RingSpaceWanted = false;
+  TRingSpaceWait RingSpaceWanted = rsNone;
+  // Wakes the dispatch thread to look at its trigger tables again.
+  platform::TEvent DispatchWakeEvent;
 
   // Trace state (StateLock; TraceActive may be peeked without it).
   std::atomic<bool> TraceActive{false};

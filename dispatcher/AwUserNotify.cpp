@@ -7,6 +7,19 @@
 
 using Guard = std::lock_guard<platform::TCriticalSection>;
 
+namespace {
+
+// A timer trigger further off than this is looked at again after it anyway;
+// that costs one turn a minute and bounds any mistake in the reckoning.
+constexpr uint32_t kLongestTimerWaitMs = 60000;
+
+bool WatchesLines(const TStatusTrigger &t) { return t.Armed && (t.Kind == stModem || t.Kind == stLine); }
+bool WatchesTransmit(const TStatusTrigger &t) {
+  return t.Armed && (t.Kind == stOutBuffFree || t.Kind == stOutBuffUsed || t.Kind == stOutSent);
+}
+
+} // namespace
+
 void TApdBaseDispatcher::SetAvailThreshold(int32_t length) {
   Guard s(StateLock);
   AvailThreshold = length;
@@ -93,6 +106,7 @@ void TApdBaseDispatcher::RestoreTriggerSet(const TSavedTriggerSet &set) {
   TimerTable = set.Timers;
   MatchTable = set.Matches;
   StatusTable = set.Statuses;
+  TriggerTablesChanged();
 }
 
 void TApdBaseDispatcher::FreeTriggerSet(TSavedTriggerSet &set) {
@@ -108,6 +122,27 @@ void TApdBaseDispatcher::ClearTriggerTables() {
   TimerTable.clear();
   MatchTable.clear();
   StatusTable.clear();
+  TriggerTablesChanged();
+}
+
+void TApdBaseDispatcher::TriggerTablesChanged() {
+  WatchLineEvents(std::any_of(StatusTable.begin(), StatusTable.end(), WatchesLines));
+  DispatchWakeEvent.Set();
+}
+
+uint32_t TApdBaseDispatcher::DispatchWaitMs() {
+  Guard s(StateLock);
+  uint32_t wait = platform::kInfinite;
+  if (std::any_of(StatusTable.begin(), StatusTable.end(), WatchesTransmit))
+    wait = StatusPassSliceMs;
+  const uint32_t now = platform::MillisecondClock();
+  for (const TTimerTrigger &t : TimerTable) {
+    if (!t.Active)
+      continue;
+    platform::TTickTimer tt{t.StartTicks, t.ExpireTicks};
+    wait = std::min({wait, platform::TickTimerRemainingMsAt(tt, now), kLongestTimerWaitMs});
+  }
+  return wait;
 }
 
 void TApdBaseDispatcher::ResetStatusHits() {
@@ -381,6 +416,8 @@ int TApdBaseDispatcher::CheckStatusTriggers() {
     }
     if (i == StatusTable.size())
       return -1;
+    // A disarmed trigger may leave no line to watch.
+    WatchLineEvents(std::any_of(StatusTable.begin(), StatusTable.end(), WatchesLines));
   }
   return DeliverNotification(NotifyStatus, handle, data) ? 1 : 0;
 }

@@ -11,6 +11,7 @@ public:
   using TApdBaseDispatcher::CurrentRate;
   using TApdBaseDispatcher::DeviceName;
   using TApdBaseDispatcher::DispatcherIndex;
+  using TApdBaseDispatcher::DispatchWaitMs;
   using TApdBaseDispatcher::EventWord;
   using TApdBaseDispatcher::InputQueue;
   using TApdBaseDispatcher::LineErrorBits;

@@ -353,6 +353,28 @@ TEST_F(Restored, RestoredTriggersFireTheirNotifications) {
 
 namespace {
 
+TEST_F(Restored, ATimerTriggerWakesTheDispatchThreadOnlyWhenDue) {
+  TSavedTriggerSet set;
+  set.AvailThreshold = 1;
+  TTimerTrigger t{};
+  t.Handle = 0x63;
+  platform::TTickTimer tick;
+  platform::StartTickTimer(tick, 10); // about half a second
+  t.StartTicks = tick.StartTicks;
+  t.ExpireTicks = tick.ExpireTicks;
+  t.Active = 1;
+  set.Timers.push_back(t);
+  const uint32_t before = d_.WakeCount(TThreadKind::Dispatch);
+  d_.RestoreTriggerSet(set);
+  ASSERT_TRUE(WaitFor([&] { return win_->Count() >= 1; }));
+  auto log = win_->Log();
+  EXPECT_EQ(NotifyTimer, log[0].Msg);
+  EXPECT_EQ(0x63u, log[0].Count);
+  EXPECT_TRUE(platform::TickTimerExpired(tick));
+  // Woken by the new table and by the due time, not by slices in between.
+  EXPECT_LE(d_.WakeCount(TThreadKind::Dispatch) - before, 4u);
+}
+
 TEST_F(Restored, ADeviceFailureFiresTheLineErrorTriggerOnce) {
   TSavedTriggerSet set;
   set.AvailThreshold = 1;
