@@ -15,6 +15,9 @@ constexpr double kHwFlowFullShare = 0.9;
 constexpr double kHwFlowResumeShare = 0.1;
 constexpr double kSwFlowFullShare = 0.75;
 constexpr double kSwFlowResumeShare = 0.25;
+// A mark set beyond what it may be is cut to this share of it.
+constexpr double kOversizeFullShare = 0.9;
+constexpr double kOversizeResumeShare = 0.1;
 constexpr uint32_t kMaxLogSize = 16000000;
 
 } // namespace
@@ -173,14 +176,14 @@ void TApdCustomComPort::ReapplyFlow() {
 void TApdCustomComPort::SetBufferFull(uint16_t v) {
   if (v == bufferFull_ && !reapplyAll_)
     return;
-  bufferFull_ = v > inSize_ ? uint16_t(Trunc(v * kHwFlowFullShare)) : v;
+  bufferFull_ = v > inSize_ ? uint16_t(Trunc(v * kOversizeFullShare)) : v;
   ReapplyFlow();
 }
 
 void TApdCustomComPort::SetBufferResume(uint16_t v) {
   if (v == bufferResume_ && !reapplyAll_)
     return;
-  bufferResume_ = v > bufferFull_ ? uint16_t(Trunc(bufferFull_ * kHwFlowResumeShare)) : v;
+  bufferResume_ = v > bufferFull_ ? uint16_t(Trunc(bufferFull_ * kOversizeResumeShare)) : v;
   ReapplyFlow();
 }
 
