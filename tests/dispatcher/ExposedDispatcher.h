@@ -6,6 +6,8 @@
 class ExposedDispatcher : public TApdWin32Dispatcher {
 public:
   using TApdWin32Dispatcher::TApdWin32Dispatcher;
+  // As the most-derived class it stops the threads before its own part goes.
+  ~ExposedDispatcher() override { Shutdown(); }
   using TApdBaseDispatcher::ActiveThreads;
   using TApdBaseDispatcher::ClosePending;
   using TApdBaseDispatcher::CurrentRate;
