@@ -702,7 +702,7 @@ void TForm1::Timer1Timer() {
   // anything; the window would go on showing a position that is no longer
   // read. Say so once and stop polling, as when the port cannot be opened;
   // picking the port again reopens it.
-  if (ApdComPort1.Open() && (ApdComPort1.QueryLineError() == 10 || ApdComPort1.DeviceLost())) {
+  if (ApdComPort1.Open() && (ApdComPort1.QueryLineError() == leDeviceLost || ApdComPort1.DeviceLost())) {
     DeviceLost();
     return;
   }

@@ -1,3 +1,6 @@
+// The port component's life: the hidden window's procedure, opening and
+// closing, the data operations and the notifications turned into events.
+// Its properties are in AdPortProperties.cpp.
 #include "comport/AdPort.h"
 
 #include <QApplication>
@@ -8,7 +11,6 @@
 #include <exception>
 #include <mutex>
 
-#include "dispatcher/AwUser.h"
 #include "dispatcher/AwWin32.h"
 #include "errors/AdExcept.h"
 #include "runtime/SysUtils.h"
@@ -16,27 +18,17 @@
 namespace {
 
 constexpr const char *kComWindowClass = "awComWindow";
-constexpr uint32_t kMaxTraceSize = 4000000;
-constexpr uint32_t kMaxLogSize = 16000000;
-
-constexpr int32_t kPlatformFileNotFound = -2;
-constexpr int32_t kPlatformPathNotFound = -3;
-constexpr int32_t kPlatformAccessDenied = -5;
+// A close from outside our events answers a delivery still under way for
+// this long at most, looking at its messages this often.
+constexpr uint32_t kCloseWaitMs = 10000;
+constexpr uint32_t kCloseWaitSliceMs = 10;
 
 bool IsOurMessage(uint32_t msg) {
   return msg == NotifyAvail || msg == NotifyData || msg == NotifyTimer || msg == NotifyStatus ||
          msg == NotifyClosePending;
 }
 
-std::string DeviceName(int comNumber) { return "\\\\.\\COM" + std::to_string(comNumber); }
-
-// Restores a flag on every way out of a scope.
-struct FlagScope {
-  bool &flag;
-  bool saved;
-  FlagScope(bool &f, bool v) : flag(f), saved(f) { flag = v; }
-  ~FlagScope() { flag = saved; }
-};
+std::string DeviceName(int comNumber) { return platform::PortDeviceName(comNumber); }
 
 } // namespace
 
@@ -45,9 +37,9 @@ platform::LRESULT ComWindowProc(platform::HWND, uint32_t msg, platform::WPARAM w
     return 0;
   std::lock_guard<platform::TCriticalSection> listLock(DispatcherListLock);
   TApdBaseDispatcher *d = DispatcherFromParam(l);
-  if (!d || !d->PortComponent)
+  if (!d || !d->Owner())
     return 0;
-  auto *port = dynamic_cast<TApdCustomComPort *>(d->PortComponent);
+  auto *port = dynamic_cast<TApdCustomComPort *>(d->Owner());
   if (!port)
     return 0;
   struct Depth {
@@ -170,13 +162,13 @@ std::unique_ptr<TApdBaseDispatcher> TApdCustomComPort::CreateDispatcher() {
 int32_t TApdCustomComPort::OpenThroughDispatcher() {
   uint8_t options = 0;
   if (dtr_)
-    options |= 0x01;
+    options |= loDtrOn;
   if (rts_)
-    options |= 0x02;
+    options |= loRtsOn;
   if (hwFlow_.Contains(hwfUseDTR))
-    options |= 0x10;
+    options |= loDtrByFlow;
   if (hwFlow_.Contains(hwfUseRTS))
-    options |= 0x20;
+    options |= loRtsByFlow;
   return dispatcher_->OpenDispatcher(DeviceName(comNumber_), baud_, uint8_t(parity_), uint8_t(dataBits_),
                                      uint8_t(stopBits_), inSize_, outSize_, options);
 }
@@ -205,19 +197,20 @@ void TApdCustomComPort::PerformOpen() {
   if (tapiMode_ != tmOn)
     CheckPortNumber();
   dispatcher_ = CreateDispatcher();
-  dispatcher_->DeviceName = DeviceName(comNumber_);
+  dispatcher_->SetDeviceName(DeviceName(comNumber_));
   try {
     // A telephony open needs a device the telephony layer opened; this
     // platform has none, so such an open always ends here.
-    if (tapiMode_ == tmOn && dispatcher_->DeviceHandle.load() < 0) {
+    if (tapiMode_ == tmOn && dispatcher_->GetDeviceHandle() < 0) {
       CheckResult(ENotOpenedByTapi::kCode);
       throw ENotOpenedByTapi();
     }
     int32_t rc = OpenThroughDispatcher();
-    if (rc == kPlatformAccessDenied)
-      rc = EAlreadyOpen::kCode;
-    else if (rc == kPlatformFileNotFound || rc == kPlatformPathNotFound)
-      rc = EBadId::kCode;
+    if (rc == ResultForPlatformError(platform::kErrAccessDenied))
+      rc = ecAlreadyOpen;
+    else if (rc == ResultForPlatformError(platform::kErrFileNotFound) ||
+             rc == ResultForPlatformError(platform::kErrPathNotFound))
+      rc = ecBadId;
     if (rc != 0) {
       CheckResult(rc);
       // Only while loading does the check return: the open failed all the same.
@@ -314,22 +307,22 @@ void TApdCustomComPort::ClosePort() {
   // the dispatcher's flag only says a delivery is under way somewhere.
   const bool fromEvent = notifyDepth_ > 0;
   dispatcher_->CloseDispatcher();
-  bool deferred = fromEvent || dispatcher_->Notifying;
+  bool deferred = fromEvent || dispatcher_->IsNotifying();
   if (deferred && !fromEvent) {
     // A delivery was under way on the dispatch thread, but none of our
     // events is on this stack: it ends within the send time-out. Answer what
     // it sends us until the threads are gone, so a close from outside an
     // event completes before it returns.
     const uint32_t start = MillisecondClock();
-    while (dispatcher_->ThreadsStarted.load() && MillisecondClock() - start < 10000) {
+    while (dispatcher_->ThreadsRunning() && MillisecondClock() - start < kCloseWaitMs) {
       if (!ProcessOneMessage())
-        platform::WaitForMessage(10);
+        platform::WaitForMessage(kCloseWaitSliceMs);
     }
-    deferred = dispatcher_->Notifying || dispatcher_->ThreadsStarted.load();
+    deferred = dispatcher_->IsNotifying() || dispatcher_->ThreadsRunning();
   }
   if (deferred) {
     platform::PostMessage(notifyWindow_, NotifyClosePending, 0,
-                          platform::LPARAM(uint32_t(dispatcher_->DispatcherIndex) << 16));
+                          NotifyParam(dispatcher_->Index(), 0));
     ProcessOneMessage();
   } else {
     SetupNotifyWindow(false);
@@ -453,14 +446,14 @@ void TApdCustomComPort::UpdateTriggerInterest() {
   bool any = OnTrigger || OnTriggerAvail || OnTriggerData || OnTriggerStatus || OnTriggerTimer ||
              OnTriggerLineError || OnTriggerModemStatus || OnTriggerOutbuffFree || OnTriggerOutbuffUsed ||
              OnTriggerOutSent;
-  dispatcher_->RecomputeNotifyWanted(any ? 1 : 2);
+  dispatcher_->RecomputeNotifyWanted(any ? nwTriggerEventsAssigned : nwNoTriggerEvents);
 }
 
 // ------------------------------------------------------- notifications
 
 void TApdCustomComPort::HandleNotification(uint32_t msg, platform::WPARAM w, platform::LPARAM l) {
   const uint16_t wp = uint16_t(w);
-  const uint16_t low = uint16_t(uint32_t(l) & 0xFFFF);
+  const uint16_t low = NotifyParamData(l);
   FireTrigger(uint16_t(msg), wp, msg == NotifyAvail ? wp : low);
   switch (msg) {
   case NotifyAvail:
@@ -474,23 +467,23 @@ void TApdCustomComPort::HandleNotification(uint32_t msg, platform::WPARAM w, pla
     break;
   case NotifyStatus:
     FireTriggerStatus(wp);
-    switch (wp & 7) {
-    case 1:
+    switch (wp & StatusKindMask) {
+    case stModem:
       FireTriggerModemStatus();
       break;
-    case 2: {
+    case stLine: {
       bool lineBreak = QueryLineBreak();
       uint16_t error = QueryLineError();
       FireTriggerLineError(error, lineBreak);
       break;
     }
-    case 3:
+    case stOutBuffFree:
       FireTriggerOutbuffFree();
       break;
-    case 4:
+    case stOutBuffUsed:
       FireTriggerOutbuffUsed();
       break;
-    case 5:
+    case stOutSent:
       FireTriggerOutSent();
       break;
     default:
@@ -502,7 +495,7 @@ void TApdCustomComPort::HandleNotification(uint32_t msg, platform::WPARAM w, pla
       break;
     // Not while the threads run, nor while the event that asked for the
     // close is still on the stack below us: it completes after that event.
-    if (dispatcher_->ThreadsStarted || notifyDepth_ > 1) {
+    if (dispatcher_->ThreadsRunning() || notifyDepth_ > 1) {
       platform::PostMessage(notifyWindow_, NotifyClosePending, 0, l);
       break;
     }
@@ -560,371 +553,4 @@ void TApdCustomComPort::FireTriggerOutSent() {
 void TApdCustomComPort::FireWaitChar(char C) {
   if (OnWaitChar)
     OnWaitChar(*this, C);
-}
-
-// -------------------------------------------------------------- properties
-
-void TApdCustomComPort::SetDeviceLayer(TDeviceLayer v) {
-  // Only layers this platform supports, and only while closed.
-  if (phase_ != ppClosed || v != dlWin32)
-    return;
-  deviceLayer_ = v;
-  LayerSwitched();
-}
-
-void TApdCustomComPort::SetComNumber(int v) {
-  if (v == comNumber_)
-    return;
-  const bool wasOpen = phase_ == ppOpen;
-  TTraceLogState tr = tracing_, lg = logging_;
-  if (wasOpen) {
-    dispatcher_->SaveTriggerSet(*savedTriggers_);
-    SetOpen(false);
-  }
-  comNumber_ = v;
-  if (wasOpen) {
-    SetTracing(tr);
-    SetLogging(lg);
-    SetOpen(true);
-    if (TApdBaseDispatcher *d = ActiveDispatcher())
-      d->RestoreTriggerSet(*savedTriggers_);
-  }
-}
-
-void TApdCustomComPort::SetBaud(int32_t v) {
-  if (v == baud_)
-    return;
-  baud_ = v;
-  if (phase_ == ppOpen)
-    CheckResult(dispatcher_->ApplyLineFormat(baud_, uint8_t(parity_), uint8_t(dataBits_), uint8_t(stopBits_)));
-}
-
-void TApdCustomComPort::SetParity(TParity v) {
-  if (v == parity_)
-    return;
-  parity_ = v;
-  if (phase_ == ppOpen)
-    CheckResult(dispatcher_->ApplyLineFormat(baud_, uint8_t(parity_), uint8_t(dataBits_), uint8_t(stopBits_)));
-}
-
-void TApdCustomComPort::SetDataBits(uint16_t v) {
-  if (v == dataBits_)
-    return;
-  dataBits_ = v;
-  if (phase_ == ppOpen)
-    CheckResult(dispatcher_->ApplyLineFormat(baud_, uint8_t(parity_), uint8_t(dataBits_), uint8_t(stopBits_)));
-}
-
-void TApdCustomComPort::SetStopBits(uint16_t v) {
-  if (v == stopBits_)
-    return;
-  stopBits_ = v;
-  if (phase_ == ppOpen)
-    CheckResult(dispatcher_->ApplyLineFormat(baud_, uint8_t(parity_), uint8_t(dataBits_), uint8_t(stopBits_)));
-}
-
-void TApdCustomComPort::SetInSize(uint16_t v) {
-  if (v == inSize_)
-    return;
-  inSize_ = v;
-  if (phase_ == ppOpen)
-    dispatcher_->SizeDeviceQueues(inSize_, outSize_);
-}
-
-void TApdCustomComPort::SetOutSize(uint16_t v) {
-  if (v == outSize_)
-    return;
-  outSize_ = v;
-  if (phase_ == ppOpen)
-    dispatcher_->SizeDeviceQueues(inSize_, outSize_);
-}
-
-void TApdCustomComPort::SetHWFlowOptions(THWFlowOptionSet v) {
-  if (v == hwFlow_ && !reapplyAll_)
-    return;
-  uint32_t bits = (v.Contains(hwfUseDTR) ? 1 : 0) | (v.Contains(hwfUseRTS) ? 2 : 0) |
-                  (v.Contains(hwfRequireDSR) ? 4 : 0) | (v.Contains(hwfRequireCTS) ? 8 : 0);
-  if (bits != 0) {
-    if (bufferFull_ == 0 || bufferFull_ > inSize_)
-      bufferFull_ = uint16_t(Trunc(inSize_ * 0.9));
-    if (bufferResume_ == 0 || bufferResume_ > bufferFull_)
-      bufferResume_ = uint16_t(Trunc(inSize_ * 0.1));
-  }
-  if (phase_ == ppOpen)
-    CheckResult(dispatcher_->SetHardwareFlow(bufferFull_, bufferResume_, bits));
-  hwFlow_ = v;
-  if (v.Contains(hwfUseRTS) || v.Contains(hwfRequireCTS))
-    SetRS485Mode(false);
-}
-
-void TApdCustomComPort::SetSWFlowOptions(TSWFlowOptions v) {
-  if (v == swFlow_ && !reapplyAll_)
-    return;
-  uint32_t bits = 0;
-  switch (v) {
-  case swfNone:
-    bits = 0;
-    break;
-  case swfReceive:
-    bits = 2;
-    break;
-  case swfTransmit:
-    bits = 1;
-    break;
-  case swfBoth:
-    bits = 3;
-    break;
-  }
-  if (bits != 0) {
-    if (bufferFull_ == 0 || bufferFull_ > inSize_)
-      bufferFull_ = uint16_t(Trunc(inSize_ * 0.75));
-    if (bufferResume_ == 0 || bufferResume_ > bufferFull_)
-      bufferResume_ = uint16_t(Trunc(inSize_ * 0.25));
-  }
-  if (phase_ == ppOpen) {
-    if (bits != 0)
-      CheckResult(dispatcher_->EnableSoftwareFlow(bufferFull_, bufferResume_, bits));
-    else
-      CheckResult(dispatcher_->DisableSoftwareFlow());
-  }
-  swFlow_ = v;
-}
-
-void TApdCustomComPort::SetXOnChar(char v) {
-  if (v == xOn_ && !reapplyAll_)
-    return;
-  xOn_ = v;
-  if (phase_ == ppOpen)
-    CheckResult(dispatcher_->SetFlowCharacters(uint8_t(xOn_), uint8_t(xOff_)));
-}
-
-void TApdCustomComPort::SetXOffChar(char v) {
-  if (v == xOff_ && !reapplyAll_)
-    return;
-  xOff_ = v;
-  if (phase_ == ppOpen)
-    CheckResult(dispatcher_->SetFlowCharacters(uint8_t(xOn_), uint8_t(xOff_)));
-}
-
-void TApdCustomComPort::ReapplyFlow() {
-  FlagScope all(reapplyAll_, true);
-  SetHWFlowOptions(hwFlow_);
-  SetSWFlowOptions(swFlow_);
-}
-
-void TApdCustomComPort::SetBufferFull(uint16_t v) {
-  if (v == bufferFull_ && !reapplyAll_)
-    return;
-  bufferFull_ = v > inSize_ ? uint16_t(Trunc(v * 0.9)) : v;
-  ReapplyFlow();
-}
-
-void TApdCustomComPort::SetBufferResume(uint16_t v) {
-  if (v == bufferResume_ && !reapplyAll_)
-    return;
-  bufferResume_ = v > bufferFull_ ? uint16_t(Trunc(bufferFull_ * 0.1)) : v;
-  ReapplyFlow();
-}
-
-void TApdCustomComPort::SetDTR(bool v) {
-  if (v == dtr_ && !reapplyAll_)
-    return;
-  if (phase_ == ppOpen) {
-    // 1: the line belongs to hardware flow control; the old value stays.
-    if (CheckResult(dispatcher_->DriveDtr(v)) == 0)
-      dtr_ = v;
-  } else {
-    dtr_ = v;
-  }
-}
-
-void TApdCustomComPort::SetRTS(bool v) {
-  if (v == rts_ && !reapplyAll_)
-    return;
-  if (phase_ == ppOpen) {
-    if (CheckResult(dispatcher_->DriveRts(v)) == 0)
-      rts_ = v;
-  } else {
-    rts_ = v;
-  }
-}
-
-void TApdCustomComPort::SetRS485Mode(bool v) {
-  if (v == rs485Mode_ && !reapplyAll_)
-    return;
-  rs485Mode_ = v;
-  if (phase_ == ppOpen)
-    dispatcher_->SetRs485(v);
-  if (v) {
-    // RS-485 direction control and RTS/CTS flow control exclude each other.
-    SetHWFlowOptions(hwFlow_.Without({hwfUseRTS, hwfRequireCTS}));
-    SetRTS(false);
-  }
-}
-
-void TApdCustomComPort::SetUseEventWord(bool v) {
-  if (v == useEventWord_ && !reapplyAll_)
-    return;
-  useEventWord_ = v;
-  if (phase_ == ppOpen) {
-    if (v)
-      dispatcher_->SetOptionBits(4);
-    else
-      dispatcher_->ClearOptionBits(4);
-  }
-}
-
-void TApdCustomComPort::SetAvailThreshold(uint16_t v) {
-  bool changed = v != availThreshold_;
-  availThreshold_ = v;
-  if (phase_ == ppOpen && (changed || reapplyAll_))
-    dispatcher_->SetAvailThreshold(v);
-}
-
-void TApdCustomComPort::SetThreadBoostLevel(uint8_t v) {
-  bool changed = v != threadBoostLevel_;
-  threadBoostLevel_ = v;
-  if (phase_ == ppOpen && (changed || reapplyAll_))
-    dispatcher_->ApplyThreadBoost(v);
-}
-
-// ------------------------------------------------------- trace and log
-
-void TApdCustomComPort::SetTracing(TTraceLogState v) {
-  if (v == tracing_ && !reapplyAll_)
-    return;
-  if (phase_ != ppOpen) {
-    tracing_ = (v == tlOff || v == tlOn) ? v : tlOff;
-    return;
-  }
-  ApplyTrace(v);
-}
-
-void TApdCustomComPort::ApplyTrace(TTraceLogState v) {
-  TApdBaseDispatcher &d = *dispatcher_;
-  const bool on = tracing_ == tlOn, paused = tracing_ == tlPause;
-  switch (v) {
-  case tlOff:
-    if (on || paused) {
-      d.DropByteTrace();
-      tracing_ = tlOff;
-    }
-    break;
-  case tlOn:
-    if (paused) {
-      d.ResumeByteTrace();
-      tracing_ = tlOn;
-    } else {
-      CheckResult(d.BeginByteTrace(traceSize_));
-      tracing_ = tlOn;
-    }
-    break;
-  case tlDump:
-  case tlAppend:
-    if (on || paused) {
-      d.ResumeByteTrace();
-      // The dump ends the trace whether or not the file could be written.
-      tracing_ = tlOff;
-      if (v == tlDump)
-        CheckResult(d.SaveTraceFile(traceName_, traceHex_, traceAllHex_));
-      else
-        CheckResult(d.AppendTraceFile(traceName_, traceHex_, traceAllHex_));
-    }
-    break;
-  case tlClear:
-    if (on || paused)
-      CheckResult(d.EmptyByteTrace());
-    break;
-  case tlPause:
-    if (on) {
-      d.PauseByteTrace();
-      tracing_ = tlPause;
-    }
-    break;
-  case tlAppendAndContinue:
-    if (on || paused) {
-      d.ResumeByteTrace();
-      tracing_ = tlOn;
-      CheckResult(d.AppendTraceFile(traceName_, traceHex_, traceAllHex_));
-    }
-    break;
-  }
-}
-
-void TApdCustomComPort::SetTraceSize(uint32_t v) {
-  traceSize_ = std::min(v, kMaxTraceSize);
-  if (phase_ == ppOpen && (tracing_ == tlOn || tracing_ == tlPause)) {
-    TTraceLogState prev = tracing_;
-    dispatcher_->DropByteTrace();
-    tracing_ = tlOff;
-    SetTracing(prev);
-  }
-}
-
-void TApdCustomComPort::SetLogging(TTraceLogState v) {
-  if (v == logging_ && !reapplyAll_)
-    return;
-  if (phase_ != ppOpen) {
-    logging_ = (v == tlOff || v == tlOn) ? v : tlOff;
-    return;
-  }
-  ApplyLog(v);
-}
-
-void TApdCustomComPort::ApplyLog(TTraceLogState v) {
-  TApdBaseDispatcher &d = *dispatcher_;
-  const bool on = logging_ == tlOn, paused = logging_ == tlPause;
-  switch (v) {
-  case tlOff:
-    if (on || paused) {
-      d.DropEventLog();
-      logging_ = tlOff;
-    }
-    break;
-  case tlOn:
-    if (paused)
-      d.ResumeEventLog();
-    else
-      d.BeginEventLog(logSize_);
-    logging_ = tlOn;
-    break;
-  case tlDump:
-  case tlAppend:
-    if (on || paused) {
-      d.ResumeEventLog();
-      logging_ = tlOff;
-      if (v == tlDump)
-        CheckResult(d.SaveLogFile(logName_, logHex_, logAllHex_));
-      else
-        CheckResult(d.AppendLogFile(logName_, logHex_, logAllHex_));
-    }
-    break;
-  case tlClear:
-    if (on || paused)
-      d.EmptyEventLog();
-    break;
-  case tlPause:
-    if (on) {
-      d.PauseEventLog();
-      logging_ = tlPause;
-    }
-    break;
-  case tlAppendAndContinue:
-    if (on || paused) {
-      d.ResumeEventLog();
-      logging_ = tlOn;
-      CheckResult(d.AppendLogFile(logName_, logHex_, logAllHex_));
-    }
-    break;
-  }
-}
-
-void TApdCustomComPort::SetLogSize(uint32_t v) {
-  logSize_ = std::min(v, kMaxLogSize);
-  if (phase_ == ppOpen && (logging_ == tlOn || logging_ == tlPause)) {
-    TTraceLogState prev = logging_;
-    dispatcher_->DropEventLog();
-    logging_ = tlOff;
-    SetLogging(prev);
-  }
 }

@@ -231,6 +231,13 @@ protected:
 
 private:
   friend platform::LRESULT ComWindowProc(platform::HWND, uint32_t, platform::WPARAM, platform::LPARAM);
+  // Restores a flag on every way out of a scope.
+  struct FlagScope {
+    bool &flag;
+    bool saved;
+    FlagScope(bool &f, bool v) : flag(f), saved(f) { flag = v; }
+    ~FlagScope() { flag = saved; }
+  };
   static std::string ShortString(const std::string &s) { return s.substr(0, 255); }
   void HandleNotification(uint32_t msg, platform::WPARAM w, platform::LPARAM l);
   void CompleteClose();
@@ -253,8 +260,8 @@ private:
   bool rts_ = true;
   THWFlowOptionSet hwFlow_;
   TSWFlowOptions swFlow_ = swfNone;
-  char xOn_ = 17;
-  char xOff_ = 19;
+  char xOn_ = char(platform::kXonChar);
+  char xOff_ = char(platform::kXoffChar);
   uint16_t bufferFull_ = 0;
   uint16_t bufferResume_ = 0;
   TTraceLogState tracing_ = tlOff;

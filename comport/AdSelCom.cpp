@@ -106,7 +106,7 @@ bool TComSelectForm::IsPortPresent(int n) {
   // The same exclusive open the port uses, so "busy" and "missing" are told
   // apart exactly as an open of the port would tell them.
   platform::TSerialDevice device;
-  const uint32_t err = device.Open(QString::asprintf("\\\\.\\COM%d", n).toStdString());
+  const uint32_t err = device.Open(platform::PortDeviceName(n));
   if (err == 0) {
     device.Close();
     return true;

@@ -6,7 +6,7 @@
 
 #include "errors/AdExcept.h"
 #include "errors/AdStrMap.h"
-#include "platform/PlatformErrors.h"
+#include "errors/AdResultCodes.h"
 
 namespace awtrace {
 
@@ -236,7 +236,7 @@ int32_t TTextFile::Open(const std::string &name, bool append) {
   file_ = std::fopen(name.c_str(), append ? "ab" : "wb");
   if (!file_) {
     const int err = errno ? errno : EIO;
-    return -static_cast<int32_t>(platform::TranslateErrno(err));
+    return ResultForErrno(err);
   }
   std::setvbuf(file_, buffer_, _IOFBF, sizeof buffer_);
   return 0;
@@ -259,7 +259,7 @@ int32_t TTextFile::Close() {
     err = errno ? errno : EIO;
   file_ = nullptr;
   writeError_ = 0;
-  return err ? -static_cast<int32_t>(platform::TranslateErrno(err)) : 0;
+  return err ? ResultForErrno(err) : ecOK;
 }
 
 } // namespace awtrace

@@ -1,9 +1,13 @@
 #pragma once
 // The dispatcher behind one open serial port: receive and transmit rings,
-// the data operations the port component calls, opening and closing, line
-// settings, triggers and notification delivery. The device and the four
-// background threads come from the platform dispatcher (AwWin32.h).
+// the data operations the port component calls, opening and closing. Its
+// other rooms, each in a file of its own: line settings and flow control
+// (AwUserLine.cpp), triggers and notification delivery (AwUserNotify.cpp),
+// tracing and logging (AwUserTrace.cpp). The device and the four background
+// threads come from the platform dispatcher (AwWin32.h).
+#include "dispatcher/AwConst.h"
 #include "dispatcher/AwQueue.h"
+#include "dispatcher/AwTriggers.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 #include "platform/SerialDevice.h"
@@ -16,40 +20,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-// Notification messages (dispatcher -> the component's hidden window).
-constexpr uint32_t NotifyAvail = 0x7E01;
-constexpr uint32_t NotifyData = 0x7E02;
-constexpr uint32_t NotifyTimer = 0x7E03;
-constexpr uint32_t NotifyStatus = 0x7E04;
-constexpr uint32_t NotifyClosePending = 0x7E0A;
-
-// Result codes produced here.
-constexpr int32_t ecOK = 0;
-constexpr int32_t ecBadArgument = -1002;
-constexpr int32_t ecOutputBufferTooSmall = -3006;
-constexpr int32_t ecBufferIsEmpty = -3007;
-constexpr int32_t ecBaseAddressNotSet = -3010;
-constexpr int32_t ecDeviceWrite = -160;
-constexpr int32_t ecDeviceRead = -161;
-constexpr int32_t ecTapiNoMem = -13868;
-
-constexpr uint32_t ReceiveRingSize = 8192;
-// NotifyData/-Status/-Timer notification sizes and the 3000 ms send limit.
-constexpr uint32_t NotifyTimeoutMs = 3000;
-
-// Line options given to OpenDispatcher.
-constexpr uint8_t loDtrOn = 0x01;
-constexpr uint8_t loRtsOn = 0x02;
-constexpr uint8_t loDtrByFlow = 0x10;
-constexpr uint8_t loRtsByFlow = 0x20;
-
-// Status trigger kinds.
-constexpr uint32_t stModem = 1;
-constexpr uint32_t stLine = 2;
-constexpr uint32_t stOutBuffFree = 3;
-constexpr uint32_t stOutBuffUsed = 4;
-constexpr uint32_t stOutSent = 5;
 
 // What the dispatcher needs of the port component that owns it. The
 // component implements it; the dispatcher never sees the component itself.
@@ -65,65 +35,9 @@ public:
   virtual void ShowDispatcherException(const std::exception &e) = 0;
 };
 
-// Handler entries, in registration order.
-using TApdNotifyProc = void (*)(uint32_t msg, uint32_t trigger, int32_t param);
-using TApdNotifyMethod = std::function<void(uint32_t msg, uint32_t trigger, int32_t param)>;
-
-struct TWindowHandlerEntry {
-  platform::HWND Window = nullptr;
-  bool Removed = false;
-};
-struct TProcHandlerEntry {
-  TApdNotifyProc Proc = nullptr;
-  bool Removed = false;
-};
-struct TMethodHandlerEntry {
-  TApdNotifyMethod Method;
-  bool Removed = false;
-  bool Synchronised = false;
-};
-
-// Trigger records, fixed layouts (saved and restored as they are).
-#pragma pack(push, 1)
-struct TTimerTrigger {
-  uint32_t Handle;
-  int32_t StartTicks;
-  int32_t ExpireTicks;
-  int32_t Reserved1;
-  int32_t Reserved2;
-  int32_t Active;
-};
-struct TMatchTrigger {
-  uint32_t Handle;
-  uint32_t Length; // 0: not in use
-  int32_t Counters[22];
-  int32_t Matched;
-  int32_t IgnoreCase;
-  uint8_t Pattern[24];
-};
-struct TStatusTrigger {
-  uint32_t Handle;
-  uint32_t Kind; // stModem .. stOutSent
-  uint16_t Value;
-  uint8_t Armed;
-  uint8_t Hit;
-};
-#pragma pack(pop)
-static_assert(sizeof(TTimerTrigger) == 24);
-static_assert(sizeof(TMatchTrigger) == 128);
-static_assert(sizeof(TStatusTrigger) == 12);
-
-// The trigger tables and length trigger kept by the component across a
-// close and reopen.
-struct TSavedTriggerSet {
-  int32_t AvailThreshold = 0;
-  std::vector<TTimerTrigger> Timers;
-  std::vector<TMatchTrigger> Matches;
-  std::vector<TStatusTrigger> Statuses;
-};
-
 class TApdBaseDispatcher;
 enum class TThreadKind { Read = 0, Dispatch = 1, Write = 2, Status = 3 };
+constexpr int ThreadKindCount = 4;
 
 // Base of the four background threads. A thread runs on its own, frees
 // itself when it ends, and reports its end to the dispatcher as its last act
@@ -139,13 +53,15 @@ public:
   int64_t ThreadId() const { return threadId_.load(); }
   bool Terminated() const { return terminated_.load(); }
   void Terminate() { terminated_.store(true); }
-
-  TApdBaseDispatcher *H;
-  int32_t ReturnCode = 0;
+  // The code the thread ends with: 0 for an ordinary end.
+  int32_t Result() const { return ReturnCode; }
   virtual TThreadKind Kind() const = 0;
 
 protected:
   virtual void Execute() = 0;
+
+  TApdBaseDispatcher *H;
+  int32_t ReturnCode = 0;
 
 private:
   void Run();
@@ -207,7 +123,7 @@ public:
   void ClearOptionBits(uint32_t bits);
   void RefreshLineStatus();
 
-  // ---- Line settings and flow control ----
+  // ---- Line settings and flow control (AwUserLine.cpp) ----
   int32_t ApplyLineFormat(int32_t rate, uint8_t parity, uint8_t dataBits, uint8_t stopBits);
   void ReadLineFormat(int32_t &rate, uint8_t &parity, uint8_t &dataBits, uint8_t &stopBits);
   int32_t DriveDtr(uint8_t level);
@@ -224,8 +140,10 @@ public:
   static uint32_t FormatChangePauseMs(const platform::TDeviceControl &dcb);
   // Legacy rate codes (0xFF10.., 0xFEFF) to bits per second.
   static uint32_t TranslateRate(uint32_t rate);
+  // The priority level of a thread of the given kind under a boost.
+  static int ThreadLevel(TThreadKind kind, uint8_t boost, bool rs485);
 
-  // ---- Triggers and notification ----
+  // ---- Triggers and notification (AwUserNotify.cpp) ----
   void SetAvailThreshold(int32_t length);
   int32_t GetAvailThreshold();
   void AddWindowHandler(platform::HWND window);
@@ -247,6 +165,28 @@ public:
   // the application. Unset: the handler runs on the dispatch thread.
   static std::function<void(const std::function<void()> &)> RunOnMainThread;
 
+  // ---- Tracing and logging (AwUserTrace.cpp) ----
+  int32_t BeginByteTrace(uint32_t capacity);
+  void RecordTraceByte(uint8_t kind, uint8_t data);
+  int32_t EmptyByteTrace();
+  void DropByteTrace();
+  void ResumeByteTrace();
+  void PauseByteTrace();
+  int32_t SaveTraceFile(const std::string &fileName, bool hex, bool allHex);
+  int32_t AppendTraceFile(const std::string &fileName, bool hex, bool allHex);
+  void BeginEventLog(uint32_t limit);
+  void RecordLogEvent(uint8_t type, uint16_t subType, uint32_t data, const void *bytes,
+                      uint32_t length);
+  void EmptyEventLog();
+  void DropEventLog();
+  void ResumeEventLog();
+  void PauseEventLog();
+  int32_t SaveLogFile(const std::string &fileName, bool hex, bool allHex);
+  int32_t AppendLogFile(const std::string &fileName, bool hex, bool allHex);
+  // Called at open: both recorders off, log clock started.
+  void ResetTraceAndLog();
+
+  // ---- Threads ----
   // Thread end handling; called by each thread as its last act on us.
   void ThreadGone(TApdDispatcherThread *thread, TThreadKind kind);
   // Requests all threads to end; also wakes their waits.
@@ -256,6 +196,61 @@ public:
   // Hardware RS-485 direction control; false when the device lacks it and
   // RTS is driven around each written block instead.
   virtual bool PlatformRs485(bool on) = 0;
+
+  // ---- What the component and its window look at ----
+  TApdDispatcherOwner *Owner() const { return PortComponent; }
+  int32_t Index() const { return DispatcherIndex; }
+  int32_t GetDeviceHandle() const { return DeviceHandle.load(); }
+  // The threads were started and not all have ended yet.
+  bool ThreadsRunning() const { return ThreadsStarted.load(); }
+  int32_t RunningThreadCount() const { return ActiveThreads.load(); }
+  // A notification is being delivered (on the dispatch thread).
+  bool IsNotifying() const { return Notifying.load(); }
+  bool IsStopRequested() const { return StopRequested.load(); }
+  // Kernel id of a running thread, 0 when it has none.
+  int64_t ThreadId(TThreadKind kind) const { return ThreadIds[int(kind)].load(); }
+  // The port name the dispatch log prints (set by the open, or by the
+  // component before it).
+  const std::string &GetDeviceName() const { return DeviceName; }
+  void SetDeviceName(const std::string &name) { DeviceName = name; }
+
+  // The device went away (a hang-up, an unplugged adapter) since the open.
+  bool DeviceGone() const { return DeviceLostSeen.load(); }
+
+protected:
+  // Closing part of the destruction; the most-derived destructor calls it
+  // while its device operations still exist.
+  void Shutdown();
+  // Waits, handling the calling thread's window messages, until done() holds
+  // or maxMs passed (kInfinite: no limit). True when done() held.
+  static bool PumpUntil(const std::function<bool()> &done, uint32_t maxMs);
+  void MoveDeviceData();
+  // Unread bytes in the receive ring (ReceiveLock held), not counting reads
+  // made inside a notification.
+  uint32_t UnreadBytesLocked() const;
+  bool CheckReceiveTriggers();
+  // -1: none fired; else the result of the delivery of the one that fired.
+  int CheckStatusTriggers();
+  int CheckTimerTriggers();
+  // Status triggers until none fires; false when a close became pending.
+  bool RunStatusTriggers();
+  void ResetStatusHits();
+  void WaitForLineDrain();
+  int32_t WriteStateWithLines(platform::TDeviceControl &dcb);
+  void DeleteRemovedHandlers();
+  void RecomputeNotifyWantedLocked(int kind);
+
+  // ---- Waking on demand (the threads sleep while nothing happens) ----
+  // How long the dispatch thread may sleep: until the next timer trigger is
+  // due, one pass slice while a transmit-side status trigger is armed, else
+  // without limit.
+  uint32_t DispatchWaitMs();
+  // After a trigger table changed (StateLock held): the status thread
+  // watches the modem lines and line errors only while a trigger looks at
+  // them, and the dispatch thread recomputes how long it may sleep.
+  void TriggerTablesChanged();
+  // Starts or stops watching modem-line and line-error events.
+  virtual void WatchLineEvents(bool) {}
 
   // ---- State ----
   TApdDispatcherOwner *PortComponent;
@@ -297,7 +292,7 @@ public:
   std::atomic<TApdDispatcherThread *> ReadThread{nullptr}, DispThread{nullptr},
       WriteThread{nullptr}, StatusThread{nullptr};
   // Kernel ids of the running threads (0: none), indexed by TThreadKind.
-  std::atomic<int64_t> ThreadIds[4] = {0, 0, 0, 0};
+  std::atomic<int64_t> ThreadIds[ThreadKindCount] = {0, 0, 0, 0};
   // The platform error of the last failed device call (open or a thread).
   std::atomic<uint32_t> LastPlatformError{0};
   std::atomic<bool> Rs485Hardware{false};
@@ -322,18 +317,21 @@ public:
   // Set when the device failure of this open has been recorded, so a read
   // and a status thread that both notice the hang-up report it once.
   std::atomic<bool> DeviceLostSeen{false};
-  // The device went away (a hang-up, an unplugged adapter) since the open.
-  bool DeviceGone() const { return DeviceLostSeen.load(); }
+
   // A device failure asks for one status-trigger check; the dispatch thread
   // makes it as it ends, so two threads never deliver at once (StateLock).
   bool StatusCheckOnEnd = false;
-  // Set once reads have made room in a full ring (half of it, or at the end
-  // of a notification); the dispatch thread waits on it instead of turning at
-  // once while the ring stays full. RingSpaceWanted: it is waiting (ReceiveLock).
+  // While the ring is full the dispatch thread sleeps on RingSpaceEvent.
+  // RingSpaceWanted (ReceiveLock) says what it waits for: the first read
+  // that makes room, then (without a notification) the ring half read or one
+  // refill slice, so a reader taking byte after byte does not wake it for
+  // every byte.
+  enum TRingSpaceWait : uint8_t { rsNone, rsAnyRoom, rsHalfEmpty };
   platform::TEvent RingSpaceEvent;
-  bool RingSpaceWanted = false;
+  TRingSpaceWait RingSpaceWanted = rsNone;
+  // Wakes the dispatch thread to look at its trigger tables again.
+  platform::TEvent DispatchWakeEvent;
 
-  // ==== Tracing and logging ==============================================
   // Trace state (StateLock; TraceActive may be peeked without it).
   std::atomic<bool> TraceActive{false};
   std::vector<uint8_t> TraceBuffer; // 2 bytes per entry: kind, data
@@ -348,65 +346,13 @@ public:
   std::atomic<uint32_t> LogClockStart{0};
   std::string DeviceName;
 
-  int32_t BeginByteTrace(uint32_t capacity);
-  void RecordTraceByte(uint8_t kind, uint8_t data);
-  int32_t EmptyByteTrace();
-  void DropByteTrace();
-  void ResumeByteTrace();
-  void PauseByteTrace();
-  int32_t SaveTraceFile(const std::string &fileName, bool hex, bool allHex);
-  int32_t AppendTraceFile(const std::string &fileName, bool hex, bool allHex);
-  void BeginEventLog(uint32_t limit);
-  void RecordLogEvent(uint8_t type, uint16_t subType, uint32_t data, const void *bytes,
-                      uint32_t length);
-  void EmptyEventLog();
-  void DropEventLog();
-  void ResumeEventLog();
-  void PauseEventLog();
-  int32_t SaveLogFile(const std::string &fileName, bool hex, bool allHex);
-  int32_t AppendLogFile(const std::string &fileName, bool hex, bool allHex);
-  // Called at open: both recorders off, log clock started.
-  void ResetTraceAndLog();
-  // ==== End of tracing and logging =======================================
-
-protected:
-  // Closing part of the destruction; the most-derived destructor calls it
-  // while its device operations still exist.
-  void Shutdown();
-  // Waits, handling the calling thread's window messages, until done() holds
-  // or maxMs passed (kInfinite: no limit). True when done() held.
-  static bool PumpUntil(const std::function<bool()> &done, uint32_t maxMs);
-  void MoveDeviceData();
-  bool CheckReceiveTriggers();
-  // -1: none fired; else the result of the delivery of the one that fired.
-  int CheckStatusTriggers();
-  int CheckTimerTriggers();
-  // Status triggers until none fires; false when a close became pending.
-  bool RunStatusTriggers();
-  void ResetStatusHits();
-  void WaitForLineDrain();
-  int32_t WriteStateWithLines(platform::TDeviceControl &dcb);
-  void DeleteRemovedHandlers();
-  void RecomputeNotifyWantedLocked(int kind);
-
   bool shutdownDone_ = false;
-};
 
-// Log event types and subtypes recorded by the dispatcher.
-constexpr uint8_t dlDispatch = 1;
-constexpr uint8_t dlTrigger = 2;
-constexpr uint8_t dlTriggerHandlerAlloc = 7;
-constexpr uint8_t dlTriggerHandlerDispose = 8;
-constexpr uint8_t dlTriggerDataChange = 9;
-constexpr uint16_t dstReadCom = 1;
-constexpr uint16_t dstWriteCom = 2;
-constexpr uint16_t dstAvailTrigger = 5;
-constexpr uint16_t dstTimerTrigger = 6;
-constexpr uint16_t dstDataTrigger = 7;
-constexpr uint16_t dstStatus = 8;
-constexpr uint16_t dstStatusTrigger = 8;
-constexpr uint16_t dstAvail = 16;
-constexpr uint16_t dstWindow = 17;
+private:
+  friend class TApdDispatcherThread;
+  int32_t DumpTrace(const std::string &fileName, bool hex, bool allHex, bool append);
+  int32_t DumpLog(const std::string &fileName, bool hex, bool allHex, bool append);
+};
 
 // The process-wide registry of live dispatchers; index = DispatcherIndex.
 // Take DispatcherListLock while reading an entry and using it.

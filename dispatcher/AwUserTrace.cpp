@@ -12,10 +12,10 @@
 
 namespace {
 
-constexpr uint32_t kMaxTraceCapacity = 4000000;
-constexpr int32_t ecOutOfMemory = -8;
 // Formatted text is handed to the file in pieces of about this size.
 constexpr size_t kChunk = 4096;
+// A trace entry: its kind, then its byte.
+constexpr size_t kTraceEntryBytes = 2;
 
 using Guard = std::lock_guard<platform::TCriticalSection>;
 
@@ -28,10 +28,10 @@ int32_t TApdBaseDispatcher::BeginByteTrace(uint32_t capacity) {
     TracePosition = 0;
     TraceWrapped = false;
   } else {
-    if (capacity > kMaxTraceCapacity)
+    if (capacity > MaxTraceCapacity)
       return ecBadArgument;
     try {
-      TraceBuffer.assign(2 * static_cast<size_t>(capacity), 0);
+      TraceBuffer.assign(kTraceEntryBytes * static_cast<size_t>(capacity), 0);
     } catch (const std::bad_alloc &) {
       return ecOutOfMemory;
     }
@@ -47,8 +47,8 @@ void TApdBaseDispatcher::RecordTraceByte(uint8_t kind, uint8_t data) {
   Guard g(StateLock);
   if (TraceBuffer.empty())
     return;
-  TraceBuffer[2 * static_cast<size_t>(TracePosition)] = kind;
-  TraceBuffer[2 * static_cast<size_t>(TracePosition) + 1] = data;
+  TraceBuffer[kTraceEntryBytes * static_cast<size_t>(TracePosition)] = kind;
+  TraceBuffer[kTraceEntryBytes * static_cast<size_t>(TracePosition) + 1] = data;
   if (static_cast<uint32_t>(++TracePosition) >= TraceCapacity) {
     TracePosition = 0;
     TraceWrapped = true;
@@ -81,24 +81,18 @@ void TApdBaseDispatcher::PauseByteTrace() {
   TraceActive = false;
 }
 
-namespace {
-
 // Writes the trace, oldest entry first, and starts it over. Under StateLock
 // for the whole file.
-int32_t DumpTrace(TApdBaseDispatcher &d, const std::string &fileName, bool hex, bool allHex,
-                  bool append) {
-  Guard g(d.StateLock);
-  auto &TraceBuffer = d.TraceBuffer;
-  auto &TracePosition = d.TracePosition;
-  auto &TraceWrapped = d.TraceWrapped;
-  const uint32_t TraceCapacity = d.TraceCapacity;
+int32_t TApdBaseDispatcher::DumpTrace(const std::string &fileName, bool hex, bool allHex,
+                                      bool append) {
+  Guard g(StateLock);
   if (TraceBuffer.empty() || (!TraceWrapped && TracePosition == 0))
     return ecOK;
 
   awtrace::TTextFile file;
   const int32_t opened = file.Open(fileName, append);
   if (opened != 0) {
-    d.DropByteTrace();
+    DropByteTrace();
     return opened;
   }
   awtrace::TTraceFormatter formatter(hex, allHex);
@@ -107,8 +101,8 @@ int32_t DumpTrace(TApdBaseDispatcher &d, const std::string &fileName, bool hex, 
   const uint32_t end = static_cast<uint32_t>(TracePosition);
   uint32_t i = TraceWrapped ? end : 0;
   do {
-    formatter.Add(TraceBuffer[2 * static_cast<size_t>(i)],
-                  TraceBuffer[2 * static_cast<size_t>(i) + 1], text);
+    formatter.Add(TraceBuffer[kTraceEntryBytes * static_cast<size_t>(i)],
+                  TraceBuffer[kTraceEntryBytes * static_cast<size_t>(i) + 1], text);
     if (text.size() >= kChunk) {
       file.Write(text);
       text.clear();
@@ -123,18 +117,16 @@ int32_t DumpTrace(TApdBaseDispatcher &d, const std::string &fileName, bool hex, 
   // A dump starts the trace over and switches it on.
   TracePosition = 0;
   TraceWrapped = false;
-  d.TraceActive = true;
+  TraceActive = true;
   return result;
 }
 
-} // namespace
-
 int32_t TApdBaseDispatcher::SaveTraceFile(const std::string &fileName, bool hex, bool allHex) {
-  return DumpTrace(*this, fileName, hex, allHex, false);
+  return DumpTrace(fileName, hex, allHex, false);
 }
 
 int32_t TApdBaseDispatcher::AppendTraceFile(const std::string &fileName, bool hex, bool allHex) {
-  return DumpTrace(*this, fileName, hex, allHex, true);
+  return DumpTrace(fileName, hex, allHex, true);
 }
 
 void TApdBaseDispatcher::BeginEventLog(uint32_t limit) {
@@ -173,23 +165,20 @@ void TApdBaseDispatcher::ResumeEventLog() { LogActive.store(true); }
 
 void TApdBaseDispatcher::PauseEventLog() { LogActive.store(false); }
 
-namespace {
-
 // Writes the header and the entries present now, taking them out of the
 // queue. Under StateLock for the whole file.
-int32_t DumpLog(TApdBaseDispatcher &d, const std::string &fileName, bool hex, bool allHex,
-                bool append) {
-  TIOQueue &LogQueue = d.LogQueue;
+int32_t TApdBaseDispatcher::DumpLog(const std::string &fileName, bool hex, bool allHex,
+                                    bool append) {
   if (LogQueue.Count() == 0)
     return ecOK;
-  Guard g(d.StateLock);
+  Guard g(StateLock);
   awtrace::TTextFile file;
   const int32_t opened = file.Open(fileName, append);
   if (opened != 0)
     return opened; // the log stays as it is
   const platform::LocalDateTime now = platform::LocalNow();
   file.Write(awtrace::FormatLogHeader(
-      d.DeviceName, awtrace::CompilerDescription(), platform::OperatingSystemDescription(),
+      DeviceName, awtrace::CompilerDescription(), platform::OperatingSystemDescription(),
       {now.Year, now.Month, now.Day, now.Hour, now.Minute, now.Second}));
   // Only the entries present now: a busy line must not keep the dump going.
   std::string text;
@@ -210,14 +199,12 @@ int32_t DumpLog(TApdBaseDispatcher &d, const std::string &fileName, bool hex, bo
   return file.Close();
 }
 
-} // namespace
-
 int32_t TApdBaseDispatcher::SaveLogFile(const std::string &fileName, bool hex, bool allHex) {
-  return DumpLog(*this, fileName, hex, allHex, false);
+  return DumpLog(fileName, hex, allHex, false);
 }
 
 int32_t TApdBaseDispatcher::AppendLogFile(const std::string &fileName, bool hex, bool allHex) {
-  return DumpLog(*this, fileName, hex, allHex, true);
+  return DumpLog(fileName, hex, allHex, true);
 }
 
 void TApdBaseDispatcher::ResetTraceAndLog() {

@@ -3,6 +3,7 @@
 #include "platform/PlatformErrors.h"
 #include "runtime/SysUtils.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -10,6 +11,12 @@
 using Guard = std::lock_guard<platform::TCriticalSection>;
 using platform::IoStatus;
 using platform::WaitStatus;
+
+namespace {
+// A close waits this many ticks (about 2 s), twice, for the dispatch thread
+// while pumping, before it waits without limit.
+constexpr uint32_t kDispatchEndTicks = 36;
+} // namespace
 
 TApdWin32Dispatcher::TApdWin32Dispatcher(TApdDispatcherOwner *owner)
     : TApdBaseDispatcher(owner) {}
@@ -21,13 +28,15 @@ void TApdWin32Dispatcher::RequestStop() {
   StopEvent.Set();
 }
 
+void TApdWin32Dispatcher::WatchLineEvents(bool on) { Device.WatchLines(on); }
+
 // ------------------------------------------------------ device operations
 
 int32_t TApdWin32Dispatcher::EscapeDevice(uint32_t function) {
   uint32_t e = Device.Escape(function);
   if (e) {
     LastPlatformError.store(e);
-    return -int32_t(e);
+    return ResultForPlatformError(e);
   }
   return 0;
 }
@@ -46,12 +55,12 @@ int32_t TApdWin32Dispatcher::PurgeDevice(uint32_t which) {
     e = Device.Purge(purgeTxAbort | purgeTxClear);
     ThreadReadyEvent->Reset();
     TransmitFlushEvent->Set();
-    ThreadReadyEvent->Wait(5000); // the write thread drops its block and answers
+    ThreadReadyEvent->Wait(FlushTimeoutMs); // the write thread drops its block and answers
   } else {
     e = Device.Purge(purgeRxAbort | purgeRxClear);
     InputQueue.ClearIdle();
   }
-  return e ? -int32_t(e) : 0;
+  return e ? ResultForPlatformError(e) : ecOK;
 }
 
 uint32_t TApdWin32Dispatcher::ReadDeviceErrors(platform::TComStat &status) {
@@ -75,7 +84,7 @@ int32_t TApdWin32Dispatcher::WriteDeviceState(const platform::TDeviceControl &dc
   uint32_t e = Device.SetState(out);
   if (e) {
     LastPlatformError.store(e);
-    return -int32_t(e);
+    return ResultForPlatformError(e);
   }
   return 0;
 }
@@ -194,6 +203,11 @@ void TApdWin32Dispatcher::StartThreads() {
   StopEvent.Reset();
   RxWakeEvent.Reset();
   RxDrainedEvent.Reset();
+  // Left over from an earlier open: each would cost one idle turn.
+  InputQueue.WakeEvent().Reset();
+  RingSpaceEvent.Reset();
+  DispatchWakeEvent.Reset();
+  ringWasFull_ = false;
   auto start = [this](TApdDispatcherThread *t, std::atomic<TApdDispatcherThread *> &ref) {
     ref.store(t);
     if (!t->Start()) {
@@ -204,7 +218,7 @@ void TApdWin32Dispatcher::StartThreads() {
       RequestStop();
       return;
     }
-    ThreadReadyEvent->Wait(3000); // a late thread does not hold up the next
+    ThreadReadyEvent->Wait(ThreadStartTimeoutMs); // a late thread does not hold up the next
   };
   start(new TReadThread(this), ReadThread);
   start(new TDispThread(this), DispThread);
@@ -251,7 +265,7 @@ int32_t TApdWin32Dispatcher::CloseDevice() {
     // the buffers then (the close is completed as a pending close).
     if (!isDispatchThread && !Notifying.load()) {
       auto dispGone = [this] { return DispThread.load() == nullptr; };
-      const uint32_t twoSeconds = 36 * platform::kTickMs;
+      const uint32_t twoSeconds = kDispatchEndTicks * platform::kTickMs;
       if (!PumpUntil(dispGone, twoSeconds) && !PumpUntil(dispGone, twoSeconds))
         PumpUntil(dispGone, platform::kInfinite);
     }
@@ -289,13 +303,25 @@ static std::unique_ptr<TDataBuffer> NewBlock(uint32_t size) {
   }
 }
 
+bool TReadThread::QueueOverLimit() {
+  // Marked before the look: a dispatch thread that drains the queue
+  // meanwhile sees the mark and wakes us.
+  D->ReaderThrottled.store(true);
+  if (D->InputQueue.BytesQueued() > TApdWin32Dispatcher::InputQueueLimit)
+    return true;
+  D->ReaderThrottled.store(false);
+  return false;
+}
+
 void TReadThread::Execute() {
   D->ThreadReadyEvent->Set();
   std::unique_ptr<TDataBuffer> buffer;
   while (!Stopping()) {
-    int w = platform::WaitForEvents({&D->RxWakeEvent, &D->StopEvent},
-                                    TApdWin32Dispatcher::ReadSliceMs);
-    if (w == -2) {
+    // Woken by the status thread for each arrival, by the dispatch thread
+    // once a full queue has drained, and by a stop.
+    int w = platform::WaitForEvents({&D->RxWakeEvent, &D->StopEvent}, platform::kInfinite);
+    D->CountWake(TThreadKind::Read);
+    if (w == platform::kWaitFailed) {
       D->LastPlatformError.store(platform::TranslateErrno(errno));
       ReturnCode = ecDeviceRead;
       D->RequestStop();
@@ -304,10 +330,8 @@ void TReadThread::Execute() {
     if (Stopping())
       break;
     // While the dispatch thread is this far behind, the bytes wait in the device.
-    if (D->InputQueue.BytesQueued() > TApdWin32Dispatcher::InputQueueLimit) {
-      D->ReaderThrottled.store(true);
+    if (QueueOverLimit())
       continue;
-    }
     if (!buffer && !(buffer = NewBlock(TApdWin32Dispatcher::ReadBlockSize))) {
       ReturnCode = ecTapiNoMem;
       D->RequestStop();
@@ -322,10 +346,8 @@ void TReadThread::Execute() {
         D->RequestStop();
         break;
       }
-      if (D->InputQueue.BytesQueued() > TApdWin32Dispatcher::InputQueueLimit) {
-        D->ReaderThrottled.store(true);
+      if (QueueOverLimit())
         break;
-      }
       n = ReadInto(*buffer);
     }
     if (n == 0)
@@ -344,8 +366,10 @@ void TStatusThread::Execute() {
   D->Device.SetCommMask(evRxChar | evCts | evDsr | evRlsd | evBreak | evErr | evRing);
   while (!Stopping()) {
     uint32_t events = 0;
-    WaitOutcome o = D->Device.WaitCommEvent(events, &D->StopEvent, &D->RxDrainedEvent,
-                                            TApdWin32Dispatcher::IoSliceMs);
+    // No limit: the device, a stop, the reader's rearm or a change of the
+    // line watch ends the wait (the device bounds it while it samples lines).
+    WaitOutcome o = D->Device.WaitCommEvent(events, &D->StopEvent, &D->RxDrainedEvent, kInfinite);
+    D->CountWake(TThreadKind::Status);
     if (o.Status == WaitStatus::Event || o.Status == WaitStatus::TimedOut)
       continue;
     if (o.Status == WaitStatus::Lost) {
@@ -363,7 +387,7 @@ void TStatusThread::Execute() {
     }
     if (events & evRxChar)
       D->RxWakeEvent.Set();
-    if (events & 0x21F8) {
+    if (events & evStatusWord) {
       std::unique_ptr<TStatusBuffer> sb(new (std::nothrow) TStatusBuffer(events));
       if (!sb) {
         ReturnCode = ecTapiNoMem;
@@ -416,8 +440,9 @@ int32_t TWriteThread::WritePending() {
       }
       // Held by flow control or a full device queue: wait for room or a flush.
       for (;;) {
-        WaitOutcome o = D->Device.WaitWritable({D->TransmitFlushEvent.get(), &D->StopEvent},
-                                               TApdWin32Dispatcher::IoSliceMs);
+        WaitOutcome o =
+            D->Device.WaitWritable({D->TransmitFlushEvent.get(), &D->StopEvent}, kInfinite);
+        D->CountWake(TThreadKind::Write);
         if (o.Status == WaitStatus::Ready)
           break;
         if (o.Status == WaitStatus::Event && o.EventIndex == 0) {
@@ -454,8 +479,8 @@ void TWriteThread::Execute() {
     if (D->StopRequested.load())
       break;
     int w = platform::WaitForEvents(
-        {D->TransmitEvent.get(), D->TransmitFlushEvent.get(), &D->StopEvent},
-        TApdWin32Dispatcher::IoSliceMs);
+        {D->TransmitEvent.get(), D->TransmitFlushEvent.get(), &D->StopEvent}, platform::kInfinite);
+    D->CountWake(TThreadKind::Write);
     if (w == 0) {
       if (D->StopRequested.load())
         continue;
@@ -467,35 +492,73 @@ void TWriteThread::Execute() {
       }
     } else if (w == 1) {
       D->ThreadReadyEvent->Set(); // acknowledges a flush
-    } else if (w == -2) {
+    } else if (w == platform::kWaitFailed) {
       ReturnCode = ecDeviceWrite;
       D->RequestStop();
     }
   }
 }
 
-void TDispThread::Execute() {
-  TApdBaseDispatcher *h = H;
-  h->ThreadReadyEvent->Set();
-  for (;;) {
-    bool full;
-    {
-      std::lock_guard<platform::TCriticalSection> r(h->ReceiveLock);
-      full = h->RingFull;
-      h->RingSpaceWanted = full;
+void TApdWin32Dispatcher::WaitForDispatchWork() {
+  using platform::WaitForEvents;
+  bool full;
+  {
+    Guard r(ReceiveLock);
+    full = RingFull;
+    RingSpaceWanted = full ? rsAnyRoom : rsNone;
+  }
+  const uint32_t timeout = DispatchWaitMs();
+  // The turn on which the ring filled up goes round once more, so the full
+  // ring is recorded even when nothing else arrives.
+  const bool justFilled = full && !ringWasFull_;
+  ringWasFull_ = full;
+  if (justFilled)
+    return;
+  if (!full) {
+    // Something queued is taken at once; otherwise sleep until the read or
+    // the status thread queues something.
+    if (InputQueue.Count() == 0) {
+      WaitForEvents({&InputQueue.WakeEvent(), &DispatchWakeEvent, &StopEvent}, timeout);
+      CountWake(TThreadKind::Dispatch);
     }
-    // A full ring cannot take the queued bytes: wait for room instead of
-    // turning at once on the non-empty queue.
-    if (full)
-      h->RingSpaceEvent.Wait(50);
-    else
-      h->InputQueue.WaitForData(50);
-    if (h->StopRequested.load())
+    return;
+  }
+  // A full ring cannot take the queued bytes: sleep until a read makes room.
+  // What is queued meanwhile still wakes us, for a cycle that records the
+  // full ring and takes an event word at the head of the queue.
+  int w = WaitForEvents({&RingSpaceEvent, &InputQueue.WakeEvent(), &DispatchWakeEvent, &StopEvent},
+                        timeout);
+  CountWake(TThreadKind::Dispatch);
+  if (w != 0)
+    return;
+  // The room came from a read outside a notification: let the reader take
+  // up to half the ring, for one slice at most, before refilling.
+  bool halfWanted;
+  {
+    Guard r(ReceiveLock);
+    halfWanted = !RingFull && UnreadBytesLocked() > ReceiveRingSize / 2;
+    RingSpaceWanted = halfWanted ? rsHalfEmpty : rsNone;
+  }
+  if (halfWanted) {
+    WaitForEvents({&RingSpaceEvent, &DispatchWakeEvent, &StopEvent},
+                  std::min(timeout, RingRefillSliceMs));
+    CountWake(TThreadKind::Dispatch);
+    Guard r(ReceiveLock);
+    RingSpaceWanted = rsNone;
+  }
+}
+
+void TDispThread::Execute() {
+  TApdWin32Dispatcher *d = D;
+  d->ThreadReadyEvent->Set();
+  for (;;) {
+    d->WaitForDispatchWork();
+    if (d->StopRequested.load())
       break;
-    h->ReceiveCycle();
-    h->TimerPass();
-    if (h->StopRequested.load() || h->ClosePending.load())
+    d->ReceiveCycle();
+    d->TimerPass();
+    if (d->StopRequested.load() || d->ClosePending.load())
       break;
   }
-  h->ThreadReadyEvent->Set();
+  d->ThreadReadyEvent->Set();
 }

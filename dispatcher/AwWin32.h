@@ -1,6 +1,8 @@
 #pragma once
 // The platform dispatcher: a serial device and the four threads that move
-// bytes between it and the dispatcher's rings.
+// bytes between it and the dispatcher's rings. Every thread sleeps until
+// something concerns it (the device, a queued write, a stop, a due timer
+// trigger), so an open port that hears nothing costs nothing.
 #include "dispatcher/AwUser.h"
 
 class TApdWin32Dispatcher : public TApdBaseDispatcher {
@@ -32,9 +34,17 @@ public:
   // The read thread leaves bytes in the device while InputQueue holds more
   // than this, so an application that does not read cannot grow memory.
   static constexpr uint32_t InputQueueLimit = 64 * 1024;
-  static constexpr uint32_t ReadSliceMs = 50;
-  static constexpr uint32_t IoSliceMs = 100;
   static constexpr uint32_t ReadBlockSize = 256;
+  // Once a read made room in a full ring, the dispatch thread waits this long
+  // at most for half of it to be read before it refills what is free.
+  static constexpr uint32_t RingRefillSliceMs = 50;
+
+  // How often a thread has woken from its wait since the dispatcher was
+  // made: an idle port's threads do not wake at all.
+  uint32_t WakeCount(TThreadKind kind) const { return wakeCounts_[int(kind)].load(); }
+
+protected:
+  void WatchLineEvents(bool on) override;
 
   platform::TSerialDevice Device;
   platform::TEvent RxWakeEvent;
@@ -47,6 +57,20 @@ public:
   // The read thread left bytes in the device because InputQueue was over its
   // bound; the dispatch thread wakes it once the queue has drained.
   std::atomic<bool> ReaderThrottled{false};
+
+private:
+  friend class TApdWin32Thread;
+  friend class TReadThread;
+  friend class TStatusThread;
+  friend class TWriteThread;
+  friend class TDispThread;
+  void CountWake(TThreadKind kind) { wakeCounts_[int(kind)].fetch_add(1, std::memory_order_relaxed); }
+  // Dispatch thread: sleeps until there is something to take from
+  // InputQueue, room in a full ring, a trigger table to look at again, a
+  // due timer trigger or a stop.
+  void WaitForDispatchWork();
+  std::atomic<uint32_t> wakeCounts_[ThreadKindCount] = {0, 0, 0, 0};
+  bool ringWasFull_ = false; // dispatch thread
 };
 
 // Base of the read, write and status threads.
@@ -55,6 +79,8 @@ public:
   explicit TApdWin32Thread(TApdWin32Dispatcher *owner)
       : TApdDispatcherThread(owner), D(owner) {}
   bool Stopping() const { return Terminated() || D->StopRequested.load(); }
+
+protected:
   TApdWin32Dispatcher *D;
 };
 
@@ -67,6 +93,8 @@ protected:
 private:
   // Bytes read into the buffer, 0 when none waited, <0 on failure.
   int32_t ReadInto(TDataBuffer &buffer);
+  // True (and marked throttled) while InputQueue is over its bound.
+  bool QueueOverLimit();
 };
 
 class TStatusThread : public TApdWin32Thread {
@@ -89,8 +117,10 @@ private:
 
 class TDispThread : public TApdDispatcherThread {
 public:
-  using TApdDispatcherThread::TApdDispatcherThread;
+  explicit TDispThread(TApdWin32Dispatcher *owner) : TApdDispatcherThread(owner), D(owner) {}
   TThreadKind Kind() const override { return TThreadKind::Dispatch; }
 protected:
   void Execute() override;
+private:
+  TApdWin32Dispatcher *D;
 };

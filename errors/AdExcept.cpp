@@ -102,11 +102,11 @@ EAPDException EAPDException::Unknown(std::string text) {
 const char *ExceptionClassName(int32_t code) {
   switch (code) {
 #define ZK_APD_CLASS(Name, Family, Code)                                      \
-  case Code:                                                                  \
-    return #Name;
+  case ec##Name:                                                              \
+    return "E" #Name;
 #define ZK_APD_ALIAS(Name, Code)                                              \
   case Code:                                                                  \
-    return #Name;
+    return "E" #Name;
 #include "errors/AdExceptClasses.inc"
 #undef ZK_APD_CLASS
 #undef ZK_APD_ALIAS
@@ -120,20 +120,20 @@ std::exception_ptr ExceptionForCode(int32_t code) {
     return nullptr;
   switch (code) {
 #define ZK_APD_CLASS(Name, Family, Code)                                      \
-  case Code:                                                                  \
-    return std::make_exception_ptr(Name(code));
+  case ec##Name:                                                              \
+    return std::make_exception_ptr(E##Name(code));
 #define ZK_APD_ALIAS(Name, Code)                                              \
   case Code:                                                                  \
-    return std::make_exception_ptr(Name(code));
+    return std::make_exception_ptr(E##Name(code));
 #include "errors/AdExceptClasses.inc"
 #undef ZK_APD_CLASS
 #undef ZK_APD_ALIAS
   default:
     break;
   }
-  if (code == -8)
+  if (code == ecOutOfMemory)
     return std::make_exception_ptr(EOutOfMemory());
-  if (code <= -2 && code >= -162)
+  if (code <= ecFirstIoCode && code >= ecLastIoCode)
     return std::make_exception_ptr(EInOutError(MessageForCode(code), -code));
   // Table codes without a class, -1 and negated platform numbers above 162.
   return std::make_exception_ptr(EAPDException::Unknown(kUnknownErrorText));

@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 
+#include "errors/AdResultCodes.h"
 #include "runtime/SysUtils.h"
 
 class EAPDException : public Exception {
@@ -45,12 +46,12 @@ ZK_APD_FAMILY(ERas)
 // Each class knows its own code; it may also be created from another code
 // that raises it (EInternal stands for some record-store codes too).
 #define ZK_APD_CLASS(Name, Family, Code)                                      \
-  class Name : public Family {                                                \
+  class E##Name : public Family {                                             \
   public:                                                                     \
-    static constexpr int32_t kCode = Code;                                    \
-    Name() : Family(Code) {}                                                  \
-    explicit Name(int32_t code) : Family(code) {}                             \
-    const char *ClassName() const noexcept override { return #Name; }         \
+    static constexpr int32_t kCode = ec##Name;                                \
+    E##Name() : Family(kCode) {}                                              \
+    explicit E##Name(int32_t code) : Family(code) {}                          \
+    const char *ClassName() const noexcept override { return "E" #Name; }     \
   };
 #define ZK_APD_ALIAS(Name, Code)
 #include "errors/AdExceptClasses.inc"

@@ -33,6 +33,24 @@ bool TickTimerExpiredAt(const TTickTimer &timer, uint32_t clockMs) {
   return false;
 }
 
+uint32_t TickTimerRemainingMsAt(const TTickTimer &timer, uint32_t clockMs) {
+  if (TickTimerExpiredAt(timer, clockMs))
+    return 0;
+  // Expired once the tick count passes the expiry tick; an expiry tick the
+  // clock never reaches is passed by the wrapped count's rule instead.
+  const uint64_t turn = uint64_t(1) << 32;
+  uint64_t due = (uint64_t(int64_t(timer.ExpireTicks)) + 1) * kTickMs;
+  if (due > turn) {
+    const int64_t wrappedTick = int64_t(timer.ExpireTicks) - kMaxTicks + 1;
+    due = turn + uint64_t(wrappedTick > 0 ? wrappedTick : 0) * kTickMs;
+  }
+  const uint64_t now = clockMs;
+  if (due <= now)
+    return 1; // within the current tick: look again at once
+  const uint64_t left = due - now;
+  return left > 0xFFFFFFFEu ? 0xFFFFFFFEu : uint32_t(left);
+}
+
 void StartTickTimer(TTickTimer &timer, int32_t ticks) {
   StartTickTimerAt(timer, ticks, MillisecondClock());
 }

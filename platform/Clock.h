@@ -25,5 +25,8 @@ bool TickTimerExpired(const TTickTimer &timer);
 // The same with an explicit clock reading, so the wrap can be reasoned about.
 void StartTickTimerAt(TTickTimer &timer, int32_t ticks, uint32_t clockMs);
 bool TickTimerExpiredAt(const TTickTimer &timer, uint32_t clockMs);
+// Milliseconds until the timer will have expired (0 when it has), so a
+// waiter can sleep that long instead of looking again and again.
+uint32_t TickTimerRemainingMsAt(const TTickTimer &timer, uint32_t clockMs);
 
 } // namespace platform

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -56,10 +57,16 @@ std::string StartDirectory() {
   return g_startDir;
 }
 
+namespace {
+constexpr std::string_view kPortNamePrefix = "\\\\.\\COM";
+} // namespace
+
+std::string PortDeviceName(int number) { return std::string(kPortNamePrefix) + std::to_string(number); }
+
 std::string ResolveDeviceName(const std::string &name) {
   if (!name.empty() && name[0] == '/')
     return name;
-  static const std::string prefix = "\\\\.\\COM";
+  const std::string prefix(kPortNamePrefix);
   std::string rest;
   if (name.compare(0, prefix.size(), prefix) == 0)
     rest = name.substr(prefix.size());
@@ -122,17 +129,17 @@ uint32_t TSerialDevice::Open(const std::string &name) {
   hasModemLines_ = Ioctl(fd, TIOCMGET, &bits) == 0;
   serial_icounter_struct ic {};
   hasCounters_ = Ioctl(fd, TIOCGICOUNT, &ic) == 0;
-  if (hasCounters_) {
-    lastCounts_[0] = ic.frame;
-    lastCounts_[1] = ic.parity;
-    lastCounts_[2] = ic.overrun;
-    lastCounts_[3] = ic.buf_overrun;
-    lastCounts_[4] = ic.brk;
-  }
   lastModem_ = 0;
   rxPending_ = false;
   {
     std::lock_guard<std::mutex> g(errorsLock_);
+    if (hasCounters_) {
+      lastCounts_[0] = ic.frame;
+      lastCounts_[1] = ic.parity;
+      lastCounts_[2] = ic.overrun;
+      lastCounts_[3] = ic.buf_overrun;
+      lastCounts_[4] = ic.brk;
+    }
     errors_ = 0;
   }
   fd_.store(fd);
@@ -199,15 +206,15 @@ uint32_t TSerialDevice::GetState(TDeviceControl &dcb) {
   default: dcb.ByteSize = 8; break;
   }
   if (!(t.c_cflag & PARENB))
-    dcb.Parity = 0;
+    dcb.Parity = parityNone;
   else if (t.c_cflag & CMSPAR)
-    dcb.Parity = (t.c_cflag & PARODD) ? 3 : 4;
+    dcb.Parity = (t.c_cflag & PARODD) ? parityMark : paritySpace;
   else
-    dcb.Parity = (t.c_cflag & PARODD) ? 1 : 2;
+    dcb.Parity = (t.c_cflag & PARODD) ? parityOdd : parityEven;
   if (!(t.c_cflag & CSTOPB))
-    dcb.StopBits = 0;
+    dcb.StopBits = stopBitsOne;
   else
-    dcb.StopBits = dcb.ByteSize == 5 ? 1 : 2;
+    dcb.StopBits = dcb.ByteSize == 5 ? stopBitsOneAndHalf : stopBitsTwo;
   dcb.XonChar = t.c_cc[VSTART];
   dcb.XoffChar = t.c_cc[VSTOP];
   return 0;
@@ -215,7 +222,7 @@ uint32_t TSerialDevice::GetState(TDeviceControl &dcb) {
 
 uint32_t TSerialDevice::SetState(const TDeviceControl &dcb) {
   int fd = fd_.load();
-  if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2 ||
+  if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > paritySpace || dcb.StopBits > stopBitsTwo ||
       dcb.BaudRate == 0)
     return kErrInvalidParameter;
   termios t {};
@@ -231,16 +238,16 @@ uint32_t TSerialDevice::SetState(const TDeviceControl &dcb) {
   t.c_cflag |= sizes[dcb.ByteSize - 5];
   t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
   switch (dcb.Parity) {
-  case 1: t.c_cflag |= PARENB | PARODD; break;
-  case 2: t.c_cflag |= PARENB; break;
-  case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-  case 4: t.c_cflag |= PARENB | CMSPAR; break;
+  case parityOdd: t.c_cflag |= PARENB | PARODD; break;
+  case parityEven: t.c_cflag |= PARENB; break;
+  case parityMark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+  case paritySpace: t.c_cflag |= PARENB | CMSPAR; break;
   default: break;
   }
   if (dcb.Flags & dcbParityCheck)
     t.c_iflag |= INPCK;
   // One and a half stop bits is CSTOPB with five data bits.
-  if (dcb.StopBits == 0)
+  if (dcb.StopBits == stopBitsOne)
     t.c_cflag &= ~CSTOPB;
   else
     t.c_cflag |= CSTOPB;
@@ -338,7 +345,6 @@ uint32_t TSerialDevice::Purge(uint32_t flags) {
 }
 
 void TSerialDevice::SampleLines(uint32_t &events) {
-  int fd = fd_.load();
   if (hasModemLines_) {
     uint32_t ms = 0;
     if (GetModemStatus(ms) == 0) {
@@ -357,27 +363,38 @@ void TSerialDevice::SampleLines(uint32_t &events) {
     }
   }
   if (hasCounters_) {
-    serial_icounter_struct ic {};
-    if (Ioctl(fd, TIOCGICOUNT, &ic) == 0) {
-      int now[5] = {ic.frame, ic.parity, ic.overrun, ic.buf_overrun, ic.brk};
-      static const uint32_t bit[5] = {ceFrame, ceRxParity, ceOverrun, ceRxOver, ceBreak};
-      uint32_t err = 0;
-      for (int i = 0; i < 5; ++i)
-        if (now[i] != lastCounts_[i]) {
-          err |= bit[i];
-          lastCounts_[i] = now[i];
-        }
-      if (err) {
-        std::lock_guard<std::mutex> g(errorsLock_);
-        errors_ |= err;
-      }
-      if (err & ceBreak)
-        events |= evBreak;
-      if (err & ~ceBreak)
-        events |= evErr;
+    uint32_t err;
+    {
+      std::lock_guard<std::mutex> g(errorsLock_);
+      err = TakeCounterErrorsLocked();
+      errors_ |= err;
     }
+    if (err & ceBreak)
+      events |= evBreak;
+    if (err & ~ceBreak)
+      events |= evErr;
   }
   events &= commMask_.load() | evRxChar;
+}
+
+uint32_t TSerialDevice::TakeCounterErrorsLocked() {
+  serial_icounter_struct ic {};
+  if (!hasCounters_ || Ioctl(fd_.load(), TIOCGICOUNT, &ic) != 0)
+    return 0;
+  int now[5] = {ic.frame, ic.parity, ic.overrun, ic.buf_overrun, ic.brk};
+  static const uint32_t bit[5] = {ceFrame, ceRxParity, ceOverrun, ceRxOver, ceBreak};
+  uint32_t err = 0;
+  for (int i = 0; i < 5; ++i)
+    if (now[i] != lastCounts_[i]) {
+      err |= bit[i];
+      lastCounts_[i] = now[i];
+    }
+  return err;
+}
+
+void TSerialDevice::WatchLines(bool on) {
+  if (watchLines_.exchange(on) != on)
+    watchSwitched_.Set();
 }
 
 uint32_t TSerialDevice::ClearErrors(uint32_t &errors, TComStat *stat) {
@@ -387,6 +404,9 @@ uint32_t TSerialDevice::ClearErrors(uint32_t &errors, TComStat *stat) {
     return kErrInvalidHandle;
   {
     std::lock_guard<std::mutex> g(errorsLock_);
+    // Nobody samples the counters while the lines are not watched.
+    if (!watchLines_.load())
+      errors_ |= TakeCounterErrorsLocked();
     errors = errors_;
     errors_ = 0;
   }
@@ -543,19 +563,21 @@ WaitOutcome TSerialDevice::WaitCommEvent(uint32_t &events, TEvent *stop, TEvent 
     return o;
   }
   bool wantRx = (commMask_.load() & evRxChar) && !rxPending_;
-  // Lines are sampled every slice; a shorter slice keeps line events timely.
-  uint32_t slice = (hasModemLines_ || hasCounters_) && sliceMs > 50 ? 50 : sliceMs;
+  // Watched lines are sampled after every wait; a short slice keeps their
+  // events timely. Unwatched, nothing needs a look until something happens.
+  const bool sample = watchLines_.load() && HasLineEvents();
+  uint32_t slice = sample && sliceMs > kLineSampleMs ? kLineSampleMs : sliceMs;
   short rev = 0;
-  WaitOutcome o = PollWith(fd, wantRx ? POLLIN : 0, {stop, rxPending_ ? rxRearm : nullptr},
-                           slice, rev);
+  WaitOutcome o = PollWith(fd, wantRx ? POLLIN : 0,
+                           {stop, rxPending_ ? rxRearm : nullptr, &watchSwitched_}, slice, rev);
   if (o.Status == WaitStatus::Event) {
-    if (o.EventIndex == 1) { // the input was drained: watch it again
-      rxPending_ = false;
-      o.Status = WaitStatus::TimedOut;
-      o.EventIndex = -1;
-    } else {
+    if (o.EventIndex == 0)
       return o; // stop
-    }
+    if (o.EventIndex == 1) // the input was drained: watch it again
+      rxPending_ = false;
+    // Either way nothing arrived: sample if watched and look again.
+    o.Status = WaitStatus::TimedOut;
+    o.EventIndex = -1;
   } else if (o.Status == WaitStatus::Ready && (rev & POLLIN)) {
     events |= evRxChar;
     rxPending_ = true;
@@ -564,7 +586,8 @@ WaitOutcome TSerialDevice::WaitCommEvent(uint32_t &events, TEvent *stop, TEvent 
   }
   if (o.Status == WaitStatus::Lost || o.Status == WaitStatus::Failed)
     return o;
-  SampleLines(events);
+  if (sample)
+    SampleLines(events);
   o.Status = events ? WaitStatus::Ready : WaitStatus::TimedOut;
   return o;
 }

@@ -13,6 +13,22 @@
 
 namespace platform {
 
+// TDeviceControl::Parity
+constexpr uint8_t parityNone = 0;
+constexpr uint8_t parityOdd = 1;
+constexpr uint8_t parityEven = 2;
+constexpr uint8_t parityMark = 3;
+constexpr uint8_t paritySpace = 4;
+
+// TDeviceControl::StopBits
+constexpr uint8_t stopBitsOne = 0;
+constexpr uint8_t stopBitsOneAndHalf = 1;
+constexpr uint8_t stopBitsTwo = 2;
+
+// The usual flow characters.
+constexpr uint8_t kXonChar = 0x11;
+constexpr uint8_t kXoffChar = 0x13;
+
 // The device control block: line settings as the dispatcher keeps them.
 struct TDeviceControl {
   uint32_t BaudRate = 0;
@@ -20,10 +36,10 @@ struct TDeviceControl {
   uint16_t XonLim = 0;
   uint16_t XoffLim = 0;
   uint8_t ByteSize = 8;
-  uint8_t Parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
-  uint8_t StopBits = 0; // 0 one, 1 one and a half, 2 two
-  uint8_t XonChar = 17;
-  uint8_t XoffChar = 19;
+  uint8_t Parity = parityNone;
+  uint8_t StopBits = stopBitsOne;
+  uint8_t XonChar = kXonChar;
+  uint8_t XoffChar = kXoffChar;
 };
 
 // TDeviceControl::Flags
@@ -97,6 +113,8 @@ std::string StartDirectory();
 // /dev/ttyS<n-1>. A name starting with '/' is taken as a path. Empty when
 // the name maps to nothing (port 0, malformed).
 std::string ResolveDeviceName(const std::string &name);
+// The device name of port number n: "\\.\COMn".
+std::string PortDeviceName(int number);
 
 enum class IoStatus { Ok, WouldBlock, Lost, Closed, Failed };
 struct IoResult {
@@ -157,17 +175,32 @@ public:
   // The comm-event wait. Reports evRxChar once per arrival: after a report
   // it watches rxRearm (set by whoever drains the input) instead of the
   // input, so unread input cannot keep it spinning. Modem and line events
-  // come from the driver's counters where it has them. Ready with events,
-  // Event when stop was set, TimedOut after one quiet slice, Lost on hang-up.
+  // come from sampling the lines and the driver's error counters, which is
+  // done only while WatchLines is on (every kLineSampleMs at most); with it
+  // off, and sliceMs kInfinite, the wait costs nothing until the device or
+  // an event wakes it. Ready with events, Event when stop was set, TimedOut
+  // after a quiet slice (or when the watch was switched), Lost on hang-up.
   void SetCommMask(uint32_t mask);
   uint32_t CommMask() const { return commMask_.load(); }
   WaitOutcome WaitCommEvent(uint32_t &events, TEvent *stop, TEvent *rxRearm, uint32_t sliceMs);
+  // Sampling of modem lines and error counters for the comm-event wait;
+  // switching it wakes a wait in progress. Unwatched line errors are taken
+  // from the counters when ClearErrors asks.
+  void WatchLines(bool on);
+  bool WatchingLines() const { return watchLines_.load(); }
+  // True when the device has modem lines or error counters to sample.
+  bool HasLineEvents() const { return hasModemLines_ || hasCounters_; }
 
   // Hardware RS-485 direction control. False when the driver lacks it.
   bool SetRs485(bool on);
 
+  static constexpr uint32_t kLineSampleMs = 50;
+
 private:
   void SampleLines(uint32_t &events);
+  // Error bits of the counters' growth since they were last taken; call
+  // with errorsLock_ held.
+  uint32_t TakeCounterErrorsLocked();
 
   std::atomic<int> fd_{-1};
   bool hasModemLines_ = false;
@@ -177,9 +210,11 @@ private:
   std::atomic<uint32_t> commMask_{0};
   bool rxPending_ = false;
   uint32_t lastModem_ = 0;
-  int lastCounts_[5] = {0, 0, 0, 0, 0}; // frame, parity, overrun, buf overrun, break
+  std::atomic<bool> watchLines_{false};
+  TEvent watchSwitched_;
   std::mutex errorsLock_;
-  uint32_t errors_ = 0;
+  int lastCounts_[5] = {0, 0, 0, 0, 0}; // frame, parity, overrun, buf overrun, break (errorsLock_)
+  uint32_t errors_ = 0;                 // errorsLock_
 };
 
 } // namespace platform

@@ -74,21 +74,21 @@ int WaitForEvents(std::initializer_list<TEvent *> events, uint32_t timeoutMs) {
     if (r < 0) {
       if (errno == EINTR)
         continue;
-      return -2;
+      return kWaitFailed;
     }
     if (r == 0)
-      return -1;
+      return kWaitTimedOut;
     int i = 0;
     for (TEvent *e : events) {
       if (fds[i].revents & (POLLERR | POLLNVAL))
-        return -2;
+        return kWaitFailed;
       if ((fds[i].revents & POLLIN) && e->TryConsume())
         return i;
       ++i;
     }
     // Another waiter took every signal we saw: wait on for the rest.
     if (left == 0)
-      return -1;
+      return kWaitTimedOut;
   }
 }
 
@@ -97,7 +97,7 @@ WaitResult TEvent::Wait(uint32_t timeoutMs) {
   int r = WaitForEvents({self}, timeoutMs);
   if (r == 0)
     return WaitResult::Signaled;
-  return r == -1 ? WaitResult::TimedOut : WaitResult::Failed;
+  return r == kWaitTimedOut ? WaitResult::TimedOut : WaitResult::Failed;
 }
 
 static const int kNiceForLevel[7] = {19, 10, 5, 0, -5, -10, -15};

@@ -42,7 +42,9 @@ private:
 };
 
 // Waits for any of the events; returns its index (consumed when auto-reset),
-// -1 on time-out, -2 on failure. Earlier events win when several are set.
+// kWaitTimedOut or kWaitFailed. Earlier events win when several are set.
+constexpr int kWaitTimedOut = -1;
+constexpr int kWaitFailed = -2;
 int WaitForEvents(std::initializer_list<TEvent *> events, uint32_t timeoutMs);
 
 // Recursive, as the callers take the same lock again in nested operations.
@@ -61,6 +63,7 @@ private:
 // Priority levels: 0 idle, 1 lowest, 2 lower, 3 normal, 4 higher,
 // 5 highest, 6 time-critical. Maps onto the thread's nice value.
 // A refused raise is not an error; returns false only for a bad thread id.
+constexpr int kPriorityNormal = 3;
 bool SetThreadPriority(int64_t threadId, int level);
 int GetThreadPriority(int64_t threadId);
 int64_t CurrentThreadId();

@@ -14,6 +14,7 @@
 
 #include "errors/AdExcept.h"
 #include "tests/comport/PtyPeer.h"
+#include "tests/dispatcher/ExposedDispatcher.h"
 
 using namespace porttest;
 
@@ -31,6 +32,19 @@ struct ShownErrors {
 struct AvailLog {
   std::vector<uint16_t> counts;
   std::vector<std::string> reads;
+};
+
+// A port whose dispatcher lets the test look into its state and set it.
+class ProbedPort : public TApdComPort {
+public:
+  ExposedDispatcher *Probe() const { return static_cast<ExposedDispatcher *>(PortDispatcher()); }
+
+protected:
+  std::unique_ptr<TApdBaseDispatcher> CreateDispatcher() override {
+    if (DeviceLayer() != dlWin32)
+      return TApdComPort::CreateDispatcher();
+    return std::make_unique<ExposedDispatcher>(this);
+  }
 };
 
 } // namespace
@@ -574,7 +588,7 @@ TEST(PortClose, CloseOutsideAnEventWhileADeliveryFinishesCompletesAtOnce) {
       if (msg == NotifyAvail) {
         gHolding = true;
         // Hold the delivery until the close has begun.
-        while (!gDispatcher.load()->StopRequested.load())
+        while (!gDispatcher.load()->IsStopRequested())
           std::this_thread::yield();
         gHolding = false;
       }
@@ -699,7 +713,7 @@ TEST(PortTrace, TraceStateMachineOnOpenPort) {
   PtyPeer peer(23);
   const std::string traceFile = StartDir() + "/t23.trc";
   std::filesystem::remove(traceFile);
-  TApdComPort p;
+  ProbedPort p;
   p.SetTraceName(traceFile);
   p.SetComNumber(23);
   p.SetOpen(true);
@@ -725,7 +739,7 @@ TEST(PortTrace, TraceStateMachineOnOpenPort) {
   p.SetTracing(tlOn);
   p.SetTraceSize(500);
   EXPECT_EQ(p.Tracing(), tlOn);
-  EXPECT_EQ(p.PortDispatcher()->TraceCapacity, 500u);
+  EXPECT_EQ(p.Probe()->TraceCapacity, 500u);
   p.SetTracing(tlPause);
   p.SetTraceSize(600);
   EXPECT_EQ(p.Tracing(), tlOff);
@@ -799,7 +813,7 @@ TEST(PortWindow, EachMessageRaisesItsEvents) {
   PtyPeer peer(26);
   std::vector<std::string> seen;
   auto note = [&](std::string s) { seen.push_back(std::move(s)); };
-  TApdComPort p;
+  ProbedPort p;
   p.OnTrigger = [&](TApdCustomComPort &, uint16_t msg, uint16_t handle, uint16_t data) {
     note("trigger " + std::to_string(msg) + " " + std::to_string(handle) + " " + std::to_string(data));
   };
@@ -815,8 +829,8 @@ TEST(PortWindow, EachMessageRaisesItsEvents) {
   p.OnTriggerOutSent = [&](TApdCustomComPort &) { note("sent"); };
   p.SetComNumber(26);
   p.SetOpen(true);
-  auto *d = p.PortDispatcher();
-  const platform::LPARAM index = platform::LPARAM(d->DispatcherIndex) << 16;
+  auto *d = p.Probe();
+  const platform::LPARAM index = platform::LPARAM(d->Index()) << 16;
   struct Case {
     uint32_t msg;
     platform::WPARAM w;
@@ -854,12 +868,12 @@ TEST(PortWindow, EachMessageRaisesItsEvents) {
 
 TEST(PortWindow, OpenPortAppliesOptionsToTheDispatcher) {
   PtyPeer peer(27);
-  TApdComPort p;
+  ProbedPort p;
   p.SetAvailThreshold(5);
   p.SetUseEventWord(false);
   p.SetComNumber(27);
   p.SetOpen(true);
-  auto *d = p.PortDispatcher();
+  auto *d = p.Probe();
   EXPECT_EQ(d->GetAvailThreshold(), 5);
   EXPECT_EQ(d->OptionBits & 4, 0u);
   p.SetUseEventWord(true);

@@ -208,7 +208,7 @@ TEST(PortPrompt, ChosenPortIsOpened) {
   EXPECT_EQ(port.ComNumber(), 12);
   EXPECT_TRUE(port.Open());
   ASSERT_NE(port.PortDispatcher(), nullptr);
-  EXPECT_EQ(port.PortDispatcher()->DeviceName, "\\\\.\\COM12");
+  EXPECT_EQ(port.PortDispatcher()->GetDeviceName(), "\\\\.\\COM12");
   EXPECT_FALSE(testpty::Lockable(dir.Slave(12))) << "the port holds COM12";
   EXPECT_EQ(LiveForms(), 0);
   port.SetOpen(false);

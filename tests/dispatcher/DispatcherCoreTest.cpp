@@ -1,6 +1,6 @@
 // Bytes through the rings on a pseudo-terminal, the receive ring's limits,
 // transmit ring limits and flushes, opening failures and thread ends.
-#include "dispatcher/AwWin32.h"
+#include "tests/dispatcher/ExposedDispatcher.h"
 #include "platform/PlatformErrors.h"
 #include "tests/dispatcher/PtyHarness.h"
 
@@ -8,6 +8,7 @@
 
 #include <sys/file.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -45,7 +46,7 @@ protected:
   PtyPair pty_;
   NullOwner owner_;
   std::string name_;
-  TApdWin32Dispatcher d_{&owner_};
+  ExposedDispatcher d_{&owner_};
 };
 
 TEST_F(Opened, AllByteValuesTravelBothWaysInOrder) {
@@ -90,6 +91,109 @@ TEST_F(Opened, FullRingReportsAllUnreadAndLosesNothing) {
   EXPECT_EQ(ecBufferIsEmpty, d_.PeekByte(c, 8193));
   EXPECT_EQ(data, ReadAll(data.size()));
   writer.join();
+}
+
+// How often each thread woke since a moment, for the idle checks.
+class Wakes {
+public:
+  explicit Wakes(const ExposedDispatcher &d) : d_(d) {
+    for (int k = 0; k < ThreadKindCount; ++k)
+      base_[k] = d.WakeCount(TThreadKind(k));
+  }
+  uint32_t Since(TThreadKind k) const { return d_.WakeCount(k) - base_[int(k)]; }
+  uint32_t Most() const {
+    uint32_t most = 0;
+    for (int k = 0; k < ThreadKindCount; ++k)
+      most = std::max(most, Since(TThreadKind(k)));
+    return most;
+  }
+
+private:
+  const ExposedDispatcher &d_;
+  uint32_t base_[ThreadKindCount] = {};
+};
+
+TEST_F(Opened, AnIdlePortsThreadsSleepUntilSomethingArrives) {
+  // One exchange each way first, so every thread is past its start.
+  ASSERT_EQ(ecOK, d_.SendByte('a'));
+  ASSERT_EQ(std::vector<uint8_t>{'a'}, pty_.Read(1));
+  ASSERT_TRUE(pty_.Write(std::string("b")));
+  ASSERT_EQ(std::vector<uint8_t>{'b'}, ReadAll(1));
+  // A thread on a time slice would wake again and again over this span; one
+  // still finishing the exchange wakes a time or two at most.
+  Wakes wakes(d_);
+  EXPECT_FALSE(WaitFor([&] { return wakes.Most() > 3; }, 1000))
+      << "read " << wakes.Since(TThreadKind::Read) << ", dispatch "
+      << wakes.Since(TThreadKind::Dispatch) << ", write " << wakes.Since(TThreadKind::Write)
+      << ", status " << wakes.Since(TThreadKind::Status);
+  // Asleep is not deaf: the next byte each way goes through as before.
+  ASSERT_TRUE(pty_.Write(std::string("c")));
+  EXPECT_EQ(std::vector<uint8_t>{'c'}, ReadAll(1));
+  ASSERT_EQ(ecOK, d_.SendByte('d'));
+  EXPECT_EQ(std::vector<uint8_t>{'d'}, pty_.Read(1));
+}
+
+TEST_F(Opened, AFullRingAFewReadsMadeRoomInIsRefilled) {
+  auto data = Pattern(8192 + 3000, 4);
+  std::thread writer([&] { pty_.Write(data, 30000); });
+  ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 8192; }));
+  ASSERT_TRUE(WaitFor([&] { return d_.InputQueue.Count() > 0; }));
+  // Reads outside any notification, far from half the ring: what waits in
+  // the queue still follows without more reads.
+  std::vector<uint8_t> got;
+  uint8_t c;
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_EQ(ecOK, d_.ReceiveByte(c));
+    got.push_back(c);
+  }
+  EXPECT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 8192; })) << d_.ReceivedCount();
+  auto rest = ReadAll(data.size() - got.size());
+  got.insert(got.end(), rest.begin(), rest.end());
+  EXPECT_TRUE(got == data) << "bytes lost or reordered";
+  writer.join();
+}
+
+TEST(DispatchWait, TheDispatchThreadSleepsAsLongAsItsTriggersAllow) {
+  NullOwner owner;
+  ExposedDispatcher d(&owner);
+  TTimerTrigger soon{}, idle{}, due{};
+  platform::TTickTimer tick;
+  platform::StartTickTimer(tick, 10);
+  soon = {0x61, tick.StartTicks, tick.ExpireTicks, 0, 0, 1};
+  idle = soon;
+  idle.Active = 0;
+  platform::StartTickTimerAt(tick, 0, platform::MillisecondClock() - 200); // long expired
+  due = {0x62, tick.StartTicks, tick.ExpireTicks, 0, 0, 1};
+  const uint32_t never = platform::kInfinite;
+  struct Case {
+    const char *what;
+    std::vector<TTimerTrigger> timers;
+    std::vector<TStatusTrigger> statuses;
+    uint32_t atLeast, atMost; // the wait, in ms
+    bool linesWatched;
+  } cases[] = {
+      {"no triggers", {}, {}, never, never, false},
+      {"an inactive timer", {idle}, {}, never, never, false},
+      {"a timer due in ten ticks", {soon}, {}, 9 * platform::kTickMs, 11 * platform::kTickMs, false},
+      {"an expired timer", {soon, due}, {}, 0, 0, false},
+      {"output sent", {}, {{0x51, stOutSent, 0, 1, 0}}, StatusPassSliceMs, StatusPassSliceMs, false},
+      {"a disarmed output trigger", {}, {{0x52, stOutBuffFree, 10, 0, 0}}, never, never, false},
+      {"modem lines", {}, {{0x53, stModem, 0x1010, 1, 0}}, never, never, true},
+      {"line errors", {}, {{0x54, stLine, 0x1F, 1, 0}}, never, never, true},
+      {"a disarmed line trigger", {}, {{0x55, stLine, 0x1F, 0, 0}}, never, never, false},
+  };
+  for (const auto &c : cases) {
+    TSavedTriggerSet set;
+    set.Timers = c.timers;
+    set.Statuses = c.statuses;
+    d.RestoreTriggerSet(set);
+    const uint32_t wait = d.DispatchWaitMs();
+    EXPECT_GE(wait, c.atLeast) << c.what;
+    EXPECT_LE(wait, c.atMost) << c.what;
+    EXPECT_EQ(c.linesWatched, d.Device.WatchingLines()) << c.what;
+  }
+  d.ClearTriggerTables();
+  EXPECT_FALSE(d.Device.WatchingLines());
 }
 
 // Holds our output with XOFF: with IXON set the pty stops our writes.
@@ -145,7 +249,7 @@ TEST_F(Held, FlushTransmitDropsTheStalledBlock) {
 TEST(DispatcherOpen, MissingAndBusyDevicesAreToldApart) {
   NullOwner owner;
   {
-    TApdWin32Dispatcher d(&owner);
+    ExposedDispatcher d(&owner);
     std::string name = LinkPort(40, StartDir() + "/no-such-device");
     EXPECT_EQ(-int32_t(platform::kErrFileNotFound),
               d.OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3));
@@ -157,19 +261,19 @@ TEST(DispatcherOpen, MissingAndBusyDevicesAreToldApart) {
   ASSERT_GE(other, 0);
   ASSERT_EQ(0, flock(other, LOCK_EX | LOCK_NB));
   {
-    TApdWin32Dispatcher d(&owner);
+    ExposedDispatcher d(&owner);
     EXPECT_EQ(-int32_t(platform::kErrAccessDenied),
               d.OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3));
   }
   close(other);
-  TApdWin32Dispatcher d(&owner);
+  ExposedDispatcher d(&owner);
   EXPECT_EQ(0, d.OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3));
 }
 
 TEST(DispatcherOpen, StartingTwiceIsRefused) {
   PtyPair pty;
   NullOwner owner;
-  TApdWin32Dispatcher d(&owner);
+  ExposedDispatcher d(&owner);
   ASSERT_EQ(0, d.OpenDispatcher(LinkPort(8, pty.SlavePath()), 9600, 0, 8, 1, 4096, 4096, 3));
   try {
     d.StartThreads();
@@ -183,7 +287,7 @@ TEST(DispatcherOpen, StartingTwiceIsRefused) {
 TEST(DispatcherOpen, FarEndClosingEndsAllThreadsOnce) {
   PtyPair pty;
   NullOwner owner;
-  TApdWin32Dispatcher d(&owner);
+  ExposedDispatcher d(&owner);
   ASSERT_EQ(0, d.OpenDispatcher(LinkPort(9, pty.SlavePath()), 9600, 0, 8, 1, 4096, 4096, 3));
   ASSERT_TRUE(pty.Write(std::string("ab")));
   ASSERT_TRUE(WaitFor([&] { return d.ReceivedCount() == 2; }));
@@ -202,7 +306,7 @@ TEST(DispatcherOpen, FarEndClosingEndsAllThreadsOnce) {
 TEST(DispatcherOpen, StopEndsIdleThreads) {
   PtyPair pty;
   NullOwner owner;
-  TApdWin32Dispatcher d(&owner);
+  ExposedDispatcher d(&owner);
   ASSERT_EQ(0, d.OpenDispatcher(LinkPort(10, pty.SlavePath()), 9600, 0, 8, 1, 4096, 4096, 3));
   d.RequestStop(); // no device event follows: only the slices can notice it
   ASSERT_TRUE(WaitFor([&] { return d.ActiveThreads.load() == 0; }));
@@ -216,7 +320,7 @@ TEST(DispatcherOpen, RepeatedOpenAndCloseLeavesNothingBehind) {
   int fds = platform::ProcessDescriptorCount();
   int threads = platform::ProcessThreadCount();
   for (int i = 0; i < 1000; ++i) {
-    auto d = std::make_unique<TApdWin32Dispatcher>(&owner);
+    auto d = std::make_unique<ExposedDispatcher>(&owner);
     ASSERT_EQ(0, d->OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3)) << i;
     if (i % 100 == 0) {
       ASSERT_EQ(ecOK, d->SendByte(uint8_t(i)));
@@ -234,13 +338,13 @@ TEST(DispatcherOpen, RepeatedOpenAndCloseLeavesNothingBehind) {
 
 TEST(DispatcherRegistry, SlotsAreReusedAndTrailingHolesTrimmed) {
   NullOwner owner;
-  auto a = std::make_unique<TApdWin32Dispatcher>(&owner);
-  auto b = std::make_unique<TApdWin32Dispatcher>(&owner);
-  auto c = std::make_unique<TApdWin32Dispatcher>(&owner);
+  auto a = std::make_unique<ExposedDispatcher>(&owner);
+  auto b = std::make_unique<ExposedDispatcher>(&owner);
+  auto c = std::make_unique<ExposedDispatcher>(&owner);
   EXPECT_EQ(0, a->DispatcherIndex);
   EXPECT_EQ(2, c->DispatcherIndex);
   b.reset();
-  auto d = std::make_unique<TApdWin32Dispatcher>(&owner);
+  auto d = std::make_unique<ExposedDispatcher>(&owner);
   EXPECT_EQ(1, d->DispatcherIndex); // lowest hole first
   {
     std::lock_guard<platform::TCriticalSection> g(DispatcherListLock);

@@ -1,7 +1,7 @@
 // Line settings and flow control on a pty, the queue classes, the order of
 // event words and data, line error and modem status reporting, and the
 // bound on InputQueue.
-#include "dispatcher/AwWin32.h"
+#include "tests/dispatcher/ExposedDispatcher.h"
 #include "tests/dispatcher/PtyHarness.h"
 
 #include <gtest/gtest.h>
@@ -20,15 +20,15 @@ struct NullOwner : TApdDispatcherOwner {
   void ShowDispatcherException(const std::exception &) override {}
 };
 
-class CountingDispatcher : public TApdWin32Dispatcher {
+class CountingDispatcher : public ExposedDispatcher {
 public:
-  using TApdWin32Dispatcher::TApdWin32Dispatcher;
+  using ExposedDispatcher::ExposedDispatcher;
   // The most-derived class stops the threads while its overrides still exist.
   ~CountingDispatcher() override { Shutdown(); }
   int32_t WriteDeviceState(const TDeviceControl &dcb) override {
     ++Writes;
     Last = dcb;
-    return TApdWin32Dispatcher::WriteDeviceState(dcb);
+    return ExposedDispatcher::WriteDeviceState(dcb);
   }
   std::atomic<int> Writes{0};
   TDeviceControl Last;
@@ -273,7 +273,7 @@ std::unique_ptr<TDataBuffer> Block(const std::string &s) {
 
 TEST(ReceiveCycle, AnEventWordWaitsForTheBytesBeforeIt) {
   NullOwner owner;
-  TApdWin32Dispatcher d(&owner);
+  ExposedDispatcher d(&owner);
   d.ReceiveRing.reset(new uint8_t[ReceiveRingSize]());
   d.InputQueue.PushBuffer(Block("abcde"));
   d.InputQueue.PushBuffer(std::make_unique<TStatusBuffer>(platform::evCts));
@@ -294,7 +294,7 @@ TEST(ReceiveCycle, AnEventWordWaitsForTheBytesBeforeIt) {
 
 TEST(ReceiveCycle, FullRingStopsIntakeAndCountsAllUnread) {
   NullOwner owner;
-  TApdWin32Dispatcher d(&owner);
+  ExposedDispatcher d(&owner);
   d.ReceiveRing.reset(new uint8_t[ReceiveRingSize]());
   d.RingHead = d.RingTail = 8000; // the ring's end lies inside the first block
   for (int i = 0; i < 40; ++i)
@@ -317,7 +317,7 @@ TEST(ReceiveCycle, FullRingStopsIntakeAndCountsAllUnread) {
 
 TEST(LineErrors, ReportedByPriorityBreakKeptForTakeLineBreak) {
   NullOwner owner;
-  TApdWin32Dispatcher d(&owner);
+  ExposedDispatcher d(&owner);
   struct {
     int32_t bits;
     uint8_t code;
@@ -337,7 +337,7 @@ TEST(LineErrors, ReportedByPriorityBreakKeptForTakeLineBreak) {
 
 TEST(ModemStatus, DeltasAreReportedOnceAndRingSeenShowsAsTrailingEdge) {
   NullOwner owner;
-  TApdWin32Dispatcher d(&owner); // no device: the platform reads 0
+  ExposedDispatcher d(&owner); // no device: the platform reads 0
   d.ModemBits = 0x1B;
   d.RingSeen = true;
   EXPECT_EQ(0x0F, d.ReadModemStatus());

@@ -1,6 +1,6 @@
 // Avail notifications delivered to a hidden window owned by a test thread
 // that pumps its own messages, as the main thread does in the application.
-#include "dispatcher/AwWin32.h"
+#include "tests/dispatcher/ExposedDispatcher.h"
 #include "tests/dispatcher/PtyHarness.h"
 
 #include <gtest/gtest.h>
@@ -115,7 +115,7 @@ protected:
   }
   PtyPair pty_;
   NullOwner owner_;
-  TApdWin32Dispatcher d_{&owner_};
+  ExposedDispatcher d_{&owner_};
   std::unique_ptr<WindowThread> win_;
 };
 
@@ -205,7 +205,7 @@ TEST_F(Notified, RemovingTheWindowInsideItsNotificationIsDeferred) {
 
 TEST(TriggerSets, SaveRestoreKeepsRecordsAndLength) {
   NullOwner owner;
-  TApdWin32Dispatcher a(&owner), b(&owner);
+  ExposedDispatcher a(&owner), b(&owner);
   TTimerTrigger t{};
   t.Handle = 0x11;
   t.Active = 1;
@@ -243,7 +243,7 @@ namespace {
 TEST(NotifyClose, ClosingInsideTheHandlerIsDeferredUntilItReturns) {
   PtyPair pty;
   NullOwner owner;
-  auto d = std::make_unique<TApdWin32Dispatcher>(&owner);
+  auto d = std::make_unique<ExposedDispatcher>(&owner);
   ASSERT_EQ(0, d->OpenDispatcher(LinkPort(21, pty.SlavePath()), 9600, 0, 8, 1, 4096, 4096, 3));
   WindowThread win(*d);
   d->AddWindowHandler(win.Window());
@@ -251,7 +251,7 @@ TEST(NotifyClose, ClosingInsideTheHandlerIsDeferredUntilItReturns) {
   d->SetAvailThreshold(1);
   std::atomic<bool> pendingSeen{false};
   std::atomic<int> calls{0};
-  TApdBaseDispatcher *raw = d.get();
+  ExposedDispatcher *raw = d.get();
   win.SetReader([&, raw](uint32_t) {
     if (calls++ == 0) {
       raw->CloseDispatcher();
@@ -352,6 +352,28 @@ TEST_F(Restored, RestoredTriggersFireTheirNotifications) {
 } // namespace
 
 namespace {
+
+TEST_F(Restored, ATimerTriggerWakesTheDispatchThreadOnlyWhenDue) {
+  TSavedTriggerSet set;
+  set.AvailThreshold = 1;
+  TTimerTrigger t{};
+  t.Handle = 0x63;
+  platform::TTickTimer tick;
+  platform::StartTickTimer(tick, 10); // about half a second
+  t.StartTicks = tick.StartTicks;
+  t.ExpireTicks = tick.ExpireTicks;
+  t.Active = 1;
+  set.Timers.push_back(t);
+  const uint32_t before = d_.WakeCount(TThreadKind::Dispatch);
+  d_.RestoreTriggerSet(set);
+  ASSERT_TRUE(WaitFor([&] { return win_->Count() >= 1; }));
+  auto log = win_->Log();
+  EXPECT_EQ(NotifyTimer, log[0].Msg);
+  EXPECT_EQ(0x63u, log[0].Count);
+  EXPECT_TRUE(platform::TickTimerExpired(tick));
+  // Woken by the new table and by the due time, not by slices in between.
+  EXPECT_LE(d_.WakeCount(TThreadKind::Dispatch) - before, 4u);
+}
 
 TEST_F(Restored, ADeviceFailureFiresTheLineErrorTriggerOnce) {
   TSavedTriggerSet set;

@@ -15,7 +15,7 @@
 #include <sstream>
 #include <thread>
 
-#include "dispatcher/AwWin32.h"
+#include "tests/dispatcher/ExposedDispatcher.h"
 
 namespace fs = std::filesystem;
 
@@ -67,7 +67,7 @@ size_t CountLines(const std::string &text) { return std::count(text.begin(), tex
 } // namespace
 
 TEST(ByteTrace, CircularBufferKeepsTheNewest) {
-  TApdWin32Dispatcher d(nullptr);
+  ExposedDispatcher d(nullptr);
   ScratchDir dir;
   ASSERT_EQ(d.BeginByteTrace(3), 0);
   Record(d, 'R', "ABCD");
@@ -78,7 +78,7 @@ TEST(ByteTrace, CircularBufferKeepsTheNewest) {
 }
 
 TEST(ByteTrace, BeginRules) {
-  TApdWin32Dispatcher d(nullptr);
+  ExposedDispatcher d(nullptr);
   EXPECT_EQ(d.BeginByteTrace(4000001), -1002);
   EXPECT_FALSE(d.TraceActive);
   EXPECT_TRUE(d.TraceBuffer.empty());
@@ -98,7 +98,7 @@ TEST(ByteTrace, BeginRules) {
 }
 
 TEST(ByteTrace, PauseResumeDrop) {
-  TApdWin32Dispatcher d(nullptr);
+  ExposedDispatcher d(nullptr);
   d.ResumeByteTrace(); // no buffer: stays off
   EXPECT_FALSE(d.TraceActive);
   ASSERT_EQ(d.BeginByteTrace(8), 0);
@@ -118,7 +118,7 @@ TEST(ByteTrace, PauseResumeDrop) {
 }
 
 TEST(ByteTrace, DumpStartsTheTraceOver) {
-  TApdWin32Dispatcher d(nullptr);
+  ExposedDispatcher d(nullptr);
   ScratchDir dir;
   ASSERT_EQ(d.BeginByteTrace(4), 0);
   d.PauseByteTrace();
@@ -143,7 +143,7 @@ TEST(ByteTrace, DumpStartsTheTraceOver) {
 }
 
 TEST(ByteTrace, NothingToWriteCreatesNoFile) {
-  TApdWin32Dispatcher d(nullptr);
+  ExposedDispatcher d(nullptr);
   ScratchDir dir;
   EXPECT_EQ(d.SaveTraceFile(dir / "none.trc", false, false), 0); // no buffer
   ASSERT_EQ(d.BeginByteTrace(4), 0);
@@ -152,7 +152,7 @@ TEST(ByteTrace, NothingToWriteCreatesNoFile) {
 }
 
 TEST(ByteTrace, UnwritableFileEndsTracing) {
-  TApdWin32Dispatcher d(nullptr);
+  ExposedDispatcher d(nullptr);
   ScratchDir dir;
   ASSERT_EQ(d.BeginByteTrace(16), 0);
   Record(d, 'R', "data");
@@ -166,7 +166,7 @@ TEST(ByteTrace, UnwritableFileEndsTracing) {
 }
 
 TEST(EventLog, LimitBoundsBytesBeforeEachEntry) {
-  TApdWin32Dispatcher d(nullptr);
+  ExposedDispatcher d(nullptr);
   ScratchDir dir;
   d.BeginEventLog(100);
   std::string block(60, 'a');
@@ -184,7 +184,7 @@ TEST(EventLog, LimitBoundsBytesBeforeEachEntry) {
 }
 
 TEST(EventLog, SwitchesAndNoLimit) {
-  TApdWin32Dispatcher d(nullptr);
+  ExposedDispatcher d(nullptr);
   d.RecordLogEvent(2, 5, 1, nullptr, 0); // not active
   EXPECT_EQ(d.LogQueue.Count(), 0u);
   d.BeginEventLog(0);
@@ -207,7 +207,7 @@ TEST(EventLog, SwitchesAndNoLimit) {
 }
 
 TEST(EventLog, DumpLayoutAndFailures) {
-  TApdWin32Dispatcher d(nullptr);
+  ExposedDispatcher d(nullptr);
   ScratchDir dir;
   EXPECT_EQ(d.SaveLogFile(dir / "l.log", false, false), 0);
   EXPECT_FALSE(fs::exists(dir / "l.log")) << "an empty log writes nothing";
@@ -293,7 +293,7 @@ bool LogEventually(TApdBaseDispatcher &d, const std::string &file, const std::st
 TEST(TraceOnPort, PollAndReplyTracedAndLogged) {
   Pty pty;
   ScratchDir dir;
-  TApdWin32Dispatcher d(nullptr);
+  ExposedDispatcher d(nullptr);
   ASSERT_EQ(d.OpenDispatcher(pty.slave, 9600, 0, 8, 0, 4096, 4096, loDtrOn | loRtsOn), 0);
   EXPECT_FALSE(d.TraceActive);
   EXPECT_FALSE(d.LogActive);
@@ -321,7 +321,7 @@ TEST(TraceOnPort, PollAndReplyTracedAndLogged) {
 TEST(TraceOnPort, FullRingIsLogged) {
   Pty pty;
   ScratchDir dir;
-  TApdWin32Dispatcher d(nullptr);
+  ExposedDispatcher d(nullptr);
   ASSERT_EQ(d.OpenDispatcher(pty.slave, 9600, 0, 8, 0, 4096, 4096, 0), 0);
   d.BeginEventLog(0);
   const std::string block(1024, 'q');
@@ -339,7 +339,7 @@ TEST(TraceOnPort, FullRingIsLogged) {
 TEST(TraceOnPort, DumpsWhileDataArrives) {
   Pty pty;
   ScratchDir dir;
-  TApdWin32Dispatcher d(nullptr);
+  ExposedDispatcher d(nullptr);
   ASSERT_EQ(d.OpenDispatcher(pty.slave, 9600, 0, 8, 0, 4096, 4096, 0), 0);
   ASSERT_EQ(d.BeginByteTrace(64), 0);
   d.BeginEventLog(500);

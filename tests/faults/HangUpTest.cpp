@@ -81,9 +81,9 @@ TEST_F(HangUp, WhileANotificationWaitsForTheMainThread) {
   // The main thread handles nothing while the report is announced.
   end.Send(Report(90, 10));
   const auto deadline = std::chrono::steady_clock::now() + Limit(2000);
-  while (!d->Notifying.load() && std::chrono::steady_clock::now() < deadline)
+  while (!d->IsNotifying() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::yield();
-  ASSERT_TRUE(d->Notifying.load()) << "no notification was waiting";
+  ASSERT_TRUE(d->IsNotifying()) << "no notification was waiting";
   end.HangUp();
   ExpectRecovery(threads, d);
 }

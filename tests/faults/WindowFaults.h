@@ -26,9 +26,9 @@ inline bool TaskAlive(int64_t tid) { return tid != 0 && fs::exists("/proc/self/t
 inline std::vector<int64_t> PortThreads(TApdCustomComPort &port) {
   std::vector<int64_t> ids;
   if (TApdBaseDispatcher *d = port.PortDispatcher())
-    for (const auto &id : d->ThreadIds)
-      if (id.load() != 0)
-        ids.push_back(id.load());
+    for (TThreadKind k : {TThreadKind::Read, TThreadKind::Dispatch, TThreadKind::Write, TThreadKind::Status})
+      if (d->ThreadId(k) != 0)
+        ids.push_back(d->ThreadId(k));
   return ids;
 }
 

@@ -13,6 +13,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -44,6 +46,32 @@ TEST(TickTimer, ExpiresAfterItsTicksAndClampsLongRequests) {
   TTickTimer t;
   StartTickTimerAt(t, kMaxTicks * 2, 0);
   EXPECT_EQ(kMaxTicks, t.ExpireTicks - t.StartTicks);
+}
+
+TEST(TickTimer, RemainingTimeEndsWhereTheTimerExpires) {
+  struct Case {
+    int32_t ticks;
+    uint32_t startMs, nowMs;
+  } cases[] = {
+      {0, 0, 0},     {0, 1000, 1000}, {10, 0, 0},       {10, 0, 10 * 55},
+      {10, 0, 11 * 55}, {3, 100, 250}, {kMaxTicks, 0, 77},
+      {100, 39045000u * 55, 10 * 55},        // wrapped: expired
+      {1000, 78090000u * 55, 78090000u * 55}, // expires only after the wrap
+  };
+  for (const auto &c : cases) {
+    TTickTimer t;
+    StartTickTimerAt(t, c.ticks, c.startMs);
+    const uint32_t left = TickTimerRemainingMsAt(t, c.nowMs);
+    if (TickTimerExpiredAt(t, c.nowMs)) {
+      EXPECT_EQ(0u, left) << c.ticks << " " << c.startMs << " " << c.nowMs;
+      continue;
+    }
+    ASSERT_GT(left, 0u);
+    // Not expired a millisecond before the time told, expired at it.
+    const uint32_t at = c.nowMs + left;
+    EXPECT_FALSE(TickTimerExpiredAt(t, at - 1)) << c.ticks << " " << c.startMs << " " << c.nowMs;
+    EXPECT_TRUE(TickTimerExpiredAt(t, at)) << c.ticks << " " << c.startMs << " " << c.nowMs;
+  }
 }
 
 TEST(Events, AutoResetWakesOneWaitManualStaysSet) {
@@ -266,6 +294,33 @@ TEST_F(Devices, ReceivedCharacterIsReportedOncePerArrival) {
   stop.Set();
   o = d.WaitCommEvent(ev, &stop, &rearm, 100);
   EXPECT_EQ(WaitStatus::Event, o.Status);
+}
+
+TEST_F(Devices, AWaitWithoutLimitEndsWhenTheLineWatchIsSwitched) {
+  TSerialDevice d;
+  ASSERT_EQ(0u, d.Open(slave_));
+  d.SetCommMask(evRxChar | evCts);
+  EXPECT_FALSE(d.WatchingLines());
+  TEvent stop(true), rearm;
+  std::atomic<bool> returned{false};
+  WaitOutcome o;
+  std::thread waiter([&] {
+    uint32_t ev = 0;
+    o = d.WaitCommEvent(ev, &stop, &rearm, kInfinite);
+    returned = true;
+  });
+  d.WatchLines(true); // before or during the wait: either way it ends
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!returned && std::chrono::steady_clock::now() < end)
+    std::this_thread::yield();
+  EXPECT_TRUE(returned.load()) << "the switch did not end the wait";
+  stop.Set(); // lets a stuck waiter go
+  waiter.join();
+  EXPECT_EQ(WaitStatus::TimedOut, o.Status);
+  EXPECT_TRUE(d.WatchingLines());
+  // A stop ends an unlimited wait just as well.
+  uint32_t ev = 0;
+  EXPECT_EQ(WaitStatus::Event, d.WaitCommEvent(ev, &stop, &rearm, kInfinite).Status);
 }
 
 TEST_F(Devices, HangUpIsReportedAsLostNotAsData) {
