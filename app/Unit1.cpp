@@ -6,6 +6,7 @@
 #include "app/JpegImage.h"
 #include "app/TextFiles.h"
 #include "app/NumEditFields.h"
+#include "app/WindowStyle.h"
 #include "runtime/SysUtils.h"
 
 #include <QCloseEvent>
@@ -125,6 +126,7 @@ void TForm1::BuildControls() {
   };
   auto combo = [](QWidget *parent, QRect r, const QStringList &items, const QString &hint) {
     auto *c = new QComboBox(parent);
+    c->setStyle(ComboBoxStyle());
     c->setEditable(true);
     c->setCompleter(nullptr);
     c->setInsertPolicy(QComboBox::NoInsert);
@@ -180,11 +182,13 @@ void TForm1::BuildControls() {
   QStringList ports;
   for (int i = 1; i <= 32; ++i)
     ports << QString::number(i);
-  ComboBox1 = combo(GroupBox2, QRect(55, 15, 51, 21), ports, QStringLiteral("COM1..COM32"));
-  ComboBox2 = combo(GroupBox2, QRect(55, 70, 51, 21), {"EN", "DE", "FR"}, QStringLiteral("DE EN FR"));
+  // 3 px wider than the original's 51, with a narrower drop-down button:
+  // "1000" in the default sans font needs that room.
+  ComboBox1 = combo(GroupBox2, QRect(55, 15, 54, 21), ports, QStringLiteral("COM1..COM32"));
+  ComboBox2 = combo(GroupBox2, QRect(55, 70, 54, 21), {"EN", "DE", "FR"}, QStringLiteral("DE EN FR"));
   ComboBox2->setEditText(QStringLiteral("Language"));
   ComboBox2->setVisible(false);
-  ComboBox3 = combo(GroupBox2, QRect(55, 35, 51, 21), {"200", "500", "1000", "2000", "5000"},
+  ComboBox3 = combo(GroupBox2, QRect(55, 35, 54, 21), {"200", "500", "1000", "2000", "5000"},
                     QStringLiteral("Pollrate 200..5000 ms"));
   Button1 = button(GroupBox2, QRect(121, 10, 75, 25), QStringLiteral("Exit"), QStringLiteral("EXIT"));
 
