@@ -1,5 +1,5 @@
 // zelkor: the rotator controller. Its files live in the directory it is
-// started from; the one option, --rotctld, lets network clients drive it.
+// started from; --rotctld lets network clients drive it, --help says so.
 #include "app/Application.h"
 #include "app/NetServer.h"
 #include "app/ProgramOptions.h"
@@ -17,6 +17,10 @@ int main(int argc, char **argv) {
   if (!error.empty()) {
     std::fprintf(stderr, "zelkor: %s\n%s\n", error.c_str(), UsageLine());
     return 2;
+  }
+  if (options.help) {
+    std::fputs(HelpText().c_str(), stdout);
+    return 0;
   }
   RequestTimerResolution();
   int rc = 0;
