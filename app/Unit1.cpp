@@ -6,6 +6,7 @@
 #include "app/JpegImage.h"
 #include "app/TextFiles.h"
 #include "app/NumEditFields.h"
+#include "app/PortHints.h"
 #include "app/WindowStyle.h"
 #include "runtime/SysUtils.h"
 
@@ -366,7 +367,11 @@ void TForm1::OpenPort() {
   try {
     ApdComPort1.SetOpen(true);
   } catch (...) {
-    ShowErrorMessage(QStringLiteral("Port COM") + QString::number(PortNumber) + LanguageTexts[4]);
+    QString text = QStringLiteral("Port COM") + QString::number(PortNumber) + LanguageTexts[4];
+    const QString hint = PortTroubleHint(TroubleOf(std::current_exception()), LanguageTexts);
+    if (!hint.isEmpty())
+      text += QChar('\n') + hint;
+    ShowErrorMessage(text);
     ApdComPort1.SetOpen(false);
     Timer1->SetEnabled(false);
     return;

@@ -1,5 +1,6 @@
 zk_test(app_logic_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/LogicTest.cpp ${ZK_TEST_DIR}/FilesTest.cpp ${ZK_TEST_DIR}/OptionsTest.cpp
+  ${ZK_TEST_DIR}/PortHintsTest.cpp
   LIBS app)
 zk_test(app_window_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/WindowTest.cpp ${ZK_TEST_DIR}/ReportTest.cpp
