@@ -27,6 +27,8 @@ int main(int argc, char **argv) {
   {
     TApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zelkor"));
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("zelkor"));
     auto form = std::make_unique<TForm1>();
     auto network = StartNetworkControl(*form, options);
     rc = app.exec();
