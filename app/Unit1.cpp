@@ -183,8 +183,8 @@ void TForm1::BuildControls() {
   QStringList ports;
   for (int i = 1; i <= 32; ++i)
     ports << QString::number(i);
-  // 3 px wider than the original's 51, with a narrower drop-down button:
-  // "1000" in the default sans font needs that room.
+  // 54 px rather than 51, with a narrower drop-down button: "1000" in the
+  // default sans font needs that room.
   ComboBox1 = combo(GroupBox2, QRect(55, 15, 54, 21), ports, QStringLiteral("COM1..COM32"));
   ComboBox2 = combo(GroupBox2, QRect(55, 70, 54, 21), {"EN", "DE", "FR"}, QStringLiteral("DE EN FR"));
   ComboBox2->setEditText(QStringLiteral("Language"));

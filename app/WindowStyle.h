@@ -1,8 +1,8 @@
 #pragma once
-// The window is laid out in the original's pixels. Its combo boxes there had
-// a narrower drop-down button than this platform's default style draws, and
-// the room went to the text: "1000" in the default sans font does not fit
-// beside the default button.
+// The window places its controls at fixed pixel sizes, drawn for combo boxes
+// whose drop-down button is narrower than the one this platform's default
+// style draws: beside the default button "1000" in the default sans font
+// does not fit.
 #include <QStyle>
 
 // The drop-down button never gets wider than this.

@@ -1,5 +1,5 @@
 // zelkor: the rotator controller. Its files live in the directory it is
-// started from; --rotctld lets network clients drive it, --help says so.
+// started from; --rotctld lets network clients drive it; --help explains.
 #include "app/Application.h"
 #include "app/NetServer.h"
 #include "app/ProgramOptions.h"

@@ -294,7 +294,7 @@ TEST_F(Fit, ControlsKeepTheirPlaceWithinAFewPixels) {
   ShowEverything();
   struct Place {
     QWidget *w;
-    QRect original;
+    QRect designed;
   } places[] = {
       {form->GroupBox2, {0, 0, 201, 61}},    {form->Label1, {5, 20, 0, 0}},        {form->Label13, {6, 40, 0, 0}},
       {form->ComboBox1, {55, 15, 51, 21}},   {form->ComboBox3, {55, 35, 51, 21}},  {form->Button1, {121, 10, 75, 25}},
@@ -311,13 +311,13 @@ TEST_F(Fit, ControlsKeepTheirPlaceWithinAFewPixels) {
   constexpr int Few = 3;
   for (const Place &p : places) {
     const QRect g = p.w->geometry();
-    const std::string name = p.w->metaObject()->className() + std::string(" at ") + std::to_string(p.original.x()) +
-                             "," + std::to_string(p.original.y());
-    EXPECT_LE(std::abs(g.x() - p.original.x()), Few) << name;
-    EXPECT_LE(std::abs(g.y() - p.original.y()), Few) << name;
-    if (p.original.width() > 0) { // labels size themselves to their text
-      EXPECT_LE(std::abs(g.width() - p.original.width()), Few) << name;
-      EXPECT_LE(std::abs(g.height() - p.original.height()), Few) << name;
+    const std::string name = p.w->metaObject()->className() + std::string(" at ") + std::to_string(p.designed.x()) +
+                             "," + std::to_string(p.designed.y());
+    EXPECT_LE(std::abs(g.x() - p.designed.x()), Few) << name;
+    EXPECT_LE(std::abs(g.y() - p.designed.y()), Few) << name;
+    if (p.designed.width() > 0) { // labels size themselves to their text
+      EXPECT_LE(std::abs(g.width() - p.designed.width()), Few) << name;
+      EXPECT_LE(std::abs(g.height() - p.designed.height()), Few) << name;
     }
   }
   // Inside each group no control covers another, nor sticks out of the group.
@@ -328,7 +328,7 @@ TEST_F(Fit, ControlsKeepTheirPlaceWithinAFewPixels) {
         kids.push_back(w);
     for (std::size_t i = 0; i < kids.size(); ++i) {
       EXPECT_TRUE(g->rect().contains(kids[i]->geometry())) << g->title().toStdString() << " child " << i;
-      // The original's port and poll-rate boxes share one pixel row.
+      // The port and poll-rate boxes share one pixel row by design.
       for (std::size_t j = i + 1; j < kids.size(); ++j) {
         const QRect both = kids[i]->geometry() & kids[j]->geometry();
         EXPECT_TRUE(both.width() <= 1 || both.height() <= 1)
