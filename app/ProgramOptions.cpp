@@ -50,13 +50,43 @@ std::string ParseEndpoint(const std::string &text, ProgramOptions &out) {
 
 } // namespace
 
-const char *UsageLine() { return "usage: zelkor [--rotctld [ADDRESS:]PORT]"; }
+const char *UsageLine() { return "usage: zelkor [--help] [--rotctld [ADDRESS:]PORT]"; }
+
+std::string HelpText() {
+  return std::string(UsageLine()) + "\n"
+         "\n"
+         "Controls a two-axis antenna rotator over a serial line (9600 baud, 8N1).\n"
+         "\n"
+         "  --rotctld [ADDRESS:]PORT  let rotator network clients drive the window;\n"
+         "                            ADDRESS defaults to 127.0.0.1 (this machine only)\n"
+         "  --help                    show this text\n"
+         "\n"
+         "Files: Zelkor_M.ini (settings), Zelkor_M_language.csv and Windrose_AZ.jpg\n"
+         "live in the folder the program is started from. The menu entry starts it\n"
+         "through zelkor-launch in ~/.local/share/zelkor ($XDG_DATA_HOME/zelkor).\n"
+         "Port n is the entry COMn in that folder, usually a link to the device\n"
+         "(ln -s /dev/ttyUSB0 COM3), otherwise /dev/ttyS<n-1>.\n"
+         "\n"
+         "When a port cannot be opened:\n"
+         "  permission denied  the user may not use serial devices: add the user to\n"
+         "                     the dialout group (sudo adduser $USER dialout), then\n"
+         "                     log out and in again.\n"
+         "  busy               another program holds the device. On many systems\n"
+         "                     ModemManager probes new USB serial adapters and brltty\n"
+         "                     claims some of them as braille displays: stop or remove\n"
+         "                     them (sudo systemctl stop ModemManager;\n"
+         "                     sudo apt remove brltty), then plug the adapter in again.\n";
+}
 
 std::string ParseProgramOptions(const std::vector<std::string> &args, ProgramOptions &out) {
   ProgramOptions parsed;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string &a = args[i];
     std::string value;
+    if (a == "--help" || a == "-h") {
+      parsed.help = true;
+      continue;
+    }
     if (a == "--rotctld") {
       if (i + 1 >= args.size())
         return "--rotctld needs a port";

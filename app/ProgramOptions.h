@@ -1,6 +1,6 @@
 #pragma once
-// The program's command line: nothing, or "--rotctld [ADDRESS:]PORT" to let
-// network clients drive the rotator through the window.
+// The program's command line: nothing, "--rotctld [ADDRESS:]PORT" to let
+// network clients drive the rotator through the window, or "--help".
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,10 +11,15 @@ struct ProgramOptions {
   // gets in by default.
   std::string address = "127.0.0.1";
   uint16_t port = 0;
+  bool help = false;
 };
 
 // The line shown with every command-line error.
 const char *UsageLine();
+
+// What --help prints: the usage line, the options, where the program keeps
+// its files, and why a port may not open.
+std::string HelpText();
 
 // Parses the arguments after the program name into `out`. Returns an empty
 // string on success, otherwise a one-line message (the usage line is the

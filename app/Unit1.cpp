@@ -5,9 +5,11 @@
 #include "app/DialPictures.h"
 #include "app/JpegImage.h"
 #include "app/NumEditFields.h"
+#include "app/PortHints.h"
 #include "app/ShownTexts.h"
 #include "app/TextFiles.h"
 #include "app/WindowPlacement.h"
+#include "app/WindowStyle.h"
 #include "runtime/SysUtils.h"
 
 #include <QCloseEvent>
@@ -152,6 +154,7 @@ void TForm1::BuildControls() {
   };
   auto combo = [](QWidget *parent, QRect r, const QStringList &items, const QString &hint) {
     auto *c = new QComboBox(parent);
+    c->setStyle(ComboBoxStyle());
     c->setEditable(true);
     c->setCompleter(nullptr);
     c->setInsertPolicy(QComboBox::NoInsert);
@@ -208,11 +211,13 @@ void TForm1::BuildControls() {
   QStringList ports;
   for (int i = 1; i <= 32; ++i)
     ports << QString::number(i);
-  ComboBox1 = combo(GroupBox2, QRect(55, 15, 51, 21), ports, QStringLiteral("COM1..COM32"));
-  ComboBox2 = combo(GroupBox2, QRect(55, 70, 51, 21), {"EN", "DE", "FR"}, QStringLiteral("DE EN FR"));
+  // 54 px rather than 51, with a narrower drop-down button: "1000" in the
+  // default sans font needs that room.
+  ComboBox1 = combo(GroupBox2, QRect(55, 15, 54, 21), ports, QStringLiteral("COM1..COM32"));
+  ComboBox2 = combo(GroupBox2, QRect(55, 70, 54, 21), {"EN", "DE", "FR"}, QStringLiteral("DE EN FR"));
   ComboBox2->setEditText(QStringLiteral("Language"));
   ComboBox2->setVisible(false);
-  ComboBox3 = combo(GroupBox2, QRect(55, 35, 51, 21), {"200", "500", "1000", "2000", "5000"},
+  ComboBox3 = combo(GroupBox2, QRect(55, 35, 54, 21), {"200", "500", "1000", "2000", "5000"},
                     QStringLiteral("Pollrate 200..5000 ms"));
   Button1 = button(GroupBox2, QRect(121, 10, 75, 25), QStringLiteral("Exit"), QStringLiteral("EXIT"));
 
@@ -391,7 +396,11 @@ void TForm1::OpenPort() {
   try {
     ApdComPort1.SetOpen(true);
   } catch (...) {
-    ShowErrorMessage(QStringLiteral("Port COM") + QString::number(PortNumber) + LanguageTexts[4]);
+    QString text = QStringLiteral("Port COM") + QString::number(PortNumber) + LanguageTexts[4];
+    const QString hint = PortTroubleHint(TroubleOf(std::current_exception()), LanguageTexts);
+    if (!hint.isEmpty())
+      text += QChar('\n') + hint;
+    ShowErrorMessage(text);
     ApdComPort1.SetOpen(false);
     Timer1->SetEnabled(false);
     return;

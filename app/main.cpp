@@ -1,5 +1,5 @@
 // zelkor: the rotator controller. Its files live in the directory it is
-// started from; the one option, --rotctld, lets network clients drive it.
+// started from; --rotctld lets network clients drive it; --help explains.
 #include "app/Application.h"
 #include "app/NetServer.h"
 #include "app/ProgramOptions.h"
@@ -18,11 +18,17 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "zelkor: %s\n%s\n", error.c_str(), UsageLine());
     return 2;
   }
+  if (options.help) {
+    std::fputs(HelpText().c_str(), stdout);
+    return 0;
+  }
   RequestTimerResolution();
   int rc = 0;
   {
     TApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zelkor"));
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("zelkor"));
     auto form = std::make_unique<TForm1>();
     auto network = StartNetworkControl(*form, options);
     rc = app.exec();

@@ -16,10 +16,11 @@ zk_ensure_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# dpkg-dev and file: cpack -G DEB finds the package's dependencies with them.
 ZK_BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
   libbenchmark-dev qt6-base-dev libjpeg62-turbo-dev libgl-dev fonts-dejavu-core
-  xvfb xauth xdotool x11-apps imagemagick procps)
+  xvfb xauth xdotool x11-apps imagemagick procps dpkg-dev file)
 # Tests only: the rotator network protocol's command-line client (used as a
-# client of the window's network control) and the locale sources for a
-# comma-decimal locale.
-ZK_TEST_PACKAGES=(libhamlib-utils locales)
+# client of the window's network control), the locale sources for a
+# comma-decimal locale, and the menu entry's validator.
+ZK_TEST_PACKAGES=(libhamlib-utils locales desktop-file-utils)

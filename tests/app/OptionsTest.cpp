@@ -1,5 +1,5 @@
-// The command line: --rotctld and its endpoint forms, and everything else
-// refused with a message.
+// The command line: --rotctld and its endpoint forms, --help, and everything
+// else refused with a message.
 #include "app/ProgramOptions.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@ TEST(ProgramOptions, EndpointsAndErrors) {
     bool network;
     const char *address;
     uint16_t port;
+    bool help = false;
   } cases[] = {
       {{}, true, false, "127.0.0.1", 0},
       {{"--rotctld", "4533"}, true, true, "127.0.0.1", 4533},
@@ -35,7 +36,11 @@ TEST(ProgramOptions, EndpointsAndErrors) {
       {{"--rotctld", "::1:4533"}, false, false, "", 0},
       {{"--rotctld", "[::1]4533"}, false, false, "", 0},
       {{"--rotctld", "4533", "--rotctld", "4534"}, false, false, "", 0},
-      {{"--help"}, false, false, "", 0},
+      {{"--help"}, true, false, "127.0.0.1", 0, true},
+      {{"-h"}, true, false, "127.0.0.1", 0, true},
+      {{"--rotctld", "4533", "--help"}, true, true, "127.0.0.1", 4533, true},
+      {{"--help", "--bogus"}, false, false, "", 0},
+      {{"--help=yes"}, false, false, "", 0},
       {{"-platform", "offscreen"}, false, false, "", 0},
       {{"4533"}, false, false, "", 0},
   };
@@ -54,11 +59,31 @@ TEST(ProgramOptions, EndpointsAndErrors) {
     EXPECT_EQ(out.networkControl, c.network) << joined;
     EXPECT_EQ(out.address, c.address) << joined;
     EXPECT_EQ(out.port, c.port) << joined;
+    EXPECT_EQ(out.help, c.help) << joined;
   }
 }
 
-TEST(ProgramOptions, UsageLineNamesTheOption) {
+TEST(ProgramOptions, UsageLineNamesTheOptions) {
   EXPECT_NE(std::string(UsageLine()).find("--rotctld"), std::string::npos);
+  EXPECT_NE(std::string(UsageLine()).find("--help"), std::string::npos);
+}
+
+// The help starts with the usage line and names the usual reasons a port
+// does not open on Linux, and where the files are.
+TEST(ProgramOptions, HelpExplainsPortsThatDoNotOpen) {
+  const std::string help = HelpText();
+  EXPECT_EQ(help.rfind(std::string(UsageLine()) + "\n", 0), 0u);
+  for (const char *word : {"--rotctld", "dialout", "ModemManager", "brltty", "permission denied", "busy",
+                           "Zelkor_M.ini", "COMn", ".local/share/zelkor"})
+    EXPECT_NE(help.find(word), std::string::npos) << word;
+  // Fits a terminal.
+  std::size_t start = 0;
+  while (start < help.size()) {
+    const std::size_t end = help.find('\n', start);
+    ASSERT_NE(end, std::string::npos) << "the help ends with a line break";
+    EXPECT_LE(end - start, 80u) << help.substr(start, end - start);
+    start = end + 1;
+  }
 }
 
 } // namespace

@@ -322,7 +322,36 @@ TEST_F(Window, BusyPortGivesThePortMessage) {
   Create();
   ::close(fd);
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "Port COM1 cannot be opened!");
+  EXPECT_EQ(boxes[0].text, "Port COM1 cannot be opened!\n"
+                           "Another program holds the device (ModemManager or brltty often take USB adapters).");
+  EXPECT_FALSE(form->ApdComPort1.Open());
+  EXPECT_FALSE(form->Timer1->Enabled());
+}
+
+// A device the user may not open: the message says how to get the right.
+// As root the open is made as "nobody" (root may open anything).
+TEST_F(Window, PortWithoutRightsNamesTheDialoutGroup) {
+  StartUnit();
+  SetConfig(CrLf({"1", "DE", "1000", "10", "0", "0", "1", "50", "50"}));
+  const bool root = geteuid() == 0;
+  if (root) {
+    // The program's files must stay usable for that user.
+    fs::permissions(dir, fs::perms::all);
+    for (const auto &entry : fs::directory_iterator(dir))
+      if (entry.is_regular_file())
+        fs::permissions(entry.path(), fs::perms::all);
+    ASSERT_EQ(seteuid(65534), 0);
+  } else {
+    fs::permissions(Unit().devicePath(), fs::perms::none);
+  }
+  Create();
+  if (root) {
+    ASSERT_EQ(seteuid(0), 0);
+  }
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, QString::fromUtf8("Port COM1 kann nicht geöffnet werden!\n"
+                                             "Keine Rechte am Gerät: den Benutzer zur Gruppe dialout "
+                                             "hinzufügen und neu anmelden."));
   EXPECT_FALSE(form->ApdComPort1.Open());
   EXPECT_FALSE(form->Timer1->Enabled());
 }

@@ -1,0 +1,20 @@
+# The installation and the Debian package, made from this build.
+set(_zk_desktop_defs ZK_CMAKE_COMMAND="${CMAKE_COMMAND}" ZK_CPACK_COMMAND="${CMAKE_CPACK_COMMAND}"
+    ZK_BUILD_DIR="${PROJECT_BINARY_DIR}" ZK_SOURCE_DIR="${PROJECT_SOURCE_DIR}" ZK_VERSION="${PROJECT_VERSION}")
+if(ZK_SANITIZE STREQUAL "none")
+  list(APPEND _zk_desktop_defs ZK_SANITIZED=0)
+else()
+  list(APPEND _zk_desktop_defs ZK_SANITIZED=1)
+endif()
+
+zk_test(desktop_install_tests LABEL desktop
+  SOURCES ${ZK_TEST_DIR}/InstallTest.cpp
+  TIMEOUT 300)
+target_compile_definitions(desktop_install_tests PRIVATE ${_zk_desktop_defs})
+add_dependencies(desktop_install_tests zelkor rotorsim_program)
+
+zk_test(desktop_package_tests LABEL desktop
+  SOURCES ${ZK_TEST_DIR}/PackageTest.cpp
+  TIMEOUT 600)
+target_compile_definitions(desktop_package_tests PRIVATE ${_zk_desktop_defs})
+add_dependencies(desktop_package_tests zelkor rotorsim_program)
