@@ -70,7 +70,7 @@ TEST_F(DataFiles, MarkupInTheLanguageFileShowsAsItStands) {
   Qt::TextFormat format = Qt::AutoText;
   QString shown;
   QTimer::singleShot(0, form.get(), [&] {
-    WaitFor([] { return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()) != nullptr; }, 5000ms);
+    RunEventsUntil([] { return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()) != nullptr; }, 5000ms);
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     if (box == nullptr)
       return;

@@ -241,7 +241,7 @@ protected:
   void ExpectWhole(const char *what, QWidget *w, const QString &text, QRect area, QRgb pen, bool cutLeft,
                    bool cutRight) {
     std::string problem;
-    const bool ok = WaitFor([&] {
+    const bool ok = RunEventsUntil([&] {
       problem = Whole(w, text, area, pen, cutLeft, cutRight);
       return problem.empty();
     }, 2000ms);

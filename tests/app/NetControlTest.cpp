@@ -58,7 +58,7 @@ protected:
     SetConfig(CrLf({"1", "EN", std::to_string(pollMs).c_str(), "10", "123", "45", "1", "50", "50"}));
     Create();
     Listen();
-    ASSERT_TRUE(WaitFor([&] { return form->LastReportTime.has_value(); })) << "no report reached the window";
+    ASSERT_TRUE(RunEventsUntil([&] { return form->LastReportTime.has_value(); })) << "no report reached the window";
   }
   void Listen() {
     control = std::make_unique<NetworkControl>(*form);
@@ -86,7 +86,7 @@ protected:
   }
   // Waits until the unit has received `n` commands other than polls.
   bool CommandsReach(std::size_t n) {
-    return WaitFor([&] { return Commands().size() >= n; });
+    return RunEventsUntil([&] { return Commands().size() >= n; });
   }
 
   ClientRun Rotctl(const QStringList &commands) {
@@ -94,7 +94,7 @@ protected:
     p.start(QStringLiteral(ZK_ROTCTL),
             QStringList{"-m", "2", "-r", QStringLiteral("127.0.0.1:%1").arg(port)} + commands);
     ClientRun r;
-    if (!WaitFor([&] { return p.state() == QProcess::NotRunning; }, 30s)) {
+    if (!RunEventsUntil([&] { return p.state() == QProcess::NotRunning; }, 30s)) {
       p.kill();
       p.waitForFinished();
       return r;
@@ -140,7 +140,7 @@ TEST_F(NetControl, RealClientReadsMovesStopsParksTurnsAndAsks) {
 
   // The unit arrives, as the client sees it.
   std::vector<double> seen;
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(RunEventsUntil([&] {
     ClientRun p = Rotctl({"p"});
     double a = 0, e = 0;
     if (p.rc != 0 || !Numbers(p.out, a, e))
@@ -180,11 +180,11 @@ TEST_F(NetControl, RealClientReadsMovesStopsParksTurnsAndAsks) {
 TEST_F(NetControl, AMoveWaitsItsQuietWithoutFreezingTheWindowAndThePollComesAFullPeriodLater) {
   Start(500);
   NetClient mover(port), watcher(port);
-  ASSERT_TRUE(WaitFor([&] { return !unit_->commands().empty(); }));
+  ASSERT_TRUE(RunEventsUntil([&] { return !unit_->commands().empty(); }));
 
   const auto t0 = Clock::now();
   mover.Send("P 90 20\n");
-  ASSERT_TRUE(WaitFor([&] { return control->Rotator().Queue().Waiting() == 1; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Rotator().Queue().Waiting() == 1; }));
   EXPECT_FALSE(form->Timer1->Enabled()) << "the poll is held during the command";
   // The window answers others while the move waits.
   EXPECT_TRUE(IsPositionReply(watcher.Ask("p\n")));
@@ -198,7 +198,7 @@ TEST_F(NetControl, AMoveWaitsItsQuietWithoutFreezingTheWindowAndThePollComesAFul
   std::size_t polls = 0;
   for (const CommandRecord &c : unit_->commands())
     polls += IsPoll(c) && c.first < move.first;
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(RunEventsUntil([&] {
     std::size_t now = 0;
     for (const CommandRecord &c : unit_->commands())
       now += IsPoll(c);
@@ -221,7 +221,7 @@ TEST_F(NetControl, AButtonDuringTheQuietStartsItAgainAndAPortClosedMeanwhileIsRe
   Start(500);
   NetClient c(port);
   c.Send("P 90 20\n");
-  ASSERT_TRUE(WaitFor([&] { return control->Rotator().Queue().Waiting() == 1; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Rotator().Queue().Waiting() == 1; }));
   form->Button5->click(); // blocks 200 ms, sends "A", releases the poll
   EXPECT_EQ(c.NextRead(), "RPRT 0\n");
   ASSERT_TRUE(CommandsReach(2));
@@ -231,7 +231,7 @@ TEST_F(NetControl, AButtonDuringTheQuietStartsItAgainAndAPortClosedMeanwhileIsRe
   EXPECT_GE(cmds[1].first - cmds[0].first, 200ms) << "a full quiet after the button's command";
 
   c.Send("S\n");
-  ASSERT_TRUE(WaitFor([&] { return control->Rotator().Queue().Waiting() == 1; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Rotator().Queue().Waiting() == 1; }));
   form->ApdComPort1.SetOpen(false);
   EXPECT_EQ(c.NextRead(), "RPRT -5\n");
   EXPECT_TRUE(form->Timer1->Enabled()) << "given back, as a button's command does";
@@ -308,7 +308,7 @@ TEST_F(NetControl, ClientsWithoutDumpStateGetWholeRepliesInOneRead) {
   EXPECT_EQ(c.Ask(std::string("\x00\xff\x1b[A\n", 6)), "RPRT -1\n");
   c.Send("q\n");
   EXPECT_TRUE(c.ClosedByServer());
-  ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == 0; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Server().Clients() == 0; }));
 }
 
 TEST_F(NetControl, FiveClientsPollingTogetherAllGetTheirReplies) {
@@ -328,7 +328,7 @@ TEST_F(NetControl, FiveClientsPollingTogetherAllGetTheirReplies) {
       }
   });
   every.start(500);
-  const bool done = WaitFor([&] {
+  const bool done = RunEventsUntil([&] {
     for (int i = 0; i < kClients; ++i)
       if (waiting[i] && clients[i]->Ready(POLLIN)) {
         const std::string r = clients[i]->ReadOnce();
@@ -355,20 +355,20 @@ TEST_F(NetControl, AFloodWithoutLineEndAndAClientLeavingMidLineHarmNoOne) {
   EXPECT_TRUE(IsPositionReply(flood.Ask("p\n")));
 
   ASSERT_TRUE(leaver.Send("P 12"));
-  ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == 3; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Server().Clients() == 3; }));
   leaver.Close();
-  ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == 2; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Server().Clients() == 2; }));
 
   // One that leaves while its stop waits for the unit: the stop still goes out.
   {
     NetClient hasty(port);
     hasty.Send("S\n");
-    ASSERT_TRUE(WaitFor([&] { return control->Rotator().Queue().Waiting() == 1; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return control->Rotator().Queue().Waiting() == 1; }));
   }
   ASSERT_TRUE(CommandsReach(1));
   EXPECT_EQ(CommandBytes(), std::vector<std::string>{"S\r"});
   EXPECT_TRUE(IsPositionReply(quiet.Ask("p\n")));
-  ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == 2; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Server().Clients() == 2; }));
 }
 
 TEST_F(NetControl, AClientThatNeverReadsIsHeldBackAndTooManyClientsAreTurnedAway) {
@@ -381,7 +381,7 @@ TEST_F(NetControl, AClientThatNeverReadsIsHeldBackAndTooManyClientsAreTurnedAway
     requests += "1\n";
   std::size_t sent = 0;
   int stalls = 0;
-  WaitFor([&] {
+  RunEventsUntil([&] {
     const std::size_t n = greedy.TrySend(requests);
     sent += n;
     stalls = n == 0 ? stalls + 1 : 0;
@@ -390,12 +390,12 @@ TEST_F(NetControl, AClientThatNeverReadsIsHeldBackAndTooManyClientsAreTurnedAway
   EXPECT_LT(sent, std::size_t(32) << 20) << "the server never pushed back";
   EXPECT_TRUE(IsPositionReply(quiet.Ask("p\n")));
   greedy.Close();
-  ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == 1; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Server().Clients() == 1; }));
 
   std::vector<std::unique_ptr<NetClient>> many;
   while (int(many.size()) < NetServer::MaxClients - 1)
     many.push_back(std::make_unique<NetClient>(port));
-  ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == NetServer::MaxClients; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Server().Clients() == NetServer::MaxClients; }));
   NetClient extra(port);
   EXPECT_TRUE(extra.ClosedByServer());
   EXPECT_TRUE(IsPositionReply(many.back()->Ask("p\n")));
@@ -412,12 +412,12 @@ TEST_F(NetControl, ThePositionIsRefusedWhenReportsStopAndWhenThePortIsClosed) {
   NetClient c(port);
   EXPECT_EQ(c.Ask("p\n"), "RPRT -5\n") << "no report yet";
   peer.Send("AZ=123  EL=045\r\n");
-  ASSERT_TRUE(WaitFor([&] { return form->Position1 == 123; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return form->Position1 == 123; }));
   EXPECT_EQ(c.Ask("p\n"), "123.00\n45.00\n");
   // No report for three poll periods.
-  ASSERT_TRUE(WaitFor([&] { return c.Ask("p\n") == "RPRT -5\n"; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return c.Ask("p\n") == "RPRT -5\n"; }));
   peer.Send("AZ=124  EL=045\r\n");
-  ASSERT_TRUE(WaitFor([&] { return c.Ask("p\n") == "124.00\n45.00\n"; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return c.Ask("p\n") == "124.00\n45.00\n"; }));
 
   form->ApdComPort1.SetOpen(false);
   for (const char *line : {"p\n", "P 1 2\n", "S\n", "K\n", "M 16 0\n"})
@@ -442,7 +442,7 @@ TEST_F(NetControl, ATakenPortIsShownAndTheWindowRunsOn) {
   EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("cannot listen on 127.0.0.1 port %1").arg(options.port)))
       << boxes[0].text.toStdString();
   const std::size_t before = unit_->commands().size();
-  EXPECT_TRUE(WaitFor([&] { return unit_->commands().size() > before; })) << "the poll goes on";
+  EXPECT_TRUE(RunEventsUntil([&] { return unit_->commands().size() > before; })) << "the poll goes on";
 
   options.networkControl = false;
   EXPECT_EQ(StartNetworkControl(*form, options), nullptr);
@@ -455,7 +455,7 @@ TEST_F(NetControl, TheProgramRefusesUnknownOptionsAndServesWhenAsked) {
   QProcess bad;
   bad.setWorkingDirectory(QString::fromStdString(dir.string()));
   bad.start(QStringLiteral(ZK_PROGRAM), {"--verbose"});
-  ASSERT_TRUE(WaitFor([&] { return bad.state() == QProcess::NotRunning; }, 20s));
+  ASSERT_TRUE(RunEventsUntil([&] { return bad.state() == QProcess::NotRunning; }, 20s));
   EXPECT_EQ(bad.exitCode(), 2);
   EXPECT_TRUE(bad.readAllStandardError().contains(UsageLine()));
   EXPECT_FALSE(fs::exists(dir / "Zelkor_M.ini")) << "no window was started";
@@ -483,7 +483,7 @@ TEST_F(NetControl, TheProgramRefusesUnknownOptionsAndServesWhenAsked) {
   program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   program.start(QStringLiteral(ZK_PROGRAM), {"--rotctld", QString::number(port)});
   double az = -1, el = -1;
-  const bool served = WaitFor([&] {
+  const bool served = RunEventsUntil([&] {
     ClientRun r = Rotctl({"p"});
     return r.rc == 0 && Numbers(r.out, az, el);
   }, 30s);
@@ -501,7 +501,7 @@ TEST_F(NetControl, TheProgramRefusesUnknownOptionsAndServesWhenAsked) {
     EXPECT_EQ(Commands()[0].bytes, "W045 010\r");
   }
   program.terminate();
-  if (!WaitFor([&] { return program.state() == QProcess::NotRunning; }, 10s))
+  if (!RunEventsUntil([&] { return program.state() == QProcess::NotRunning; }, 10s))
     program.kill();
   program.waitForFinished();
 }

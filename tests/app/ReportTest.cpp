@@ -30,7 +30,7 @@ protected:
   QString Report(const std::string &bytes) {
     const int lines = MemoLines();
     peer->Send(bytes);
-    EXPECT_TRUE(WaitFor([&] { return MemoLines() > lines; })) << "no trace line";
+    EXPECT_TRUE(RunEventsUntil([&] { return MemoLines() > lines; })) << "no trace line";
     return LastMemoLine();
   }
   uint32_t Waiting() { return form->ApdComPort1.PortDispatcher()->ReceivedCount(); }
@@ -72,7 +72,7 @@ TEST_F(Reports, SingleBytesAndShortReads) {
   // Five bytes wait unread and join the next event.
   const int lines = MemoLines();
   peer->Send("AZ=12");
-  ASSERT_TRUE(WaitFor([&] { return Waiting() == 5; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return Waiting() == 5; }));
   EXPECT_EQ(MemoLines(), lines);
   EXPECT_EQ(Report("3  EL=045\r\n"), Codes("AZ=123  EL=045\r\n"));
   EXPECT_EQ(MemoLines(), lines + 1);
@@ -83,7 +83,7 @@ TEST_F(Reports, AFirstByteAloneWaitsForTheRestOfItsReport) {
   const std::string first = "AZ=123  EL=045\r\n";
   const int lines = MemoLines();
   peer->Send(first.substr(0, 1));
-  ASSERT_TRUE(WaitFor([&] { return Waiting() == 1; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return Waiting() == 1; }));
   EXPECT_EQ(Report(first.substr(1)), Codes(first));
   EXPECT_EQ(MemoLines(), lines + 1);
   EXPECT_EQ(form->Position1, 123);
@@ -119,7 +119,7 @@ TEST_F(Reports, OneDeliveryIsReadPieceByPieceSoNoReportIsSwallowed) {
     shown.clear();
     const int lines = MemoLines();
     peer->Send(c.bytes);
-    ASSERT_TRUE(WaitFor([&] { return MemoLines() == lines + int(c.pieces.size()) && Waiting() == c.left; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return MemoLines() == lines + int(c.pieces.size()) && Waiting() == c.left; }));
     for (size_t i = 0; i < c.pieces.size(); ++i)
       EXPECT_EQ(MemoLine(lines + int(i)), Codes(c.pieces[i])) << i;
     EXPECT_EQ(shown, c.shown);
@@ -201,7 +201,7 @@ TEST(ErrorDisplay, EventLoopShowsUncaughtExceptions) {
   Thrower t;
   QCoreApplication::postEvent(&t, new QEvent(QEvent::User));
   QCoreApplication::postEvent(&t, new QEvent(QEvent::User));
-  EXPECT_TRUE(WaitFor([&] { return boxes.size() == 2; }));
+  EXPECT_TRUE(RunEventsUntil([&] { return boxes.size() == 2; }));
   SetMessageBoxHandler(nullptr);
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].title, "zelkor");

@@ -8,6 +8,7 @@
 #include "app/NumEditFields.h"
 #include "app/Unit1.h"
 #include "platform/SerialDevice.h"
+#include "tests/support/EventLoop.h"
 
 #include <QCoreApplication>
 #include <QPlainTextEdit>
@@ -31,6 +32,9 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using support::RunEventsFor;
+using support::RunEventsUntil;
+using support::Scaled;
 
 inline TApplication &App() {
   static int argc = 1;
@@ -39,19 +43,6 @@ inline TApplication &App() {
   // Never destroyed: Qt's own statics may already be gone at exit.
   static TApplication *app = new TApplication(argc, argv);
   return *app;
-}
-
-// Runs the event loop until cond holds or the deadline passes.
-inline bool WaitFor(const std::function<bool()> &cond, std::chrono::milliseconds limit = 8000ms) {
-  QTimer tick;
-  tick.start(5);
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > deadline)
-      return cond();
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
 }
 
 inline std::string DataDir() {

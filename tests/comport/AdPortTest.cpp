@@ -785,9 +785,7 @@ TEST(PortBusy, DispatchGoesOnWhileTheMainThreadIsBusy) {
     // Two pieces while the main thread is busy; the second can only enter
     // the ring after the first notification's send gave up.
     peer.Send("first-");
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (d->ReceivedCount() < 6 && std::chrono::steady_clock::now() < end)
-      std::this_thread::yield();
+    support::WaitFor([&] { return d->ReceivedCount() >= 6; });
     peer.Send("second-");
   });
   sent = "first-second-";

@@ -1,6 +1,6 @@
 #pragma once
 // Test support: pseudo-terminal far ends linked as COMn in a private start
-// directory, and a main-thread pump that waits on a condition with a deadline.
+// directory.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -16,6 +16,7 @@
 
 #include "platform/Messages.h"
 #include "platform/SerialDevice.h"
+#include "tests/support/MessagePump.h"
 
 namespace porttest {
 
@@ -106,29 +107,7 @@ private:
   std::string link_;
 };
 
-// Handles the calling thread's window messages until pred() holds; false when
-// the deadline passed first.
-inline bool PumpUntil(const std::function<bool()> &pred, int deadlineMs = 10000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
-  for (;;) {
-    while (platform::ProcessOneMessage()) {
-      if (pred())
-        return true;
-    }
-    if (pred())
-      return true;
-    if (std::chrono::steady_clock::now() > end)
-      return false;
-    platform::WaitForMessage(10);
-  }
-}
-
-// Handles whatever is pending now (and what arrives within a short quiet
-// spell), for checks that nothing more happens.
-inline void PumpPending(int quietMs = 200) {
-  while (platform::WaitForMessage(uint32_t(quietMs)))
-    while (platform::ProcessOneMessage()) {
-    }
-}
+using support::PumpPending;
+using support::PumpUntil;
 
 } // namespace porttest

@@ -25,6 +25,7 @@
 #include "errors/AdExcept.h"
 #include "platform/SerialDevice.h"
 #include "tests/comport/PortDir.h"
+#include "tests/support/Wait.h"
 
 namespace fs = std::filesystem;
 
@@ -165,12 +166,12 @@ int LiveForms() {
   return n;
 }
 
-// Acts on the dialog once the component shows it; after 10 s it closes it,
-// so a test that went wrong fails instead of hanging.
+// Acts on the dialog once the component shows it; past the deadline it
+// closes it, so a test that went wrong fails instead of hanging.
 class DialogAnswer {
 public:
   explicit DialogAnswer(std::function<void(TComSelectForm &)> act) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + support::kDeadline;
     QObject::connect(&timer_, &QTimer::timeout, [this, act, deadline] {
       if (TComSelectForm *f = ShownForm()) {
         timer_.stop();

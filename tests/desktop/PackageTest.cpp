@@ -2,6 +2,7 @@
 // the dependencies found from the linked libraries, its contents, and (as
 // root, with dpkg) an install and a removal on this system.
 #include "Command.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@ using namespace desktoptest;
 class Package : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    if (ZK_SANITIZED || !OnPath("dpkg-deb") || !OnPath("dpkg-shlibdeps"))
+    if (support::kSanitizerBuild || !OnPath("dpkg-deb") || !OnPath("dpkg-shlibdeps"))
       return;
     dir_ = new TempDir;
     built_ = new Result(RunCommand({ZK_CPACK_COMMAND, "-G", "DEB", "--config", std::string(ZK_BUILD_DIR) + "/CPackConfig.cmake",
@@ -29,7 +30,7 @@ protected:
     delete dir_;
   }
   void SetUp() override {
-    if (ZK_SANITIZED)
+    if (support::kSanitizerBuild)
       GTEST_SKIP() << "the package is made from the normal build, not a sanitizer build";
     if (!OnPath("dpkg-deb") || !OnPath("dpkg-shlibdeps"))
       GTEST_SKIP() << "dpkg-deb or dpkg-shlibdeps missing (Debian package dpkg-dev)";

@@ -13,6 +13,7 @@
 #include <thread>
 
 using namespace testpty;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -122,7 +123,7 @@ TEST_F(Opened, AnIdlePortsThreadsSleepUntilSomethingArrives) {
   // A thread on a time slice would wake again and again over this span; one
   // still finishing the exchange wakes a time or two at most.
   Wakes wakes(d_);
-  EXPECT_FALSE(WaitFor([&] { return wakes.Most() > 3; }, 1000))
+  EXPECT_FALSE(WaitFor([&] { return wakes.Most() > 3; }, 1000ms))
       << "read " << wakes.Since(TThreadKind::Read) << ", dispatch "
       << wakes.Since(TThreadKind::Dispatch) << ", write " << wakes.Since(TThreadKind::Write)
       << ", status " << wakes.Since(TThreadKind::Status);

@@ -11,6 +11,7 @@
 #include <thread>
 
 using namespace testpty;
+using namespace std::chrono_literals;
 using platform::TDeviceControl;
 
 namespace {
@@ -237,7 +238,7 @@ TEST_F(OpenedLine, InputQueueStaysBoundedWhileNobodyReads) {
         EXPECT_LE(d_.InputQueue.BytesQueued(), limit + TApdWin32Dispatcher::ReadBlockSize);
         return got.size() >= data.size();
       },
-      60000));
+      60000ms));
   writer.join();
   EXPECT_TRUE(got == data) << "bytes lost or reordered";
 }

@@ -3,6 +3,7 @@
 // slave side through a COMn entry of a private start directory; the test
 // plays the far end on the master side.
 #include "platform/SerialDevice.h"
+#include "tests/support/Wait.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,18 +20,7 @@
 
 namespace testpty {
 
-// Polls cond until it holds or the deadline passes.
-inline bool WaitFor(const std::function<bool()> &cond, int ms = 10000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > end)
-      return cond();
-    std::this_thread::yield();
-    pollfd none{-1, 0, 0};
-    poll(&none, 0, 1); // give the other threads the processor
-  }
-  return true;
-}
+using support::WaitFor;
 
 inline const std::string &StartDir() {
   static const std::string dir = [] {
@@ -81,7 +71,7 @@ public:
             done += size_t(n);
           return done == data.size();
         },
-        ms);
+        std::chrono::milliseconds(ms));
   }
   bool Write(const std::string &s, int ms = 10000) {
     return Write(std::vector<uint8_t>(s.begin(), s.end()), ms);
@@ -98,7 +88,7 @@ public:
             out.insert(out.end(), buf, buf + n);
           return out.size() >= count;
         },
-        ms);
+        std::chrono::milliseconds(ms));
     return out;
   }
 

@@ -16,6 +16,9 @@
 #include <thread>
 
 #include "tests/dispatcher/ExposedDispatcher.h"
+#include "tests/support/Wait.h"
+
+using support::WaitFor;
 
 namespace fs = std::filesystem;
 
@@ -29,16 +32,6 @@ std::string ReadFile(const fs::path &p) {
 }
 
 std::string Golden(const std::string &name) { return ReadFile(fs::path(ZK_GOLDEN_DIR) / name); }
-
-bool WaitFor(const std::function<bool()> &cond, int ms = 10000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > end)
-      return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
 
 class ScratchDir {
 public:

@@ -149,7 +149,7 @@ TEST_F(DamagedFiles, LanguageFile) {
   }
 }
 
-#if !defined(ZK_FAULTS_SLOW)
+#if !defined(ZK_SANITIZED)
 // What this program holds through operator new, now and at its peak since
 // the last reset. Resident memory would not do: on a busy machine the
 // kernel drops and reloads the pages of the libraries, which swamps what
@@ -214,11 +214,11 @@ TEST_F(DamagedFiles, TenMegabyteLines) {
     SetConfig(c.config);
     WriteFile(dir / "Zelkor_M_language.csv", c.language);
     boxes.clear();
-#if !defined(ZK_FAULTS_SLOW)
+#if !defined(ZK_SANITIZED)
     const size_t before = ResetHeapPeak();
 #endif
     Create();
-#if !defined(ZK_FAULTS_SLOW)
+#if !defined(ZK_SANITIZED)
     // Holding the line, or every line, would take 10 MB and more.
     EXPECT_LT(heapPeak.load(), before + (size_t(2) << 20))
         << "held " << ((heapPeak.load() - before) >> 10) << " kB more while starting";
@@ -245,7 +245,7 @@ TEST_F(DamagedFiles, TenMegabyteLines) {
 
 } // namespace
 
-#if !defined(ZK_FAULTS_SLOW)
+#if !defined(ZK_SANITIZED)
 void *operator new(size_t n) { return Take(n); }
 void *operator new[](size_t n) { return Take(n); }
 void *operator new(size_t n, const std::nothrow_t &) noexcept {

@@ -1,23 +1,15 @@
 #pragma once
 // Measures the fault tests share: open descriptors, live threads and CPU time
-// of this process, and a time scale for sanitizer builds, whose threads run
-// several times slower than a plain build's.
+// of this process.
 #include <chrono>
 #include <filesystem>
 #include <string>
 
 #include <ctime>
 
+#include "tests/support/Wait.h"
+
 namespace faults {
-
-#if defined(ZK_FAULTS_SLOW)
-constexpr int SlowFactor = 8;
-#else
-constexpr int SlowFactor = 1;
-#endif
-
-// A time limit the behaviour promises, widened in a sanitizer build.
-inline std::chrono::milliseconds Limit(int ms) { return std::chrono::milliseconds(ms * SlowFactor); }
 
 inline int CountEntries(const char *dir) {
   int n = 0;

@@ -61,7 +61,7 @@ public:
   void Piece(const std::string &bytes) {
     end_.Send(bytes);
     sent_ += bytes.size();
-    WaitFor([&] { return end_.Unread() == 0; }, Limit(2000));
+    RunEventsUntil([&] { return end_.Unread() == 0; }, Scaled(2000ms));
   }
 
   // Waits until every byte sent is traced or waiting and no more than 15
@@ -72,13 +72,13 @@ public:
       return "port closed";
     uint32_t waiting = 0;
     size_t traced = 0;
-    const bool ok = WaitFor(
+    const bool ok = RunEventsUntil(
         [&] {
           waiting = d->ReceivedCount();
           traced = traced_.Codes();
           return traced + waiting == sent_ && waiting <= 15;
         },
-        Limit(5000));
+        Scaled(5000ms));
     if (ok)
       return {};
     return "sent " + std::to_string(sent_) + ", traced " + std::to_string(traced) + ", waiting " +

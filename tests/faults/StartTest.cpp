@@ -34,12 +34,12 @@ protected:
     ASSERT_TRUE(form->ApdComPort1.Open());
     EXPECT_TRUE(form->Timer1->Enabled());
     std::string sent;
-    EXPECT_TRUE(WaitFor([&] {
+    EXPECT_TRUE(RunEventsUntil([&] {
       sent += end.Drain();
       return sent.find("C\r") != std::string::npos;
     })) << "no poll";
     end.Send(Report(300, 0));
-    EXPECT_TRUE(WaitFor([&] { return form->Label6->text() == QString::fromUtf8("300°"); }));
+    EXPECT_TRUE(RunEventsUntil([&] { return form->Label6->text() == QString::fromUtf8("300°"); }));
   }
 };
 

@@ -74,7 +74,7 @@ TEST_F(Streams, Garbage) {
 }
 
 TEST_F(Streams, RandomStreamsSplitAtRandomPoints) {
-#if defined(ZK_FAULTS_SLOW)
+#if defined(ZK_SANITIZED)
   const int streams = 6;
 #else
   const int streams = 20;
@@ -113,7 +113,7 @@ std::string Garbage(std::mt19937 &rng, size_t n) {
   return s;
 }
 
-#if !defined(ZK_FAULTS_SLOW)
+#if !defined(ZK_SANITIZED)
 // Anonymous resident memory of this process (the heap and the like). The
 // libraries' pages are left out: on a busy machine the kernel drops and
 // reloads them at will.
@@ -162,7 +162,7 @@ TEST_F(Streams, LongFloodLeavesMemoryFlat) {
   const std::string round = Garbage(rng, size_t(1) << 20);
   auto pour = [&](const std::string &bytes) {
     Flood f(*end, bytes);
-    EXPECT_TRUE(WaitFor([&] { return f.Sent() == bytes.size(); }, Limit(120000)))
+    EXPECT_TRUE(RunEventsUntil([&] { return f.Sent() == bytes.size(); }, Scaled(120000ms)))
         << "sent " << f.Sent() << " of " << bytes.size();
     stream->AddSent(f.Sent());
     EXPECT_EQ(stream->Settle(), "");

@@ -63,10 +63,6 @@ protected:
     else
       form->ComboBox1->setEditText(text);
   }
-  // Runs the event loop for a span, for checks that nothing goes wrong.
-  void RunFor(std::chrono::milliseconds span) {
-    WaitFor([] { return false; }, span);
-  }
   static std::string Report(int az, int el) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "AZ=%03d  EL=%03d\r\n", az, el);

@@ -4,6 +4,7 @@
 #include "platform/PlatformErrors.h"
 #include "platform/SerialDevice.h"
 #include "platform/Sync.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -310,10 +311,7 @@ TEST_F(Devices, AWaitWithoutLimitEndsWhenTheLineWatchIsSwitched) {
     returned = true;
   });
   d.WatchLines(true); // before or during the wait: either way it ends
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!returned && std::chrono::steady_clock::now() < end)
-    std::this_thread::yield();
-  EXPECT_TRUE(returned.load()) << "the switch did not end the wait";
+  EXPECT_TRUE(support::WaitFor([&] { return returned.load(); })) << "the switch did not end the wait";
   stop.Set(); // lets a stuck waiter go
   waiter.join();
   EXPECT_EQ(WaitStatus::TimedOut, o.Status);

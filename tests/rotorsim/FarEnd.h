@@ -14,24 +14,16 @@
 #include <thread>
 #include <unistd.h>
 
+#include "tests/support/Wait.h"
+
 namespace farend {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kDeadline = std::chrono::seconds(10);
+using support::kDeadline;
 
 inline int remainingMs(Clock::time_point end) {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
   return ms < 0 ? 0 : int(ms);
-}
-
-// Polls `cond` until it holds or the deadline passes.
-template <class F> bool waitFor(F cond, std::chrono::milliseconds limit = kDeadline) {
-  auto end = Clock::now() + limit;
-  while (!cond()) {
-    if (Clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
 }
 
 class Line {

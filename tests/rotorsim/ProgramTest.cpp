@@ -13,7 +13,7 @@
 using namespace rotorsim;
 using namespace std::chrono_literals;
 using farend::Line;
-using farend::waitFor;
+using support::WaitFor;
 namespace fs = std::filesystem;
 
 extern char **environ;
@@ -93,7 +93,7 @@ public:
 
   // The exit code, or -1 if it did not end in time.
   int wait() {
-    waitFor([&] {
+    WaitFor([&] {
       int st;
       if (::waitpid(pid_, &st, WNOHANG) == pid_) status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128;
       return status_ >= 0;
