@@ -4,6 +4,7 @@
 #include "dispatcher/AwWin32.h"
 #include "platform/SerialDevice.h"
 #include "platform/Sync.h"
+#include "tests/support/ProcessCounts.h"
 
 #include <benchmark/benchmark.h>
 
@@ -135,11 +136,11 @@ double IdlePortCpu(int seconds) {
   NullOwner owner;
   TApdWin32Dispatcher d(&owner);
   d.OpenDispatcher(PortName(pty.slave), 9600, 0, 8, 1, 4096, 4096, 3);
-  uint64_t before = platform::ProcessCpuMicros();
+  const auto before = support::ProcessCpu();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  uint64_t used = platform::ProcessCpuMicros() - before;
+  const auto used = support::ProcessCpu() - before;
   d.CloseDispatcher();
-  return double(used) / 1000.0;
+  return std::chrono::duration<double, std::milli>(used).count();
 }
 
 double BareThreadsCpu(int seconds) {
@@ -151,13 +152,13 @@ double BareThreadsCpu(int seconds) {
       while (!stop.load())
         never.Wait(slice);
     });
-  uint64_t before = platform::ProcessCpuMicros();
+  const auto before = support::ProcessCpu();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  uint64_t used = platform::ProcessCpuMicros() - before;
+  const auto used = support::ProcessCpu() - before;
   stop.store(true);
   for (auto &t : threads)
     t.join();
-  return double(used) / 1000.0;
+  return std::chrono::duration<double, std::milli>(used).count();
 }
 
 } // namespace

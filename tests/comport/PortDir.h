@@ -18,13 +18,6 @@
 
 namespace testpty {
 
-inline int OpenDescriptors() {
-  int n = 0;
-  for ([[maybe_unused]] const auto &e : std::filesystem::directory_iterator("/proc/self/fd"))
-    ++n;
-  return n;
-}
-
 // True when nobody holds the device's exclusive lock.
 inline bool Lockable(const std::string &path) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);

@@ -25,6 +25,7 @@
 #include "errors/AdExcept.h"
 #include "platform/SerialDevice.h"
 #include "tests/comport/PortDir.h"
+#include "tests/support/ProcessCounts.h"
 #include "tests/support/Wait.h"
 
 namespace fs = std::filesystem;
@@ -68,13 +69,13 @@ TEST(ComSelectForm, ListsPresentAndBusyPortsInOrder) {
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
   dir.Activate();
 
-  const int fdsBefore = testpty::OpenDescriptors();
+  const int fdsBefore = support::OpenDescriptors();
   TComSelectForm form;
   EXPECT_EQ(Entries(form), (QStringList{"COM1", "COM2", "COM3"}));
   EXPECT_EQ(form.PortsComboBox->currentIndex(), 0);
   EXPECT_EQ(form.SelectedPortNumber(), 1);
   // Every device tried is closed again before the dialog shows.
-  EXPECT_EQ(testpty::OpenDescriptors(), fdsBefore);
+  EXPECT_EQ(support::OpenDescriptors(), fdsBefore);
   for (int n : {1, 3, 51})
     EXPECT_TRUE(testpty::Lockable(dir.Slave(n))) << n;
   close(holder);

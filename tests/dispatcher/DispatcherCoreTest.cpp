@@ -3,6 +3,7 @@
 #include "tests/dispatcher/ExposedDispatcher.h"
 #include "platform/PlatformErrors.h"
 #include "tests/dispatcher/PtyHarness.h"
+#include "tests/support/ProcessCounts.h"
 
 #include <gtest/gtest.h>
 
@@ -299,9 +300,9 @@ TEST(DispatcherOpen, FarEndClosingEndsAllThreadsOnce) {
   EXPECT_EQ(10, d.ReadLineError());
   EXPECT_EQ(0, d.ReadLineError()); // reported once
   // Nothing is left running: the process stays idle.
-  uint64_t before = platform::ProcessCpuMicros();
+  const auto before = support::ProcessCpu();
   std::this_thread::sleep_for(std::chrono::seconds(1)); // measuring window, not a wait
-  EXPECT_LT(platform::ProcessCpuMicros() - before, 200000u);
+  EXPECT_LT(support::ProcessCpu() - before, 200ms);
 }
 
 TEST(DispatcherOpen, StopEndsIdleThreads) {
@@ -318,8 +319,8 @@ TEST(DispatcherOpen, RepeatedOpenAndCloseLeavesNothingBehind) {
   PtyPair pty;
   NullOwner owner;
   std::string name = LinkPort(11, pty.SlavePath());
-  int fds = platform::ProcessDescriptorCount();
-  int threads = platform::ProcessThreadCount();
+  int fds = support::OpenDescriptors();
+  int threads = support::LiveThreads();
   for (int i = 0; i < 1000; ++i) {
     auto d = std::make_unique<ExposedDispatcher>(&owner);
     ASSERT_EQ(0, d->OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3)) << i;
@@ -330,10 +331,10 @@ TEST(DispatcherOpen, RepeatedOpenAndCloseLeavesNothingBehind) {
     d->CloseDispatcher();
     d.reset();
   }
-  EXPECT_EQ(fds, platform::ProcessDescriptorCount());
+  EXPECT_EQ(fds, support::OpenDescriptors());
   // A thread of the test before may still have been ending at the start.
-  EXPECT_TRUE(WaitFor([&] { return platform::ProcessThreadCount() <= threads; }))
-      << platform::ProcessThreadCount() << " vs " << threads;
+  EXPECT_TRUE(WaitFor([&] { return support::LiveThreads() <= threads; }))
+      << support::LiveThreads() << " vs " << threads;
   EXPECT_TRUE(DispatcherList.empty());
 }
 

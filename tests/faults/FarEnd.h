@@ -2,7 +2,6 @@
 // A pseudo-terminal whose master side the test holds: it can stall us with
 // XOFF, flood us and hang up.
 #include "tests/app/WindowSupport.h"
-#include "tests/faults/FaultSupport.h"
 
 #include <poll.h>
 #include <sys/ioctl.h>

@@ -2,7 +2,7 @@
 // nothing, and thousands of opens and closes.
 #include "comport/AdPort.h"
 #include "tests/comport/PtyPeer.h"
-#include "tests/faults/FaultSupport.h"
+#include "tests/support/ProcessCounts.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,9 @@
 #include <thread>
 
 using namespace porttest;
-using namespace faults;
 using namespace std::chrono_literals;
+using support::LiveThreads;
+using support::OpenDescriptors;
 using support::Scaled;
 
 namespace {

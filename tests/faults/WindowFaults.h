@@ -2,6 +2,7 @@
 // The running window against far ends that misbehave: the kernel ids of the
 // port's threads, and choosing a port the way the user does.
 #include "tests/faults/FarEnd.h"
+#include "tests/support/ProcessCounts.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -19,6 +20,11 @@
 #include <vector>
 
 namespace faults {
+
+using support::CpuMeter;
+using support::LiveThreads;
+using support::OpenDescriptors;
+using support::ProcessCpu;
 
 inline bool TaskAlive(int64_t tid) { return tid != 0 && fs::exists("/proc/self/task/" + std::to_string(tid)); }
 

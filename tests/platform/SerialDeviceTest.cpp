@@ -4,6 +4,7 @@
 #include "platform/PlatformErrors.h"
 #include "platform/SerialDevice.h"
 #include "platform/Sync.h"
+#include "tests/support/ProcessCounts.h"
 #include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
@@ -368,13 +369,13 @@ TEST_F(Devices, HeldOutputWaitsAndAFlushEventCutsTheWaitShort) {
 }
 
 TEST(Counts, DescriptorAndThreadCountsSeeChanges) {
-  int fds = ProcessDescriptorCount();
-  int threads = ProcessThreadCount();
+  int fds = support::OpenDescriptors();
+  int threads = support::LiveThreads();
   {
     TEvent e;
-    EXPECT_EQ(fds + 1, ProcessDescriptorCount());
+    EXPECT_EQ(fds + 1, support::OpenDescriptors());
   }
-  EXPECT_EQ(fds, ProcessDescriptorCount());
+  EXPECT_EQ(fds, support::OpenDescriptors());
   EXPECT_GE(threads, 1);
 }
 
