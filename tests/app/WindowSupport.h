@@ -9,6 +9,7 @@
 #include "app/Unit1.h"
 #include "platform/SerialDevice.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/TempDir.h"
 
 #include <QCoreApplication>
 #include <QPlainTextEdit>
@@ -106,8 +107,6 @@ class WindowFixture {
 public:
   WindowFixture() {
     App();
-    char tmpl[] = "/tmp/zk-app-window-XXXXXX";
-    dir = mkdtemp(tmpl);
     fs::copy_file(DataDir() + "/Zelkor_M_language.csv", dir / "Zelkor_M_language.csv");
     fs::copy_file(DataDir() + "/Windrose_AZ.jpg", dir / "Windrose_AZ.jpg");
     SetMessageBoxHandler([this](const QString &title, const QString &text) { boxes.push_back({title, text}); });
@@ -116,8 +115,7 @@ public:
     form.reset();
     SetMessageBoxHandler(nullptr);
     std::error_code ec;
-    fs::current_path("/", ec);
-    fs::remove_all(dir, ec);
+    fs::current_path("/", ec); // out of the folder before it goes
   }
 
   // Starts the program's window in the working directory.
@@ -139,7 +137,11 @@ public:
   QString MemoLine(int i) const { return form->Memo1->document()->findBlockByNumber(i).text(); }
   QString LastMemoLine() const { return MemoLine(MemoLines() - 1); }
 
-  fs::path dir;
+private:
+  support::TempDir folder_{"app-window"};
+
+public:
+  const fs::path dir = folder_.Path();
   std::unique_ptr<TForm1> form;
   std::vector<Box> boxes;
   std::vector<int> pauses;

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/SerialDevice.h"
+#include "tests/support/TempDir.h"
 
 namespace testpty {
 
@@ -30,17 +31,10 @@ inline bool Lockable(const std::string &path) {
 
 class PortDir {
 public:
-  PortDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "zk_ports_XXXXXX").string();
-    if (!mkdtemp(tmpl.data()))
-      throw std::runtime_error("mkdtemp");
-    dir_ = tmpl;
-  }
+  PortDir() = default;
   ~PortDir() {
     for (auto &[n, fd] : masters_)
       close(fd);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
   PortDir(const PortDir &) = delete;
   PortDir &operator=(const PortDir &) = delete;
@@ -71,7 +65,8 @@ public:
 
 private:
   std::filesystem::path Entry(int n) const { return dir_ / ("COM" + std::to_string(n)); }
-  std::filesystem::path dir_;
+  support::TempDir folder_{"ports"};
+  const std::filesystem::path &dir_ = folder_.Path();
   std::map<int, int> masters_;
   std::map<int, std::string> slaves_;
 };

@@ -23,12 +23,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/support/TempDir.h"
+
 extern char **environ;
 
 namespace desktoptest {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using support::TempDir;
 
 // Changes to the environment: a value sets, nullopt removes.
 using Env = std::map<std::string, std::optional<std::string>>;
@@ -207,24 +210,6 @@ template <typename F> bool WaitForFolder(const fs::path &dir, F done, int endFd,
   close(in);
   return ok;
 }
-
-class TempDir {
-public:
-  TempDir() {
-    char tmpl[] = "/tmp/zk-desktop-XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  TempDir(const TempDir &) = delete;
-  TempDir &operator=(const TempDir &) = delete;
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path &Path() const { return path_; }
-
-private:
-  fs::path path_;
-};
 
 inline std::vector<int> IconSizes() { return {16, 22, 24, 32, 48, 64, 128, 256}; }
 

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "tests/dispatcher/ExposedDispatcher.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 
 using support::WaitFor;
@@ -33,23 +34,6 @@ std::string ReadFile(const fs::path &p) {
 
 std::string Golden(const std::string &name) { return ReadFile(fs::path(ZK_GOLDEN_DIR) / name); }
 
-class ScratchDir {
-public:
-  ScratchDir() {
-    std::string t = (fs::temp_directory_path() / "zk_trace_XXXXXX").string();
-    EXPECT_NE(mkdtemp(t.data()), nullptr);
-    dir_ = t;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string operator/(const std::string &name) const { return (dir_ / name).string(); }
-
-private:
-  fs::path dir_;
-};
-
 void Record(TApdBaseDispatcher &d, uint8_t kind, const std::string &s) {
   for (unsigned char c : s)
     d.RecordTraceByte(kind, c);
@@ -61,7 +45,7 @@ size_t CountLines(const std::string &text) { return std::count(text.begin(), tex
 
 TEST(ByteTrace, CircularBufferKeepsTheNewest) {
   ExposedDispatcher d(nullptr);
-  ScratchDir dir;
+  support::TempDir dir("trace");
   ASSERT_EQ(d.BeginByteTrace(3), 0);
   Record(d, 'R', "ABCD");
   EXPECT_TRUE(d.TraceWrapped);
@@ -112,7 +96,7 @@ TEST(ByteTrace, PauseResumeDrop) {
 
 TEST(ByteTrace, DumpStartsTheTraceOver) {
   ExposedDispatcher d(nullptr);
-  ScratchDir dir;
+  support::TempDir dir("trace");
   ASSERT_EQ(d.BeginByteTrace(4), 0);
   d.PauseByteTrace();
   Record(d, 'T', "C\r");
@@ -137,7 +121,7 @@ TEST(ByteTrace, DumpStartsTheTraceOver) {
 
 TEST(ByteTrace, NothingToWriteCreatesNoFile) {
   ExposedDispatcher d(nullptr);
-  ScratchDir dir;
+  support::TempDir dir("trace");
   EXPECT_EQ(d.SaveTraceFile(dir / "none.trc", false, false), 0); // no buffer
   ASSERT_EQ(d.BeginByteTrace(4), 0);
   EXPECT_EQ(d.AppendTraceFile(dir / "none.trc", false, false), 0); // empty
@@ -146,7 +130,7 @@ TEST(ByteTrace, NothingToWriteCreatesNoFile) {
 
 TEST(ByteTrace, UnwritableFileEndsTracing) {
   ExposedDispatcher d(nullptr);
-  ScratchDir dir;
+  support::TempDir dir("trace");
   ASSERT_EQ(d.BeginByteTrace(16), 0);
   Record(d, 'R', "data");
   const int32_t r = d.SaveTraceFile(dir / "missing/dir/t.trc", false, false);
@@ -160,7 +144,7 @@ TEST(ByteTrace, UnwritableFileEndsTracing) {
 
 TEST(EventLog, LimitBoundsBytesBeforeEachEntry) {
   ExposedDispatcher d(nullptr);
-  ScratchDir dir;
+  support::TempDir dir("trace");
   d.BeginEventLog(100);
   std::string block(60, 'a');
   for (int i = 0; i < 10; ++i) {
@@ -201,7 +185,7 @@ TEST(EventLog, SwitchesAndNoLimit) {
 
 TEST(EventLog, DumpLayoutAndFailures) {
   ExposedDispatcher d(nullptr);
-  ScratchDir dir;
+  support::TempDir dir("trace");
   EXPECT_EQ(d.SaveLogFile(dir / "l.log", false, false), 0);
   EXPECT_FALSE(fs::exists(dir / "l.log")) << "an empty log writes nothing";
 
@@ -285,7 +269,7 @@ bool LogEventually(TApdBaseDispatcher &d, const std::string &file, const std::st
 
 TEST(TraceOnPort, PollAndReplyTracedAndLogged) {
   Pty pty;
-  ScratchDir dir;
+  support::TempDir dir("trace");
   ExposedDispatcher d(nullptr);
   ASSERT_EQ(d.OpenDispatcher(pty.slave, 9600, 0, 8, 0, 4096, 4096, loDtrOn | loRtsOn), 0);
   EXPECT_FALSE(d.TraceActive);
@@ -313,7 +297,7 @@ TEST(TraceOnPort, PollAndReplyTracedAndLogged) {
 
 TEST(TraceOnPort, FullRingIsLogged) {
   Pty pty;
-  ScratchDir dir;
+  support::TempDir dir("trace");
   ExposedDispatcher d(nullptr);
   ASSERT_EQ(d.OpenDispatcher(pty.slave, 9600, 0, 8, 0, 4096, 4096, 0), 0);
   d.BeginEventLog(0);
@@ -331,7 +315,7 @@ TEST(TraceOnPort, FullRingIsLogged) {
 // (a target for the thread sanitizer).
 TEST(TraceOnPort, DumpsWhileDataArrives) {
   Pty pty;
-  ScratchDir dir;
+  support::TempDir dir("trace");
   ExposedDispatcher d(nullptr);
   ASSERT_EQ(d.OpenDispatcher(pty.slave, 9600, 0, 8, 0, 4096, 4096, 0), 0);
   ASSERT_EQ(d.BeginByteTrace(64), 0);

@@ -13,8 +13,6 @@ namespace {
 struct Rig {
   Rig() {
     App();
-    char tmpl[] = "/tmp/zk-fuzz-report-XXXXXX";
-    dir = mkdtemp(tmpl);
     fs::copy_file(DataDir() + "/Zelkor_M_language.csv", dir / "Zelkor_M_language.csv");
     fs::copy_file(DataDir() + "/Windrose_AZ.jpg", dir / "Windrose_AZ.jpg");
     WriteFile(dir / "Zelkor_M.ini", CrLf({"1", "EN", "5000", "10", "0", "0", "1", "50", "50"}));
@@ -34,7 +32,8 @@ struct Rig {
     if (!form->ApdComPort1.Open())
       std::abort();
   }
-  fs::path dir;
+  support::TempDir folder{"fuzz-report"}; // the rig lives to the end: never removed
+  const fs::path dir = folder.Path();
   std::unique_ptr<faults::FarEnd> end;
   std::unique_ptr<TForm1> form;
 };

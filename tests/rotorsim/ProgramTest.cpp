@@ -1,6 +1,7 @@
 // The rotorsim program: its options and a run driven from the outside.
 #include "rotorsim/RotorSim.h"
 #include "tests/rotorsim/FarEnd.h"
+#include "tests/support/TempDir.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -19,18 +20,6 @@ namespace fs = std::filesystem;
 extern char **environ;
 
 namespace {
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/rotorsim-prog-XXXXXX";
-    path = ::mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
 
 // The program running with its standard output on a pipe.
 class Program {
@@ -110,9 +99,9 @@ private:
 } // namespace
 
 TEST(RotorProgram, RunsOnALinkUntilInterrupted) {
-  TempDir dir;
-  fs::path link = dir.path / "x" / "COM1"; // the folder is made, and goes again
-  fs::path log = dir.path / "rotor.log";
+  support::TempDir dir("rotorsim-prog");
+  fs::path link = dir / "x" / "COM1"; // the folder is made, and goes again
+  fs::path log = dir / "rotor.log";
   Program prog({"--link", link.string(), "--log", log.string(), "--az-speed=60"});
   std::string device = prog.firstLine();
   ASSERT_EQ(device.rfind("/dev/pts/", 0), 0u) << device;
@@ -142,8 +131,8 @@ TEST(RotorProgram, RunsOnALinkUntilInterrupted) {
 }
 
 TEST(RotorProgram, EndsByItselfWhenItHangsUp) {
-  TempDir dir;
-  fs::path link = dir.path / "COM1";
+  support::TempDir dir("rotorsim-prog");
+  fs::path link = dir / "COM1";
   Program prog({"--link", link.string(), "--hangup-after", "1"});
   ASSERT_FALSE(prog.firstLine().empty());
   Line line(link);

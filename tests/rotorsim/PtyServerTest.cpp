@@ -1,6 +1,7 @@
 // The simulated unit at the far end of a real pseudo-terminal.
 #include "rotorsim/RotorSim.h"
 #include "tests/rotorsim/FarEnd.h"
+#include "tests/support/TempDir.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,18 +17,6 @@ using support::WaitFor;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/rotorsim-test-XXXXXX";
-    path = ::mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
 
 std::shared_ptr<ManualClock> manualClock() { return std::make_shared<ManualClock>(); }
 
@@ -154,8 +143,8 @@ TEST(RotorPty, RecordMatchesWhatWasSent) {
 }
 
 TEST(RotorPty, LinkPointsAtTheDeviceAndGoesAtTheEnd) {
-  TempDir dir;
-  fs::path link = dir.path / "COM1";
+  support::TempDir dir("rotorsim-test");
+  fs::path link = dir / "COM1";
   {
     ServerOptions so;
     so.linkPath = link;
@@ -198,9 +187,9 @@ TEST(RotorPty, LinkPointsAtTheDeviceAndGoesAtTheEnd) {
 }
 
 TEST(RotorPty, HangUpIsSeenAsTheDeviceLost) {
-  TempDir dir;
+  support::TempDir dir("rotorsim-test");
   ServerOptions so;
-  so.linkPath = dir.path / "COM1";
+  so.linkPath = dir / "COM1";
   PtyServer unit(Options{}, so);
   Line line(unit.devicePath());
   line.send("C\r");
@@ -300,9 +289,9 @@ TEST(RotorPtyFaults, MuteUnitMovesSilently) {
 }
 
 TEST(RotorPtyFaults, HangUpAfterNCommands) {
-  TempDir dir;
+  support::TempDir dir("rotorsim-test");
   ServerOptions so;
-  so.linkPath = dir.path / "COM1";
+  so.linkPath = dir / "COM1";
   Options o = burst();
   o.faults.hangUpAfter = 2;
   PtyServer unit(o, so);
