@@ -187,7 +187,7 @@ protected:
 
   void Start(const char *language) {
     // A port that opens and never answers: a start without a message box.
-    peer = std::make_unique<RawPeer>(dir / "COM1");
+    peer = std::make_unique<PtyPair>(dir / "COM1");
     SetConfig(CrLf({"1", language, "1000", "10", "0", "0", "1", "50", "50"}));
     Create();
     ASSERT_TRUE(boxes.empty()) << boxes.front().text.toStdString();
@@ -276,7 +276,7 @@ protected:
         }
   }
 
-  std::unique_ptr<RawPeer> peer;
+  std::unique_ptr<PtyPair> peer;
 };
 
 const char *const Languages[] = {"EN", "DE", "FR"};

@@ -158,7 +158,7 @@ Stream MakeStream(std::mt19937 &rng, int reports) {
 class RandomSplits : public ::testing::Test, public WindowFixture {
 protected:
   void SetUp() override {
-    peer = std::make_unique<RawPeer>(dir / "COM1");
+    peer = std::make_unique<PtyPair>(dir / "COM1");
     // The test plays the unit; polls go unanswered.
     SetConfig(CrLf({"1", "EN", "5000", "10", "0", "0", "1", "50", "50"}));
     Create();
@@ -168,7 +168,7 @@ protected:
     form.reset();
     peer.reset();
   }
-  std::unique_ptr<RawPeer> peer;
+  std::unique_ptr<PtyPair> peer;
 };
 
 TEST_F(RandomSplits, EveryWholeReportIsShownInOrder) {
@@ -186,7 +186,7 @@ TEST_F(RandomSplits, EveryWholeReportIsShownInOrder) {
       std::mt19937 split(seed * 7919u);
       for (std::size_t pos = 0; pos < stream.bytes.size();) {
         const std::size_t n = std::min<std::size_t>(1 + split() % 24, stream.bytes.size() - pos);
-        peer->Send(stream.bytes.substr(pos, n));
+        EXPECT_TRUE(peer->Send(stream.bytes.substr(pos, n)));
         pos += n;
         std::this_thread::sleep_for(std::chrono::microseconds(split() % 1500));
       }

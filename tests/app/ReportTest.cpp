@@ -15,7 +15,7 @@ namespace {
 class Reports : public ::testing::Test, public WindowFixture {
 protected:
   void SetUp() override {
-    peer = std::make_unique<RawPeer>(dir / "COM1");
+    peer = std::make_unique<PtyPair>(dir / "COM1");
     // A long poll period: the test plays the unit and answers nothing.
     SetConfig(CrLf({"1", "EN", "5000", "10", "0", "0", "1", "50", "50"}));
     Create();
@@ -29,13 +29,13 @@ protected:
   // Sends bytes and waits for the trace line they produce.
   QString Report(const std::string &bytes) {
     const int lines = MemoLines();
-    peer->Send(bytes);
+    EXPECT_TRUE(peer->Send(bytes));
     EXPECT_TRUE(RunEventsUntil([&] { return MemoLines() > lines; })) << "no trace line";
     return LastMemoLine();
   }
   uint32_t Waiting() { return form->ApdComPort1.PortDispatcher()->ReceivedCount(); }
 
-  std::unique_ptr<RawPeer> peer;
+  std::unique_ptr<PtyPair> peer;
 };
 
 TEST_F(Reports, BothAlignmentsLeadingCrAndOddDigits) {
@@ -71,7 +71,7 @@ TEST_F(Reports, SingleBytesAndShortReads) {
 
   // Five bytes wait unread and join the next event.
   const int lines = MemoLines();
-  peer->Send("AZ=12");
+  ASSERT_TRUE(peer->Send("AZ=12"));
   ASSERT_TRUE(RunEventsUntil([&] { return Waiting() == 5; }));
   EXPECT_EQ(MemoLines(), lines);
   EXPECT_EQ(Report("3  EL=045\r\n"), Codes("AZ=123  EL=045\r\n"));
@@ -82,7 +82,7 @@ TEST_F(Reports, SingleBytesAndShortReads) {
 TEST_F(Reports, AFirstByteAloneWaitsForTheRestOfItsReport) {
   const std::string first = "AZ=123  EL=045\r\n";
   const int lines = MemoLines();
-  peer->Send(first.substr(0, 1));
+  ASSERT_TRUE(peer->Send(first.substr(0, 1)));
   ASSERT_TRUE(RunEventsUntil([&] { return Waiting() == 1; }));
   EXPECT_EQ(Report(first.substr(1)), Codes(first));
   EXPECT_EQ(MemoLines(), lines + 1);
@@ -118,7 +118,7 @@ TEST_F(Reports, OneDeliveryIsReadPieceByPieceSoNoReportIsSwallowed) {
     SCOPED_TRACE(c.name);
     shown.clear();
     const int lines = MemoLines();
-    peer->Send(c.bytes);
+    ASSERT_TRUE(peer->Send(c.bytes));
     ASSERT_TRUE(RunEventsUntil([&] { return MemoLines() == lines + int(c.pieces.size()) && Waiting() == c.left; }));
     for (size_t i = 0; i < c.pieces.size(); ++i)
       EXPECT_EQ(MemoLine(lines + int(i)), Codes(c.pieces[i])) << i;

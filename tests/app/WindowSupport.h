@@ -1,7 +1,6 @@
 #pragma once
-// Support for the window tests: the application object, waiting on a
-// condition while the event loop runs, a working directory with its files,
-// a raw pseudo-terminal peer and the recorded message boxes.
+// Support for the window tests: the application object, a working directory
+// with its files and the recorded message boxes.
 #include "app/Application.h"
 #include "app/DialPictures.h"
 #include "app/JpegImage.h"
@@ -9,6 +8,7 @@
 #include "app/Unit1.h"
 #include "platform/SerialDevice.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/PtyPair.h"
 #include "tests/support/TempDir.h"
 
 #include <QCoreApplication>
@@ -27,12 +27,11 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using support::PtyPair;
 using support::RunEventsFor;
 using support::RunEventsUntil;
 using support::Scaled;
@@ -67,36 +66,6 @@ inline std::string CrLf(std::initializer_list<const char *> lines) {
     s += std::string(l) + "\r\n";
   return s;
 }
-
-// A pseudo-terminal whose slave is linked as COMn; the test plays the unit.
-class RawPeer {
-public:
-  explicit RawPeer(const fs::path &link) : link_(link) {
-    char name[256];
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
-      throw std::runtime_error("openpty");
-    termios t{};
-    tcgetattr(slave_, &t);
-    cfmakeraw(&t);
-    tcsetattr(slave_, TCSANOW, &t);
-    fs::create_symlink(name, link_);
-  }
-  ~RawPeer() {
-    std::error_code ec;
-    fs::remove(link_, ec);
-    close(master_);
-    close(slave_);
-  }
-  void Send(const std::string &bytes) const {
-    if (write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-      throw std::runtime_error("write");
-  }
-
-private:
-  fs::path link_;
-  int master_ = -1;
-  int slave_ = -1;
-};
 
 struct Box {
   QString title;

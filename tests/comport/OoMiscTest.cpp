@@ -14,7 +14,8 @@
 
 #include "platform/Messages.h"
 #include "runtime/SysUtils.h"
-#include "tests/comport/PtyPeer.h"
+#include "tests/support/Ports.h"
+#include "tests/support/PtyPair.h"
 #include "tests/support/EventLoop.h"
 
 namespace {
@@ -150,7 +151,7 @@ TEST(OoMisc, BaseComponentVersionIsFixed) {
 TEST(OoMisc, PortEventsArriveThroughTheEventLoop) {
   App();
   MainThreadPump::Install();
-  porttest::PtyPeer peer(30);
+  support::PtyPair peer(support::ComEntry(30));
   std::string got;
   TApdComPort p;
   p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {

@@ -2,7 +2,10 @@
 // event words and data, line error and modem status reporting, and the
 // bound on InputQueue.
 #include "tests/dispatcher/ExposedDispatcher.h"
-#include "tests/dispatcher/PtyHarness.h"
+#include "tests/support/Pattern.h"
+#include "tests/support/Ports.h"
+#include "tests/support/PtyPair.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +13,7 @@
 #include <cstring>
 #include <thread>
 
-using namespace testpty;
-using namespace std::chrono_literals;
+using namespace support;
 using platform::TDeviceControl;
 
 namespace {
@@ -172,7 +174,7 @@ TEST_F(OpenedLine, ThreadBoostAndRs485SetThreadPriorities) {
   EXPECT_EQ(5, level(TThreadKind::Write));
   EXPECT_EQ(4, level(TThreadKind::Read));
   ASSERT_EQ(ecOK, d_.SendBlock("485", 3));
-  EXPECT_EQ((std::vector<uint8_t>{'4', '8', '5'}), pty_.Read(3));
+  EXPECT_EQ((std::vector<uint8_t>{'4', '8', '5'}), pty_.ReceiveBytes(3));
   d_.SetRs485(false);
   EXPECT_EQ(4, level(TThreadKind::Write));
   d_.ApplyThreadBoost(0);
@@ -182,7 +184,7 @@ TEST_F(OpenedLine, ThreadBoostAndRs485SetThreadPriorities) {
 TEST_F(OpenedLine, DispatchLogRecordsSendsReadsAndTriggerChanges) {
   d_.BeginEventLog(0);
   ASSERT_EQ(ecOK, d_.SendBlock("AB", 2));
-  ASSERT_TRUE(pty_.Write(std::string("xyz")));
+  ASSERT_TRUE(pty_.Send(std::string("xyz")));
   ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 3; }));
   d_.SetAvailThreshold(7);
   d_.PauseEventLog();
@@ -218,7 +220,7 @@ TEST_F(OpenedLine, InputQueueStaysBoundedWhileNobodyReads) {
   auto data = Pattern(300 * 1024, 5);
   std::atomic<bool> written{false};
   std::thread writer([&] {
-    pty_.Write(data, 60000);
+    pty_.Send(data, 60000ms);
     written.store(true);
   });
   const uint32_t limit = TApdWin32Dispatcher::InputQueueLimit;

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "tests/dispatcher/ExposedDispatcher.h"
+#include "tests/support/PtyPair.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 
@@ -230,30 +231,6 @@ TEST(EventLog, DumpLayoutAndFailures) {
 
 namespace {
 
-struct Pty {
-  Pty() {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    EXPECT_GE(master, 0);
-    EXPECT_EQ(grantpt(master), 0);
-    EXPECT_EQ(unlockpt(master), 0);
-    slave = ptsname(master);
-  }
-  ~Pty() { close(master); }
-  std::string ReadSome(size_t want) {
-    std::string got;
-    WaitFor([&] {
-      char buf[256];
-      const ssize_t n = read(master, buf, sizeof buf);
-      if (n > 0)
-        got.append(buf, n);
-      return got.size() >= want;
-    });
-    return got;
-  }
-  int master;
-  std::string slave;
-};
-
 // Collects dumped log text until it contains what is looked for.
 bool LogEventually(TApdBaseDispatcher &d, const std::string &file, const std::string &needle,
                    std::string &all) {
@@ -268,18 +245,18 @@ bool LogEventually(TApdBaseDispatcher &d, const std::string &file, const std::st
 } // namespace
 
 TEST(TraceOnPort, PollAndReplyTracedAndLogged) {
-  Pty pty;
+  support::PtyPair pty;
   support::TempDir dir("trace");
   ExposedDispatcher d(nullptr);
-  ASSERT_EQ(d.OpenDispatcher(pty.slave, 9600, 0, 8, 0, 4096, 4096, loDtrOn | loRtsOn), 0);
+  ASSERT_EQ(d.OpenDispatcher(pty.SlavePath(), 9600, 0, 8, 0, 4096, 4096, loDtrOn | loRtsOn), 0);
   EXPECT_FALSE(d.TraceActive);
   EXPECT_FALSE(d.LogActive);
   ASSERT_EQ(d.BeginByteTrace(1000), 0);
   d.BeginEventLog(0);
 
   ASSERT_EQ(d.SendBlock("C\r", 2), 0);
-  EXPECT_EQ(pty.ReadSome(2), "C\r");
-  ASSERT_EQ(write(pty.master, "AZ=123", 6), 6);
+  EXPECT_EQ(pty.Receive(2), "C\r");
+  ASSERT_TRUE(pty.Send("AZ=123"));
   ASSERT_TRUE(WaitFor([&] { return d.ReceivedCount() == 6; }));
   uint8_t c;
   for (int i = 0; i < 6; ++i)
@@ -296,14 +273,14 @@ TEST(TraceOnPort, PollAndReplyTracedAndLogged) {
 }
 
 TEST(TraceOnPort, FullRingIsLogged) {
-  Pty pty;
+  support::PtyPair pty;
   support::TempDir dir("trace");
   ExposedDispatcher d(nullptr);
-  ASSERT_EQ(d.OpenDispatcher(pty.slave, 9600, 0, 8, 0, 4096, 4096, 0), 0);
+  ASSERT_EQ(d.OpenDispatcher(pty.SlavePath(), 9600, 0, 8, 0, 4096, 4096, 0), 0);
   d.BeginEventLog(0);
   const std::string block(1024, 'q');
   for (int i = 0; i < 9; ++i)
-    ASSERT_EQ(write(pty.master, block.data(), block.size()), 1024);
+    ASSERT_TRUE(pty.Send(block));
   ASSERT_TRUE(WaitFor([&] { return d.ReceivedCount() == ReceiveRingSize; }));
   std::string log;
   ASSERT_TRUE(LogEventually(d, dir / "f.log", "Dispatch  Status        00000000  Dispatch buffer full.\n",
@@ -314,16 +291,16 @@ TEST(TraceOnPort, FullRingIsLogged) {
 // Dumps on the main thread while the dispatch thread keeps adding entries
 // (a target for the thread sanitizer).
 TEST(TraceOnPort, DumpsWhileDataArrives) {
-  Pty pty;
+  support::PtyPair pty;
   support::TempDir dir("trace");
   ExposedDispatcher d(nullptr);
-  ASSERT_EQ(d.OpenDispatcher(pty.slave, 9600, 0, 8, 0, 4096, 4096, 0), 0);
+  ASSERT_EQ(d.OpenDispatcher(pty.SlavePath(), 9600, 0, 8, 0, 4096, 4096, 0), 0);
   ASSERT_EQ(d.BeginByteTrace(64), 0);
   d.BeginEventLog(500);
   std::atomic<bool> stop{false};
   std::thread farEnd([&] {
     for (int i = 0; i < 200 && !stop; ++i)
-      if (write(pty.master, "AZ=123  EL=045\r\n", 16) < 0)
+      if (!pty.Send("AZ=123  EL=045\r\n"))
         break;
   });
   size_t received = 0, sent = 0;

@@ -30,7 +30,7 @@ protected:
     EXPECT_EQ(boxes.size(), 1u);
 
     // The device is back: picking the port opens it and polling resumes.
-    FarEnd &back = AddFarEnd(1);
+    PtyPair &back = AddFarEnd(1);
     const auto t0 = std::chrono::steady_clock::now();
     ChoosePort(1);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, Scaled(5000ms)) << "close and reopen hung";
@@ -41,7 +41,7 @@ protected:
       sent += back.Drain();
       return sent.find("C\r") != std::string::npos;
     })) << "no poll on the reopened port";
-    back.Send(Report(211, 17));
+    ASSERT_TRUE(back.Send(Report(211, 17)));
     EXPECT_TRUE(RunEventsUntil([&] { return form->Label6->text() == QString::fromUtf8("211°"); }));
     EXPECT_EQ(form->Position2, 17);
   }
@@ -50,7 +50,7 @@ protected:
 };
 
 TEST_F(HangUp, WhileIdle) {
-  FarEnd &end = AddFarEnd(1);
+  PtyPair &end = AddFarEnd(1);
   UseConfig(1, 200);
   Create();
   ASSERT_TRUE(form->ApdComPort1.Open());
@@ -59,7 +59,7 @@ TEST_F(HangUp, WhileIdle) {
     sent += end.Drain();
     return sent.find("C\r") != std::string::npos;
   }));
-  end.Send(Report(45, 0));
+  ASSERT_TRUE(end.Send(Report(45, 0)));
   ASSERT_TRUE(RunEventsUntil([&] { return form->Label6->text() == QString::fromUtf8("45°"); }));
 
   const auto threads = PortThreads(form->ApdComPort1);
@@ -69,7 +69,7 @@ TEST_F(HangUp, WhileIdle) {
 }
 
 TEST_F(HangUp, WhileANotificationWaitsForTheMainThread) {
-  FarEnd &end = AddFarEnd(1);
+  PtyPair &end = AddFarEnd(1);
   UseConfig(1, 1000);
   Create();
   ASSERT_TRUE(form->ApdComPort1.Open());
@@ -77,14 +77,14 @@ TEST_F(HangUp, WhileANotificationWaitsForTheMainThread) {
   const auto threads = PortThreads(form->ApdComPort1);
 
   // The main thread handles nothing while the report is announced.
-  end.Send(Report(90, 10));
+  ASSERT_TRUE(end.Send(Report(90, 10)));
   ASSERT_TRUE(support::WaitFor([&] { return d->IsNotifying(); }, Scaled(2000ms))) << "no notification was waiting";
   end.HangUp();
   ExpectRecovery(threads, d);
 }
 
 TEST_F(HangUp, WhileTheReportHandlerReads) {
-  FarEnd &end = AddFarEnd(1);
+  PtyPair &end = AddFarEnd(1);
   UseConfig(1, 1000);
   Create();
   ASSERT_TRUE(form->ApdComPort1.Open());
@@ -97,7 +97,7 @@ TEST_F(HangUp, WhileTheReportHandlerReads) {
     form->ApdComPort1TriggerAvail(count);
     handled = true;
   };
-  end.Send(Report(77, 7));
+  ASSERT_TRUE(end.Send(Report(77, 7)));
   ASSERT_TRUE(RunEventsUntil([&] { return handled; }));
   EXPECT_EQ(form->Label6->text(), QString::fromUtf8("77°")); // the bytes had arrived
   form->ApdComPort1.OnTriggerAvail = [this](TApdCustomComPort &, uint16_t count) {
@@ -107,7 +107,7 @@ TEST_F(HangUp, WhileTheReportHandlerReads) {
 }
 
 TEST_F(HangUp, WhileOutputIsStalledByXoff) {
-  FarEnd &end = AddFarEnd(1);
+  PtyPair &end = AddFarEnd(1);
   UseConfig(1, 200);
   Create();
   ASSERT_TRUE(form->ApdComPort1.Open());
@@ -115,7 +115,7 @@ TEST_F(HangUp, WhileOutputIsStalledByXoff) {
   TApdBaseDispatcher *d = Dispatcher();
   const auto threads = PortThreads(form->ApdComPort1);
 
-  end.Send("\x13");
+  ASSERT_TRUE(end.Send("\x13"));
   ASSERT_TRUE(RunEventsUntil([&] { return end.Unread() == 0; })) << "XOFF not taken";
   // Write until the kernel holds no more and the rest waits in our ring.
   size_t written = 0;

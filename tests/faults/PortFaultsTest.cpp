@@ -1,7 +1,9 @@
 // The port component under load: a far end that floods a handler that reads
 // nothing, and thousands of opens and closes.
 #include "comport/AdPort.h"
-#include "tests/comport/PtyPeer.h"
+#include "tests/support/MessagePump.h"
+#include "tests/support/Ports.h"
+#include "tests/support/PtyPair.h"
 #include "tests/support/ProcessCounts.h"
 
 #include <gtest/gtest.h>
@@ -10,11 +12,7 @@
 #include <random>
 #include <thread>
 
-using namespace porttest;
-using namespace std::chrono_literals;
-using support::LiveThreads;
-using support::OpenDescriptors;
-using support::Scaled;
+using namespace support;
 
 namespace {
 
@@ -65,7 +63,7 @@ private:
 };
 
 TEST(PortFaults, FullRingStopsIntakeAndKeepsEveryByte) {
-  PtyPeer peer(21);
+  PtyPair peer(ComEntry(21));
   TApdComPort port;
   std::atomic<int> announced{0};
   port.OnTriggerAvail = [&](TApdCustomComPort &, uint16_t) { announced.fetch_add(1); };
@@ -110,7 +108,7 @@ TEST(PortFaults, FullRingStopsIntakeAndKeepsEveryByte) {
 }
 
 TEST(PortFaults, HandlerThatReadsEverythingKeepsUpWithAFlood) {
-  PtyPeer peer(23);
+  PtyPair peer(ComEntry(23));
   TApdComPort port;
   std::string got;
   port.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
@@ -131,7 +129,7 @@ TEST(PortFaults, HandlerThatReadsEverythingKeepsUpWithAFlood) {
 }
 
 TEST(PortFaults, OpenCloseCyclesLeakNoDescriptorOrThread) {
-  PtyPeer peer(22);
+  PtyPair peer(ComEntry(22));
   TApdComPort port;
   int announced = 0;
   port.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {

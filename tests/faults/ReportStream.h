@@ -3,12 +3,14 @@
 // handler through a pseudo-terminal, and checks what must hold whatever the
 // bytes: every byte is either traced once or still waiting, at most 15 wait
 // once things settle, the labels show whole degrees and nothing is raised.
-#include "tests/faults/FarEnd.h"
+#include "tests/app/WindowSupport.h"
 
 #include <QLabel>
 
 #include <QRegularExpression>
 #include <QTextBlock>
+
+#include <stdexcept>
 
 namespace faults {
 
@@ -52,14 +54,15 @@ class ReportStream {
 public:
   // Bytes already waiting in the ring count as sent: an event still on its
   // way may trace them.
-  ReportStream(TForm1 &form, FarEnd &end) : form_(form), end_(end), traced_(form) {
+  ReportStream(TForm1 &form, PtyPair &end) : form_(form), end_(end), traced_(form) {
     if (TApdBaseDispatcher *d = form.ApdComPort1.PortDispatcher())
       sent_ = d->ReceivedCount();
   }
 
   // Sends one piece and lets the window take it.
   void Piece(const std::string &bytes) {
-    end_.Send(bytes);
+    if (!end_.Send(bytes))
+      throw std::runtime_error("the far end cannot send");
     sent_ += bytes.size();
     RunEventsUntil([&] { return end_.Unread() == 0; }, Scaled(2000ms));
   }
@@ -91,7 +94,7 @@ public:
 
 private:
   TForm1 &form_;
-  FarEnd &end_;
+  PtyPair &end_;
   TraceCounter traced_;
   size_t sent_ = 0;
 };

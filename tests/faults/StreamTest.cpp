@@ -46,7 +46,7 @@ protected:
       ADD_FAILURE() << "box: " << b.text.toStdString();
   }
 
-  FarEnd *end = nullptr;
+  PtyPair *end = nullptr;
   std::unique_ptr<ReportStream> stream;
 };
 
@@ -131,7 +131,7 @@ size_t ResidentBytes() {
 // thread of its own, while the window's thread runs the event loop.
 class Flood {
 public:
-  Flood(const FarEnd &end, const std::string &bytes)
+  Flood(const PtyPair &end, const std::string &bytes)
       : thread_([this, &end, &bytes] {
           while (sent_.load() < bytes.size() && !stop_.load()) {
             const size_t n = end.TrySend(bytes.data() + sent_.load(), bytes.size() - sent_.load());

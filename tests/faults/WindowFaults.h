@@ -1,7 +1,7 @@
 #pragma once
 // The running window against far ends that misbehave: the kernel ids of the
 // port's threads, and choosing a port the way the user does.
-#include "tests/faults/FarEnd.h"
+#include "tests/app/WindowSupport.h"
 #include "tests/support/ProcessCounts.h"
 
 #include <QComboBox>
@@ -52,8 +52,8 @@ protected:
     ends.clear();
   }
 
-  FarEnd &AddFarEnd(int com) {
-    ends.push_back(std::make_unique<FarEnd>(dir / ("COM" + std::to_string(com))));
+  PtyPair &AddFarEnd(int com) {
+    ends.push_back(std::make_unique<PtyPair>(dir / ("COM" + std::to_string(com))));
     return *ends.back();
   }
   void UseConfig(int com, int pollMs) {
@@ -75,7 +75,7 @@ protected:
     return buf;
   }
 
-  std::vector<std::unique_ptr<FarEnd>> ends;
+  std::vector<std::unique_ptr<PtyPair>> ends;
 };
 
 } // namespace faults

@@ -20,7 +20,7 @@ struct Rig {
       std::fprintf(stderr, "message box: %s\n", text.toStdString().c_str());
       std::abort();
     });
-    end = std::make_unique<faults::FarEnd>(dir / "COM1");
+    end = std::make_unique<support::PtyPair>(dir / "COM1");
     platform::SetStartDirectory(dir.string());
     const fs::path home = fs::current_path();
     fs::current_path(dir);
@@ -34,7 +34,7 @@ struct Rig {
   }
   support::TempDir folder{"fuzz-report"}; // the rig lives to the end: never removed
   const fs::path dir = folder.Path();
-  std::unique_ptr<faults::FarEnd> end;
+  std::unique_ptr<support::PtyPair> end;
   std::unique_ptr<TForm1> form;
 };
 
