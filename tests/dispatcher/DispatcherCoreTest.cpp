@@ -2,6 +2,7 @@
 // transmit ring limits and flushes, opening failures and thread ends.
 #include "tests/dispatcher/ExposedDispatcher.h"
 #include "platform/PlatformErrors.h"
+#include "tests/support/NullOwner.h"
 #include "tests/support/Pattern.h"
 #include "tests/support/Ports.h"
 #include "tests/support/ProcessCounts.h"
@@ -19,16 +20,6 @@
 using namespace support;
 
 namespace {
-
-struct NullOwner : TApdDispatcherOwner {
-  std::atomic<int> checks{0};
-  std::atomic<int> shown{0};
-  int32_t DispatcherErrorCheck(int32_t code) override {
-    ++checks;
-    return code;
-  }
-  void ShowDispatcherException(const std::exception &) override { ++shown; }
-};
 
 class Opened : public ::testing::Test {
 protected:

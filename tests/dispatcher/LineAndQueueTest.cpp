@@ -2,6 +2,7 @@
 // event words and data, line error and modem status reporting, and the
 // bound on InputQueue.
 #include "tests/dispatcher/ExposedDispatcher.h"
+#include "tests/support/NullOwner.h"
 #include "tests/support/Pattern.h"
 #include "tests/support/Ports.h"
 #include "tests/support/PtyPair.h"
@@ -17,11 +18,6 @@ using namespace support;
 using platform::TDeviceControl;
 
 namespace {
-
-struct NullOwner : TApdDispatcherOwner {
-  int32_t DispatcherErrorCheck(int32_t code) override { return code; }
-  void ShowDispatcherException(const std::exception &) override {}
-};
 
 class CountingDispatcher : public ExposedDispatcher {
 public:

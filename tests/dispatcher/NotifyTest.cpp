@@ -1,6 +1,7 @@
 // Avail notifications delivered to a hidden window owned by a test thread
 // that pumps its own messages, as the main thread does in the application.
 #include "tests/dispatcher/ExposedDispatcher.h"
+#include "tests/support/NullOwner.h"
 #include "tests/support/Ports.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/Wait.h"
@@ -15,11 +16,6 @@
 using namespace support;
 
 namespace {
-
-struct NullOwner : TApdDispatcherOwner {
-  int32_t DispatcherErrorCheck(int32_t code) override { return code; }
-  void ShowDispatcherException(const std::exception &) override {}
-};
 
 struct Seen {
   uint32_t Msg;
