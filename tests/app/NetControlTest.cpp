@@ -8,10 +8,10 @@
 #include "app/ProgramOptions.h"
 #include "rotorsim/RotorSim.h"
 #include "tests/netctl/CommaLocale.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -24,6 +24,8 @@ namespace {
 using rotorsim::Command;
 using rotorsim::CommandRecord;
 using Clock = std::chrono::steady_clock;
+using support::ChildProcess;
+using support::ChildResult;
 
 bool IsPoll(const CommandRecord &c) { return c.command == Command::Poll || c.command == Command::PollBoth; }
 
@@ -89,19 +91,19 @@ protected:
     return RunEventsUntil([&] { return Commands().size() >= n; });
   }
 
+  // The event loop runs meanwhile: the server it talks to is on this thread.
   ClientRun Rotctl(const QStringList &commands) {
-    QProcess p;
-    p.start(QStringLiteral(ZK_ROTCTL),
-            QStringList{"-m", "2", "-r", QStringLiteral("127.0.0.1:%1").arg(port)} + commands);
+    std::vector<std::string> argv = {ZK_ROTCTL, "-m", "2", "-r", "127.0.0.1:" + std::to_string(port)};
+    for (const QString &c : commands)
+      argv.push_back(c.toStdString());
+    ChildProcess p(argv);
     ClientRun r;
-    if (!RunEventsUntil([&] { return p.state() == QProcess::NotRunning; }, 30s)) {
-      p.kill();
-      p.waitForFinished();
+    if (!RunEventsUntil([&] { return p.Ended(); }, 30s))
       return r;
-    }
-    r.rc = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput().toStdString();
-    r.err = p.readAllStandardError().toStdString();
+    const ChildResult done = p.Wait(0ms);
+    r.rc = done.status;
+    r.out = done.out;
+    r.err = done.err;
     return r;
   }
   // The two numbers rotctl printed for "p".
@@ -452,12 +454,11 @@ TEST_F(NetControl, ATakenPortIsShownAndTheWindowRunsOn) {
 // ------------------------------------------------------------ the program
 
 TEST_F(NetControl, TheProgramRefusesUnknownOptionsAndServesWhenAsked) {
-  QProcess bad;
-  bad.setWorkingDirectory(QString::fromStdString(dir.string()));
-  bad.start(QStringLiteral(ZK_PROGRAM), {"--verbose"});
-  ASSERT_TRUE(RunEventsUntil([&] { return bad.state() == QProcess::NotRunning; }, 20s));
-  EXPECT_EQ(bad.exitCode(), 2);
-  EXPECT_TRUE(bad.readAllStandardError().contains(UsageLine()));
+  ChildProcess bad({ZK_PROGRAM, "--verbose"}, {}, dir);
+  ASSERT_TRUE(RunEventsUntil([&] { return bad.Ended(); }, 20s));
+  const ChildResult refused = bad.Wait(0ms);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find(UsageLine()), std::string::npos) << refused.err;
   EXPECT_FALSE(fs::exists(dir / "Zelkor_M.ini")) << "no window was started";
 
   rotorsim::ServerOptions so;
@@ -472,16 +473,10 @@ TEST_F(NetControl, TheProgramRefusesUnknownOptionsAndServesWhenAsked) {
   // The toolkit sets the program's locale from the environment: a comma
   // locale there must not reach the replies.
   CommaLocale comma;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  if (comma.Ok()) {
-    env.insert("LOCPATH", QString::fromStdString(comma.Folder()));
-    env.insert("LC_ALL", CommaLocale::Name());
-  }
-  QProcess program;
-  program.setProcessEnvironment(env);
-  program.setWorkingDirectory(QString::fromStdString(dir.string()));
-  program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  program.start(QStringLiteral(ZK_PROGRAM), {"--rotctld", QString::number(port)});
+  support::Env env;
+  if (comma.Ok())
+    env = {{"LOCPATH", comma.Folder()}, {"LC_ALL", CommaLocale::Name()}};
+  ChildProcess program({ZK_PROGRAM, "--rotctld", std::to_string(port)}, env, dir);
   double az = -1, el = -1;
   const bool served = RunEventsUntil([&] {
     ClientRun r = Rotctl({"p"});
@@ -500,10 +495,8 @@ TEST_F(NetControl, TheProgramRefusesUnknownOptionsAndServesWhenAsked) {
   if (!Commands().empty()) {
     EXPECT_EQ(Commands()[0].bytes, "W045 010\r");
   }
-  program.terminate();
-  if (!RunEventsUntil([&] { return program.state() == QProcess::NotRunning; }, 10s))
-    program.kill();
-  program.waitForFinished();
+  program.Signal(SIGTERM);
+  EXPECT_TRUE(RunEventsUntil([&] { return program.Ended(); }, 10s)) << program.Err();
 }
 
 } // namespace
