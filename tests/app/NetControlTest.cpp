@@ -221,6 +221,7 @@ TEST_F(NetControl, AMoveWaitsItsQuietWithoutFreezingTheWindowAndThePollComesAFul
 
 TEST_F(NetControl, AButtonDuringTheQuietStartsItAgainAndAPortClosedMeanwhileIsReported) {
   Start(500);
+  PauseForReal(); // the quiet runs out while the button blocks the window
   NetClient c(port);
   c.Send("P 90 20\n");
   ASSERT_TRUE(RunEventsUntil([&] { return control->Rotator().Queue().Waiting() == 1; }));

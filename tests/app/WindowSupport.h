@@ -92,11 +92,17 @@ public:
     platform::SetStartDirectory(dir.string());
     fs::current_path(dir);
     form = std::make_unique<TForm1>();
+    // The window's pauses are noted, not waited out: most tests do not
+    // measure them. Those that do call PauseForReal().
+    form->Pause = [this](int ms) { pauses.push_back(ms); };
+    form->Terminate = [this] { ++terminated; };
+  }
+  // The window's pauses block its thread as in the program (and are noted).
+  void PauseForReal() {
     form->Pause = [this](int ms) {
       pauses.push_back(ms);
       std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     };
-    form->Terminate = [this] { ++terminated; };
   }
 
   std::string Config() const { return ReadFile(dir / "Zelkor_M.ini"); }

@@ -173,7 +173,7 @@ TEST_F(Window, MoveWaitsTwoHundredMillisecondsAndPollRestartsAFullPeriodLater) {
   StartUnit();
   SetConfig(CrLf({"1", "EN", "500", "10", "0", "0", "1", "50", "50"}));
   Create();
-  form->Pause = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  PauseForReal();
   ASSERT_TRUE(RunEventsUntil([&] { return !Polls().empty(); }));
 
   // A stop: 200 ms on the user-interface thread, then the bytes; the poll
