@@ -27,13 +27,6 @@ protected:
     SetConfig(CrLf({"1", "EN", "1000", "10", "0", "0", "1", "50", "50"}));
   }
   void TearDown() override { form.reset(); }
-  std::vector<Box> Complaints() const {
-    std::vector<Box> out;
-    for (const Box &b : boxes)
-      if (!b.text.startsWith("Port COM"))
-        out.push_back(b);
-    return out;
-  }
 };
 
 // The text a user sees for a hint: Qt renders a hint that looks like markup

@@ -5,6 +5,7 @@
 #include "app/JpegImage.h"
 #include "app/TextFiles.h"
 #include "runtime/SysUtils.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include <iterator>
 
 namespace fs = std::filesystem;
+using support::ReadFile;
 using support::TempDir;
 
 namespace {
@@ -30,11 +32,6 @@ std::string DataDir() {
 }
 
 std::vector<unsigned char> ReadBytes(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string ReadAll(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
@@ -250,7 +247,7 @@ TEST(TextFiles, WriteReplacesWholeFileWithCrLfLines) {
     out << "old content that is longer than the new one\r\n";
   }
   WriteTextLines(dir / "c.ini", {"1", "EN", "-5"});
-  EXPECT_EQ(ReadAll(dir / "c.ini"), "1\r\nEN\r\n-5\r\n");
+  EXPECT_EQ(ReadFile(dir / "c.ini"), "1\r\nEN\r\n-5\r\n");
   EXPECT_FALSE(fs::exists(dir / "c.ini.new"));
 }
 
@@ -272,7 +269,7 @@ TEST(TextFiles, WithoutATemporaryFileTheFileIsOverwrittenInPlace) {
   Write(dir / "c.ini", "old content that is longer than the new one\r\n");
   fs::create_directory(dir / "c.ini.new");
   WriteTextLines(dir / "c.ini", {"1", "EN"});
-  EXPECT_EQ(ReadAll(dir / "c.ini"), "1\r\nEN\r\n");
+  EXPECT_EQ(ReadFile(dir / "c.ini"), "1\r\nEN\r\n");
   EXPECT_TRUE(fs::is_directory(dir / "c.ini.new"));
 
   // Nothing to overwrite either: the failure to create is reported.
@@ -297,10 +294,10 @@ TEST(TextFiles, ReadOnlyFolderWithAWritableFile) {
   chmod((dir / "locked.ini").c_str(), 0444);
   chmod(dir.Path().c_str(), 0555);
   WriteTextLines(dir / "c.ini", {"1", "EN"});
-  EXPECT_EQ(ReadAll(dir / "c.ini"), "1\r\nEN\r\n");
+  EXPECT_EQ(ReadFile(dir / "c.ini"), "1\r\nEN\r\n");
   // Folder and file both closed: refused, the old content stays.
   EXPECT_THROW(WriteTextLines(dir / "locked.ini", {"new"}), EInOutError);
-  EXPECT_EQ(ReadAll(dir / "locked.ini"), "kept\r\n");
+  EXPECT_EQ(ReadFile(dir / "locked.ini"), "kept\r\n");
   EXPECT_THROW(WriteTextLines(dir / "absent.ini", {"new"}), EInOutError);
   chmod(dir.Path().c_str(), 0755);
   EXPECT_FALSE(fs::exists(dir / "c.ini.new"));

@@ -158,17 +158,9 @@ Stream MakeStream(std::mt19937 &rng, int reports) {
 class RandomSplits : public ::testing::Test, public WindowFixture {
 protected:
   void SetUp() override {
-    peer = std::make_unique<PtyPair>(dir / "COM1");
-    // The test plays the unit; polls go unanswered.
-    SetConfig(CrLf({"1", "EN", "5000", "10", "0", "0", "1", "50", "50"}));
-    Create();
+    CreateOnFarEnd(5000); // the test plays the unit; polls go unanswered
     ASSERT_TRUE(form->ApdComPort1.Open());
   }
-  void TearDown() override {
-    form.reset();
-    peer.reset();
-  }
-  std::unique_ptr<PtyPair> peer;
 };
 
 TEST_F(RandomSplits, EveryWholeReportIsShownInOrder) {

@@ -408,18 +408,16 @@ TEST_F(NetControl, AClientThatNeverReadsIsHeldBackAndTooManyClientsAreTurnedAway
 // ------------------------------------------------------------ no position known
 
 TEST_F(NetControl, ThePositionIsRefusedWhenReportsStopAndWhenThePortIsClosed) {
-  PtyPair peer(dir / "COM1"); // the test plays the unit and answers when it likes
-  SetConfig(CrLf({"1", "EN", "200", "10", "0", "0", "1", "50", "50"}));
-  Create();
+  CreateOnFarEnd(200); // the test plays the unit and answers when it likes
   Listen();
   NetClient c(port);
   EXPECT_EQ(c.Ask("p\n"), "RPRT -5\n") << "no report yet";
-  ASSERT_TRUE(peer.Send("AZ=123  EL=045\r\n"));
+  ASSERT_TRUE(peer->Send("AZ=123  EL=045\r\n"));
   ASSERT_TRUE(RunEventsUntil([&] { return form->Position1 == 123; }));
   EXPECT_EQ(c.Ask("p\n"), "123.00\n45.00\n");
   // No report for three poll periods.
   ASSERT_TRUE(RunEventsUntil([&] { return c.Ask("p\n") == "RPRT -5\n"; }));
-  ASSERT_TRUE(peer.Send("AZ=124  EL=045\r\n"));
+  ASSERT_TRUE(peer->Send("AZ=124  EL=045\r\n"));
   ASSERT_TRUE(RunEventsUntil([&] { return c.Ask("p\n") == "124.00\n45.00\n"; }));
 
   form->ApdComPort1.SetOpen(false);

@@ -15,15 +15,8 @@ namespace {
 class Reports : public ::testing::Test, public WindowFixture {
 protected:
   void SetUp() override {
-    peer = std::make_unique<PtyPair>(dir / "COM1");
-    // A long poll period: the test plays the unit and answers nothing.
-    SetConfig(CrLf({"1", "EN", "5000", "10", "0", "0", "1", "50", "50"}));
-    Create();
+    CreateOnFarEnd(5000); // a long poll period: the test plays the unit and answers nothing
     ASSERT_TRUE(form->ApdComPort1.Open());
-  }
-  void TearDown() override {
-    form.reset();
-    peer.reset();
   }
 
   // Sends bytes and waits for the trace line they produce.
@@ -34,8 +27,6 @@ protected:
     return LastMemoLine();
   }
   uint32_t Waiting() { return form->ApdComPort1.PortDispatcher()->ReceivedCount(); }
-
-  std::unique_ptr<PtyPair> peer;
 };
 
 TEST_F(Reports, BothAlignmentsLeadingCrAndOddDigits) {

@@ -8,6 +8,7 @@
 #include "app/Unit1.h"
 #include "platform/SerialDevice.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/Files.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/TempDir.h"
 
@@ -32,9 +33,11 @@
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using support::PtyPair;
+using support::ReadFile;
 using support::RunEventsFor;
 using support::RunEventsUntil;
 using support::Scaled;
+using support::WriteFile;
 
 inline TApplication &App() {
   static int argc = 1;
@@ -48,16 +51,6 @@ inline TApplication &App() {
 inline std::string DataDir() {
   const char *d = std::getenv("ZK_DATA_DIR");
   return d ? d : "data";
-}
-
-inline std::string ReadFile(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteFile(const fs::path &p, const std::string &content) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out << content;
 }
 
 inline std::string CrLf(std::initializer_list<const char *> lines) {
@@ -97,6 +90,12 @@ public:
     form->Pause = [this](int ms) { pauses.push_back(ms); };
     form->Terminate = [this] { ++terminated; };
   }
+  // The window on COM1, a far end the test plays, polling every `pollMs`.
+  void CreateOnFarEnd(int pollMs, const char *language = "EN") {
+    peer = std::make_unique<PtyPair>(dir / "COM1");
+    SetConfig(CrLf({"1", language, std::to_string(pollMs).c_str(), "10", "0", "0", "1", "50", "50"}));
+    Create();
+  }
   // The window's pauses block its thread as in the program (and are noted).
   void PauseForReal() {
     form->Pause = [this](int ms) {
@@ -108,6 +107,15 @@ public:
   std::string Config() const { return ReadFile(dir / "Zelkor_M.ini"); }
   void SetConfig(const std::string &content) const { WriteFile(dir / "Zelkor_M.ini", content); }
 
+  // The messages shown, less those about a port (missing on purpose).
+  std::vector<Box> Complaints() const {
+    std::vector<Box> out;
+    for (const Box &b : boxes)
+      if (!b.text.startsWith("Port COM"))
+        out.push_back(b);
+    return out;
+  }
+
   int MemoLines() const { return form->Memo1->document()->blockCount(); }
   QString MemoLine(int i) const { return form->Memo1->document()->findBlockByNumber(i).text(); }
   QString LastMemoLine() const { return MemoLine(MemoLines() - 1); }
@@ -118,6 +126,7 @@ private:
 public:
   const fs::path dir = folder_.Path();
   std::unique_ptr<TForm1> form;
+  std::unique_ptr<PtyPair> peer; // after CreateOnFarEnd
   std::vector<Box> boxes;
   std::vector<int> pauses;
   int terminated = 0;

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 
@@ -27,18 +28,10 @@ using namespace std::chrono_literals;
 using support::ChildProcess;
 using support::ChildResult;
 using support::Env;
+using support::ReadFile;
 using support::RunCommand;
 using support::TempDir;
-
-inline std::string ReadFile(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteFile(const fs::path &p, const std::string &content) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out << content;
-}
+using support::WriteFile;
 
 // Whether a program of that name is on the PATH.
 inline bool OnPath(const std::string &name) {

@@ -16,22 +16,17 @@
 #include <thread>
 
 #include "tests/dispatcher/ExposedDispatcher.h"
+#include "tests/support/Files.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 
+using support::ReadFile;
 using support::WaitFor;
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 std::string Golden(const std::string &name) { return ReadFile(fs::path(ZK_GOLDEN_DIR) / name); }
 

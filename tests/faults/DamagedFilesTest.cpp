@@ -37,14 +37,6 @@ protected:
     for (int n = 0; n <= 50; ++n)
       fs::create_symlink(dir / "no-such-device", dir / ("COM" + std::to_string(n)));
   }
-  // The messages shown, less the one about the (deliberately) missing port.
-  std::vector<Box> Complaints() const {
-    std::vector<Box> out;
-    for (const Box &b : boxes)
-      if (!b.text.startsWith("Port COM"))
-        out.push_back(b);
-    return out;
-  }
   // Starts and ends the window once; returns its complaints.
   std::vector<Box> StartAndEnd() {
     boxes.clear();

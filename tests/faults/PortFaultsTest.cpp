@@ -3,8 +3,8 @@
 #include "comport/AdPort.h"
 #include "tests/support/MessagePump.h"
 #include "tests/support/Ports.h"
-#include "tests/support/PtyPair.h"
 #include "tests/support/ProcessCounts.h"
+#include "tests/support/PtyPair.h"
 
 #include <gtest/gtest.h>
 
@@ -35,33 +35,6 @@ std::string Pattern(size_t n) {
   return s;
 }
 
-// Writes everything to the far end's master as fast as the line takes it.
-class Flood {
-public:
-  Flood(int master, const std::string &bytes)
-      : thread_([this, master, &bytes] {
-          while (sent_.load() < bytes.size() && !stop_.load()) {
-            const ssize_t n = write(master, bytes.data() + sent_.load(), bytes.size() - sent_.load());
-            if (n > 0) {
-              sent_.fetch_add(size_t(n));
-            } else {
-              pollfd p{master, POLLOUT, 0};
-              poll(&p, 1, 20);
-            }
-          }
-        }) {}
-  ~Flood() {
-    stop_.store(true);
-    thread_.join();
-  }
-  size_t Sent() const { return sent_.load(); }
-
-private:
-  std::atomic<size_t> sent_{0};
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 TEST(PortFaults, FullRingStopsIntakeAndKeepsEveryByte) {
   PtyPair peer(ComEntry(21));
   TApdComPort port;
@@ -73,7 +46,7 @@ TEST(PortFaults, FullRingStopsIntakeAndKeepsEveryByte) {
   ASSERT_NE(d, nullptr);
 
   const std::string pattern = Pattern(FloodBytes);
-  Flood flood(peer.Master(), pattern);
+  Flood flood(peer, pattern);
 
   // The handler reads nothing: the ring fills and stays full; the far end
   // cannot send it all.
@@ -120,7 +93,7 @@ TEST(PortFaults, HandlerThatReadsEverythingKeepsUpWithAFlood) {
   TApdBaseDispatcher *d = port.PortDispatcher();
   ASSERT_NE(d, nullptr);
   const std::string pattern = Pattern(FloodBytes);
-  Flood flood(peer.Master(), pattern);
+  Flood flood(peer, pattern);
   const bool all = PumpUntil([&] { return got.size() >= pattern.size(); }, Scaled(30000ms));
   EXPECT_TRUE(all) << "got " << got.size() << " of " << pattern.size() << ", sent " << flood.Sent()
                    << ", waiting in the ring " << d->ReceivedCount();

@@ -4,12 +4,14 @@
 #include "tests/support/Wait.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -160,6 +162,34 @@ private:
   int slave_ = -1;
   std::string slavePath_;
   std::filesystem::path link_;
+};
+
+// Writes the bytes to the far end from a thread of its own, as fast as the
+// line takes them, until all are sent or the object goes.
+class Flood {
+public:
+  Flood(const PtyPair &end, const std::string &bytes)
+      : thread_([this, &end, &bytes] {
+          while (sent_.load() < bytes.size() && !stop_.load()) {
+            const size_t n = end.TrySend(bytes.data() + sent_.load(), bytes.size() - sent_.load());
+            if (n > 0) {
+              sent_.fetch_add(n);
+            } else {
+              pollfd p{end.Master(), POLLOUT, 0};
+              ::poll(&p, 1, 20);
+            }
+          }
+        }) {}
+  ~Flood() {
+    stop_.store(true);
+    thread_.join();
+  }
+  size_t Sent() const { return sent_.load(); }
+
+private:
+  std::atomic<size_t> sent_{0};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
 };
 
 } // namespace support
