@@ -4,6 +4,8 @@
 #include "dispatcher/AwWin32.h"
 #include "platform/SerialDevice.h"
 #include "platform/Sync.h"
+#include "tests/support/NullOwner.h"
+#include "tests/support/ProcessCounts.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,11 +24,6 @@
 namespace {
 
 constexpr size_t kBlock = 256 * 1024;
-
-struct NullOwner : TApdDispatcherOwner {
-  int32_t DispatcherErrorCheck(int32_t code) override { return code; }
-  void ShowDispatcherException(const std::exception &) override {}
-};
 
 struct Pty {
   Pty() {
@@ -71,7 +68,7 @@ double g_ringRate = 0, g_plainRate = 0;
 
 void BM_RingAndReceiveByte(benchmark::State &state) {
   Pty pty;
-  NullOwner owner;
+  support::NullOwner owner;
   TApdWin32Dispatcher d(&owner);
   if (d.OpenDispatcher(PortName(pty.slave), 115200, 0, 8, 1, 4096, 4096, 3) != 0) {
     state.SkipWithError("open failed");
@@ -132,14 +129,14 @@ BENCHMARK(BM_PlainReadLoop)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 double IdlePortCpu(int seconds) {
   Pty pty;
-  NullOwner owner;
+  support::NullOwner owner;
   TApdWin32Dispatcher d(&owner);
   d.OpenDispatcher(PortName(pty.slave), 9600, 0, 8, 1, 4096, 4096, 3);
-  uint64_t before = platform::ProcessCpuMicros();
+  const auto before = support::ProcessCpu();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  uint64_t used = platform::ProcessCpuMicros() - before;
+  const auto used = support::ProcessCpu() - before;
   d.CloseDispatcher();
-  return double(used) / 1000.0;
+  return std::chrono::duration<double, std::milli>(used).count();
 }
 
 double BareThreadsCpu(int seconds) {
@@ -151,13 +148,13 @@ double BareThreadsCpu(int seconds) {
       while (!stop.load())
         never.Wait(slice);
     });
-  uint64_t before = platform::ProcessCpuMicros();
+  const auto before = support::ProcessCpu();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  uint64_t used = platform::ProcessCpuMicros() - before;
+  const auto used = support::ProcessCpu() - before;
   stop.store(true);
   for (auto &t : threads)
     t.join();
-  return double(used) / 1000.0;
+  return std::chrono::duration<double, std::milli>(used).count();
 }
 
 } // namespace

@@ -1,2 +1,2 @@
 add_executable(bench_dispatcher ${CMAKE_CURRENT_SOURCE_DIR}/DispatcherBench.cpp)
-target_link_libraries(bench_dispatcher PRIVATE dispatcher benchmark::benchmark)
+target_link_libraries(bench_dispatcher PRIVATE dispatcher test_support benchmark::benchmark)

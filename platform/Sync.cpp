@@ -1,6 +1,5 @@
 #include "platform/Sync.h"
 
-#include <dirent.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
@@ -132,30 +131,5 @@ int GetThreadPriority(int64_t threadId) {
 }
 
 int64_t CurrentThreadId() { return int64_t(syscall(SYS_gettid)); }
-
-static int CountEntries(const char *path) {
-  DIR *d = opendir(path);
-  if (!d)
-    return -1;
-  int n = 0;
-  while (dirent *e = readdir(d))
-    if (e->d_name[0] != '.')
-      ++n;
-  closedir(d);
-  return n;
-}
-
-int ProcessThreadCount() { return CountEntries("/proc/self/task"); }
-
-int ProcessDescriptorCount() {
-  int n = CountEntries("/proc/self/fd");
-  return n < 0 ? n : n - 1; // the directory stream's own descriptor
-}
-
-uint64_t ProcessCpuMicros() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return uint64_t(ts.tv_sec) * 1000000u + uint64_t(ts.tv_nsec) / 1000u;
-}
 
 } // namespace platform

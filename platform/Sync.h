@@ -67,11 +67,5 @@ constexpr int kPriorityNormal = 3;
 bool SetThreadPriority(int64_t threadId, int level);
 int GetThreadPriority(int64_t threadId);
 int64_t CurrentThreadId();
-// Number of threads of this process, for leak checks.
-int ProcessThreadCount();
-// Number of open descriptors of this process, for leak checks.
-int ProcessDescriptorCount();
-// CPU time (user + system) consumed by the whole process, in microseconds.
-uint64_t ProcessCpuMicros();
 
 } // namespace platform

@@ -27,13 +27,6 @@ protected:
     SetConfig(CrLf({"1", "EN", "1000", "10", "0", "0", "1", "50", "50"}));
   }
   void TearDown() override { form.reset(); }
-  std::vector<Box> Complaints() const {
-    std::vector<Box> out;
-    for (const Box &b : boxes)
-      if (!b.text.startsWith("Port COM"))
-        out.push_back(b);
-    return out;
-  }
 };
 
 // The text a user sees for a hint: Qt renders a hint that looks like markup
@@ -70,7 +63,7 @@ TEST_F(DataFiles, MarkupInTheLanguageFileShowsAsItStands) {
   Qt::TextFormat format = Qt::AutoText;
   QString shown;
   QTimer::singleShot(0, form.get(), [&] {
-    WaitFor([] { return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()) != nullptr; }, 5000ms);
+    RunEventsUntil([] { return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()) != nullptr; }, 5000ms);
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     if (box == nullptr)
       return;

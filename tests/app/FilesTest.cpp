@@ -5,6 +5,8 @@
 #include "app/JpegImage.h"
 #include "app/TextFiles.h"
 #include "runtime/SysUtils.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +21,8 @@
 #include <iterator>
 
 namespace fs = std::filesystem;
+using support::ReadFile;
+using support::TempDir;
 
 namespace {
 
@@ -31,24 +35,6 @@ std::vector<unsigned char> ReadBytes(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-std::string ReadAll(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/zk-app-files-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  std::string operator/(const char *name) const { return (path / name).string(); }
-};
 
 int Distance(QRgb a, QRgb b) {
   return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
@@ -261,7 +247,7 @@ TEST(TextFiles, WriteReplacesWholeFileWithCrLfLines) {
     out << "old content that is longer than the new one\r\n";
   }
   WriteTextLines(dir / "c.ini", {"1", "EN", "-5"});
-  EXPECT_EQ(ReadAll(dir / "c.ini"), "1\r\nEN\r\n-5\r\n");
+  EXPECT_EQ(ReadFile(dir / "c.ini"), "1\r\nEN\r\n-5\r\n");
   EXPECT_FALSE(fs::exists(dir / "c.ini.new"));
 }
 
@@ -283,7 +269,7 @@ TEST(TextFiles, WithoutATemporaryFileTheFileIsOverwrittenInPlace) {
   Write(dir / "c.ini", "old content that is longer than the new one\r\n");
   fs::create_directory(dir / "c.ini.new");
   WriteTextLines(dir / "c.ini", {"1", "EN"});
-  EXPECT_EQ(ReadAll(dir / "c.ini"), "1\r\nEN\r\n");
+  EXPECT_EQ(ReadFile(dir / "c.ini"), "1\r\nEN\r\n");
   EXPECT_TRUE(fs::is_directory(dir / "c.ini.new"));
 
   // Nothing to overwrite either: the failure to create is reported.
@@ -292,7 +278,7 @@ TEST(TextFiles, WithoutATemporaryFileTheFileIsOverwrittenInPlace) {
     WriteTextLines(dir / "other.ini", {"1"});
     ADD_FAILURE() << "no error";
   } catch (const EInOutError &e) {
-    EXPECT_EQ(e.Message().rfind("Datei " + (dir / "other.ini") + " kann nicht erstellt werden.", 0), 0u)
+    EXPECT_EQ(e.Message().rfind("Datei " + (dir / "other.ini").string() + " kann nicht erstellt werden.", 0), 0u)
         << e.Message();
   }
   EXPECT_FALSE(fs::exists(dir / "other.ini"));
@@ -306,14 +292,14 @@ TEST(TextFiles, ReadOnlyFolderWithAWritableFile) {
   Write(dir / "c.ini", "old\r\n");
   Write(dir / "locked.ini", "kept\r\n");
   chmod((dir / "locked.ini").c_str(), 0444);
-  chmod(dir.path.c_str(), 0555);
+  chmod(dir.Path().c_str(), 0555);
   WriteTextLines(dir / "c.ini", {"1", "EN"});
-  EXPECT_EQ(ReadAll(dir / "c.ini"), "1\r\nEN\r\n");
+  EXPECT_EQ(ReadFile(dir / "c.ini"), "1\r\nEN\r\n");
   // Folder and file both closed: refused, the old content stays.
   EXPECT_THROW(WriteTextLines(dir / "locked.ini", {"new"}), EInOutError);
-  EXPECT_EQ(ReadAll(dir / "locked.ini"), "kept\r\n");
+  EXPECT_EQ(ReadFile(dir / "locked.ini"), "kept\r\n");
   EXPECT_THROW(WriteTextLines(dir / "absent.ini", {"new"}), EInOutError);
-  chmod(dir.path.c_str(), 0755);
+  chmod(dir.Path().c_str(), 0755);
   EXPECT_FALSE(fs::exists(dir / "c.ini.new"));
   EXPECT_FALSE(fs::exists(dir / "absent.ini"));
 }

@@ -186,10 +186,7 @@ protected:
   void TearDown() override { form.reset(); }
 
   void Start(const char *language) {
-    // A port that opens and never answers: a start without a message box.
-    peer = std::make_unique<RawPeer>(dir / "COM1");
-    SetConfig(CrLf({"1", language, "1000", "10", "0", "0", "1", "50", "50"}));
-    Create();
+    CreateOnFarEnd(1000, language); // a port that opens and never answers: a start without a message box
     ASSERT_TRUE(boxes.empty()) << boxes.front().text.toStdString();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
   }
@@ -241,7 +238,7 @@ protected:
   void ExpectWhole(const char *what, QWidget *w, const QString &text, QRect area, QRgb pen, bool cutLeft,
                    bool cutRight) {
     std::string problem;
-    const bool ok = WaitFor([&] {
+    const bool ok = RunEventsUntil([&] {
       problem = Whole(w, text, area, pen, cutLeft, cutRight);
       return problem.empty();
     }, 2000ms);
@@ -275,8 +272,6 @@ protected:
                       e->palette().color(QPalette::Text).rgb(), true, true);
         }
   }
-
-  std::unique_ptr<RawPeer> peer;
 };
 
 const char *const Languages[] = {"EN", "DE", "FR"};

@@ -25,7 +25,7 @@ public:
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 && errno != EINPROGRESS)
       throw std::runtime_error("connect");
-    if (!WaitFor([this] { return Ready(POLLOUT); }))
+    if (!RunEventsUntil([this] { return Ready(POLLOUT); }))
       throw std::runtime_error("no connection");
   }
   ~NetClient() { Close(); }
@@ -49,7 +49,7 @@ public:
       }
       if (n < 0 && errno != EAGAIN)
         return false;
-      if (!WaitFor([this] { return Ready(POLLOUT); }, 20s))
+      if (!RunEventsUntil([this] { return Ready(POLLOUT); }, 20s))
         return false;
     }
     return true;
@@ -72,9 +72,9 @@ public:
 
   // Waits for the next read that brings bytes and returns what that one
   // read brought, as a client that reads once per reply does.
-  std::string NextRead(std::chrono::milliseconds limit = 10s) {
+  std::string NextRead(std::chrono::milliseconds limit = support::kDeadline) {
     std::string got;
-    WaitFor([&] {
+    RunEventsUntil([&] {
       if (Ready(POLLIN))
         got = ReadOnce();
       return !got.empty() || eof_;
@@ -89,7 +89,7 @@ public:
 
   // True once the server closed the connection.
   bool ClosedByServer() {
-    WaitFor([&] {
+    RunEventsUntil([&] {
       if (Ready(POLLIN))
         ReadOnce();
       return eof_;

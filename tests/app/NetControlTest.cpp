@@ -8,10 +8,10 @@
 #include "app/ProgramOptions.h"
 #include "rotorsim/RotorSim.h"
 #include "tests/netctl/CommaLocale.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -24,6 +24,8 @@ namespace {
 using rotorsim::Command;
 using rotorsim::CommandRecord;
 using Clock = std::chrono::steady_clock;
+using support::ChildProcess;
+using support::ChildResult;
 
 bool IsPoll(const CommandRecord &c) { return c.command == Command::Poll || c.command == Command::PollBoth; }
 
@@ -58,7 +60,7 @@ protected:
     SetConfig(CrLf({"1", "EN", std::to_string(pollMs).c_str(), "10", "123", "45", "1", "50", "50"}));
     Create();
     Listen();
-    ASSERT_TRUE(WaitFor([&] { return form->LastReportTime.has_value(); })) << "no report reached the window";
+    ASSERT_TRUE(RunEventsUntil([&] { return form->LastReportTime.has_value(); })) << "no report reached the window";
   }
   void Listen() {
     control = std::make_unique<NetworkControl>(*form);
@@ -86,22 +88,22 @@ protected:
   }
   // Waits until the unit has received `n` commands other than polls.
   bool CommandsReach(std::size_t n) {
-    return WaitFor([&] { return Commands().size() >= n; });
+    return RunEventsUntil([&] { return Commands().size() >= n; });
   }
 
+  // The event loop runs meanwhile: the server it talks to is on this thread.
   ClientRun Rotctl(const QStringList &commands) {
-    QProcess p;
-    p.start(QStringLiteral(ZK_ROTCTL),
-            QStringList{"-m", "2", "-r", QStringLiteral("127.0.0.1:%1").arg(port)} + commands);
+    std::vector<std::string> argv = {ZK_ROTCTL, "-m", "2", "-r", "127.0.0.1:" + std::to_string(port)};
+    for (const QString &c : commands)
+      argv.push_back(c.toStdString());
+    ChildProcess p(argv);
     ClientRun r;
-    if (!WaitFor([&] { return p.state() == QProcess::NotRunning; }, 30s)) {
-      p.kill();
-      p.waitForFinished();
+    if (!RunEventsUntil([&] { return p.Ended(); }, 30s))
       return r;
-    }
-    r.rc = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput().toStdString();
-    r.err = p.readAllStandardError().toStdString();
+    const ChildResult done = p.Wait(0ms);
+    r.rc = done.status;
+    r.out = done.out;
+    r.err = done.err;
     return r;
   }
   // The two numbers rotctl printed for "p".
@@ -140,7 +142,7 @@ TEST_F(NetControl, RealClientReadsMovesStopsParksTurnsAndAsks) {
 
   // The unit arrives, as the client sees it.
   std::vector<double> seen;
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(RunEventsUntil([&] {
     ClientRun p = Rotctl({"p"});
     double a = 0, e = 0;
     if (p.rc != 0 || !Numbers(p.out, a, e))
@@ -180,11 +182,11 @@ TEST_F(NetControl, RealClientReadsMovesStopsParksTurnsAndAsks) {
 TEST_F(NetControl, AMoveWaitsItsQuietWithoutFreezingTheWindowAndThePollComesAFullPeriodLater) {
   Start(500);
   NetClient mover(port), watcher(port);
-  ASSERT_TRUE(WaitFor([&] { return !unit_->commands().empty(); }));
+  ASSERT_TRUE(RunEventsUntil([&] { return !unit_->commands().empty(); }));
 
   const auto t0 = Clock::now();
   mover.Send("P 90 20\n");
-  ASSERT_TRUE(WaitFor([&] { return control->Rotator().Queue().Waiting() == 1; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Rotator().Queue().Waiting() == 1; }));
   EXPECT_FALSE(form->Timer1->Enabled()) << "the poll is held during the command";
   // The window answers others while the move waits.
   EXPECT_TRUE(IsPositionReply(watcher.Ask("p\n")));
@@ -198,7 +200,7 @@ TEST_F(NetControl, AMoveWaitsItsQuietWithoutFreezingTheWindowAndThePollComesAFul
   std::size_t polls = 0;
   for (const CommandRecord &c : unit_->commands())
     polls += IsPoll(c) && c.first < move.first;
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(RunEventsUntil([&] {
     std::size_t now = 0;
     for (const CommandRecord &c : unit_->commands())
       now += IsPoll(c);
@@ -219,9 +221,10 @@ TEST_F(NetControl, AMoveWaitsItsQuietWithoutFreezingTheWindowAndThePollComesAFul
 
 TEST_F(NetControl, AButtonDuringTheQuietStartsItAgainAndAPortClosedMeanwhileIsReported) {
   Start(500);
+  PauseForReal(); // the quiet runs out while the button blocks the window
   NetClient c(port);
   c.Send("P 90 20\n");
-  ASSERT_TRUE(WaitFor([&] { return control->Rotator().Queue().Waiting() == 1; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Rotator().Queue().Waiting() == 1; }));
   form->Button5->click(); // blocks 200 ms, sends "A", releases the poll
   EXPECT_EQ(c.NextRead(), "RPRT 0\n");
   ASSERT_TRUE(CommandsReach(2));
@@ -231,7 +234,7 @@ TEST_F(NetControl, AButtonDuringTheQuietStartsItAgainAndAPortClosedMeanwhileIsRe
   EXPECT_GE(cmds[1].first - cmds[0].first, 200ms) << "a full quiet after the button's command";
 
   c.Send("S\n");
-  ASSERT_TRUE(WaitFor([&] { return control->Rotator().Queue().Waiting() == 1; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Rotator().Queue().Waiting() == 1; }));
   form->ApdComPort1.SetOpen(false);
   EXPECT_EQ(c.NextRead(), "RPRT -5\n");
   EXPECT_TRUE(form->Timer1->Enabled()) << "given back, as a button's command does";
@@ -308,7 +311,7 @@ TEST_F(NetControl, ClientsWithoutDumpStateGetWholeRepliesInOneRead) {
   EXPECT_EQ(c.Ask(std::string("\x00\xff\x1b[A\n", 6)), "RPRT -1\n");
   c.Send("q\n");
   EXPECT_TRUE(c.ClosedByServer());
-  ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == 0; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Server().Clients() == 0; }));
 }
 
 TEST_F(NetControl, FiveClientsPollingTogetherAllGetTheirReplies) {
@@ -328,7 +331,7 @@ TEST_F(NetControl, FiveClientsPollingTogetherAllGetTheirReplies) {
       }
   });
   every.start(500);
-  const bool done = WaitFor([&] {
+  const bool done = RunEventsUntil([&] {
     for (int i = 0; i < kClients; ++i)
       if (waiting[i] && clients[i]->Ready(POLLIN)) {
         const std::string r = clients[i]->ReadOnce();
@@ -355,20 +358,20 @@ TEST_F(NetControl, AFloodWithoutLineEndAndAClientLeavingMidLineHarmNoOne) {
   EXPECT_TRUE(IsPositionReply(flood.Ask("p\n")));
 
   ASSERT_TRUE(leaver.Send("P 12"));
-  ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == 3; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Server().Clients() == 3; }));
   leaver.Close();
-  ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == 2; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Server().Clients() == 2; }));
 
   // One that leaves while its stop waits for the unit: the stop still goes out.
   {
     NetClient hasty(port);
     hasty.Send("S\n");
-    ASSERT_TRUE(WaitFor([&] { return control->Rotator().Queue().Waiting() == 1; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return control->Rotator().Queue().Waiting() == 1; }));
   }
   ASSERT_TRUE(CommandsReach(1));
   EXPECT_EQ(CommandBytes(), std::vector<std::string>{"S\r"});
   EXPECT_TRUE(IsPositionReply(quiet.Ask("p\n")));
-  ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == 2; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Server().Clients() == 2; }));
 }
 
 TEST_F(NetControl, AClientThatNeverReadsIsHeldBackAndTooManyClientsAreTurnedAway) {
@@ -381,7 +384,7 @@ TEST_F(NetControl, AClientThatNeverReadsIsHeldBackAndTooManyClientsAreTurnedAway
     requests += "1\n";
   std::size_t sent = 0;
   int stalls = 0;
-  WaitFor([&] {
+  RunEventsUntil([&] {
     const std::size_t n = greedy.TrySend(requests);
     sent += n;
     stalls = n == 0 ? stalls + 1 : 0;
@@ -390,12 +393,12 @@ TEST_F(NetControl, AClientThatNeverReadsIsHeldBackAndTooManyClientsAreTurnedAway
   EXPECT_LT(sent, std::size_t(32) << 20) << "the server never pushed back";
   EXPECT_TRUE(IsPositionReply(quiet.Ask("p\n")));
   greedy.Close();
-  ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == 1; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Server().Clients() == 1; }));
 
   std::vector<std::unique_ptr<NetClient>> many;
   while (int(many.size()) < NetServer::MaxClients - 1)
     many.push_back(std::make_unique<NetClient>(port));
-  ASSERT_TRUE(WaitFor([&] { return control->Server().Clients() == NetServer::MaxClients; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return control->Server().Clients() == NetServer::MaxClients; }));
   NetClient extra(port);
   EXPECT_TRUE(extra.ClosedByServer());
   EXPECT_TRUE(IsPositionReply(many.back()->Ask("p\n")));
@@ -405,19 +408,17 @@ TEST_F(NetControl, AClientThatNeverReadsIsHeldBackAndTooManyClientsAreTurnedAway
 // ------------------------------------------------------------ no position known
 
 TEST_F(NetControl, ThePositionIsRefusedWhenReportsStopAndWhenThePortIsClosed) {
-  RawPeer peer(dir / "COM1"); // the test plays the unit and answers when it likes
-  SetConfig(CrLf({"1", "EN", "200", "10", "0", "0", "1", "50", "50"}));
-  Create();
+  CreateOnFarEnd(200); // the test plays the unit and answers when it likes
   Listen();
   NetClient c(port);
   EXPECT_EQ(c.Ask("p\n"), "RPRT -5\n") << "no report yet";
-  peer.Send("AZ=123  EL=045\r\n");
-  ASSERT_TRUE(WaitFor([&] { return form->Position1 == 123; }));
+  ASSERT_TRUE(peer->Send("AZ=123  EL=045\r\n"));
+  ASSERT_TRUE(RunEventsUntil([&] { return form->Position1 == 123; }));
   EXPECT_EQ(c.Ask("p\n"), "123.00\n45.00\n");
   // No report for three poll periods.
-  ASSERT_TRUE(WaitFor([&] { return c.Ask("p\n") == "RPRT -5\n"; }));
-  peer.Send("AZ=124  EL=045\r\n");
-  ASSERT_TRUE(WaitFor([&] { return c.Ask("p\n") == "124.00\n45.00\n"; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return c.Ask("p\n") == "RPRT -5\n"; }));
+  ASSERT_TRUE(peer->Send("AZ=124  EL=045\r\n"));
+  ASSERT_TRUE(RunEventsUntil([&] { return c.Ask("p\n") == "124.00\n45.00\n"; }));
 
   form->ApdComPort1.SetOpen(false);
   for (const char *line : {"p\n", "P 1 2\n", "S\n", "K\n", "M 16 0\n"})
@@ -442,7 +443,7 @@ TEST_F(NetControl, ATakenPortIsShownAndTheWindowRunsOn) {
   EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("cannot listen on 127.0.0.1 port %1").arg(options.port)))
       << boxes[0].text.toStdString();
   const std::size_t before = unit_->commands().size();
-  EXPECT_TRUE(WaitFor([&] { return unit_->commands().size() > before; })) << "the poll goes on";
+  EXPECT_TRUE(RunEventsUntil([&] { return unit_->commands().size() > before; })) << "the poll goes on";
 
   options.networkControl = false;
   EXPECT_EQ(StartNetworkControl(*form, options), nullptr);
@@ -452,12 +453,11 @@ TEST_F(NetControl, ATakenPortIsShownAndTheWindowRunsOn) {
 // ------------------------------------------------------------ the program
 
 TEST_F(NetControl, TheProgramRefusesUnknownOptionsAndServesWhenAsked) {
-  QProcess bad;
-  bad.setWorkingDirectory(QString::fromStdString(dir.string()));
-  bad.start(QStringLiteral(ZK_PROGRAM), {"--verbose"});
-  ASSERT_TRUE(WaitFor([&] { return bad.state() == QProcess::NotRunning; }, 20s));
-  EXPECT_EQ(bad.exitCode(), 2);
-  EXPECT_TRUE(bad.readAllStandardError().contains(UsageLine()));
+  ChildProcess bad({ZK_PROGRAM, "--verbose"}, {}, dir);
+  ASSERT_TRUE(RunEventsUntil([&] { return bad.Ended(); }, 20s));
+  const ChildResult refused = bad.Wait(0ms);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find(UsageLine()), std::string::npos) << refused.err;
   EXPECT_FALSE(fs::exists(dir / "Zelkor_M.ini")) << "no window was started";
 
   rotorsim::ServerOptions so;
@@ -472,18 +472,12 @@ TEST_F(NetControl, TheProgramRefusesUnknownOptionsAndServesWhenAsked) {
   // The toolkit sets the program's locale from the environment: a comma
   // locale there must not reach the replies.
   CommaLocale comma;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  if (comma.Ok()) {
-    env.insert("LOCPATH", QString::fromStdString(comma.Folder()));
-    env.insert("LC_ALL", CommaLocale::Name());
-  }
-  QProcess program;
-  program.setProcessEnvironment(env);
-  program.setWorkingDirectory(QString::fromStdString(dir.string()));
-  program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  program.start(QStringLiteral(ZK_PROGRAM), {"--rotctld", QString::number(port)});
+  support::Env env;
+  if (comma.Ok())
+    env = {{"LOCPATH", comma.Folder()}, {"LC_ALL", CommaLocale::Name()}};
+  ChildProcess program({ZK_PROGRAM, "--rotctld", std::to_string(port)}, env, dir);
   double az = -1, el = -1;
-  const bool served = WaitFor([&] {
+  const bool served = RunEventsUntil([&] {
     ClientRun r = Rotctl({"p"});
     return r.rc == 0 && Numbers(r.out, az, el);
   }, 30s);
@@ -500,10 +494,8 @@ TEST_F(NetControl, TheProgramRefusesUnknownOptionsAndServesWhenAsked) {
   if (!Commands().empty()) {
     EXPECT_EQ(Commands()[0].bytes, "W045 010\r");
   }
-  program.terminate();
-  if (!WaitFor([&] { return program.state() == QProcess::NotRunning; }, 10s))
-    program.kill();
-  program.waitForFinished();
+  program.Signal(SIGTERM);
+  EXPECT_TRUE(RunEventsUntil([&] { return program.Ended(); }, 10s)) << program.Err();
 }
 
 } // namespace

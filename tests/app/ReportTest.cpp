@@ -15,27 +15,18 @@ namespace {
 class Reports : public ::testing::Test, public WindowFixture {
 protected:
   void SetUp() override {
-    peer = std::make_unique<RawPeer>(dir / "COM1");
-    // A long poll period: the test plays the unit and answers nothing.
-    SetConfig(CrLf({"1", "EN", "5000", "10", "0", "0", "1", "50", "50"}));
-    Create();
+    CreateOnFarEnd(5000); // a long poll period: the test plays the unit and answers nothing
     ASSERT_TRUE(form->ApdComPort1.Open());
-  }
-  void TearDown() override {
-    form.reset();
-    peer.reset();
   }
 
   // Sends bytes and waits for the trace line they produce.
   QString Report(const std::string &bytes) {
     const int lines = MemoLines();
-    peer->Send(bytes);
-    EXPECT_TRUE(WaitFor([&] { return MemoLines() > lines; })) << "no trace line";
+    EXPECT_TRUE(peer->Send(bytes));
+    EXPECT_TRUE(RunEventsUntil([&] { return MemoLines() > lines; })) << "no trace line";
     return LastMemoLine();
   }
   uint32_t Waiting() { return form->ApdComPort1.PortDispatcher()->ReceivedCount(); }
-
-  std::unique_ptr<RawPeer> peer;
 };
 
 TEST_F(Reports, BothAlignmentsLeadingCrAndOddDigits) {
@@ -71,8 +62,8 @@ TEST_F(Reports, SingleBytesAndShortReads) {
 
   // Five bytes wait unread and join the next event.
   const int lines = MemoLines();
-  peer->Send("AZ=12");
-  ASSERT_TRUE(WaitFor([&] { return Waiting() == 5; }));
+  ASSERT_TRUE(peer->Send("AZ=12"));
+  ASSERT_TRUE(RunEventsUntil([&] { return Waiting() == 5; }));
   EXPECT_EQ(MemoLines(), lines);
   EXPECT_EQ(Report("3  EL=045\r\n"), Codes("AZ=123  EL=045\r\n"));
   EXPECT_EQ(MemoLines(), lines + 1);
@@ -82,8 +73,8 @@ TEST_F(Reports, SingleBytesAndShortReads) {
 TEST_F(Reports, AFirstByteAloneWaitsForTheRestOfItsReport) {
   const std::string first = "AZ=123  EL=045\r\n";
   const int lines = MemoLines();
-  peer->Send(first.substr(0, 1));
-  ASSERT_TRUE(WaitFor([&] { return Waiting() == 1; }));
+  ASSERT_TRUE(peer->Send(first.substr(0, 1)));
+  ASSERT_TRUE(RunEventsUntil([&] { return Waiting() == 1; }));
   EXPECT_EQ(Report(first.substr(1)), Codes(first));
   EXPECT_EQ(MemoLines(), lines + 1);
   EXPECT_EQ(form->Position1, 123);
@@ -118,8 +109,8 @@ TEST_F(Reports, OneDeliveryIsReadPieceByPieceSoNoReportIsSwallowed) {
     SCOPED_TRACE(c.name);
     shown.clear();
     const int lines = MemoLines();
-    peer->Send(c.bytes);
-    ASSERT_TRUE(WaitFor([&] { return MemoLines() == lines + int(c.pieces.size()) && Waiting() == c.left; }));
+    ASSERT_TRUE(peer->Send(c.bytes));
+    ASSERT_TRUE(RunEventsUntil([&] { return MemoLines() == lines + int(c.pieces.size()) && Waiting() == c.left; }));
     for (size_t i = 0; i < c.pieces.size(); ++i)
       EXPECT_EQ(MemoLine(lines + int(i)), Codes(c.pieces[i])) << i;
     EXPECT_EQ(shown, c.shown);
@@ -201,7 +192,7 @@ TEST(ErrorDisplay, EventLoopShowsUncaughtExceptions) {
   Thrower t;
   QCoreApplication::postEvent(&t, new QEvent(QEvent::User));
   QCoreApplication::postEvent(&t, new QEvent(QEvent::User));
-  EXPECT_TRUE(WaitFor([&] { return boxes.size() == 2; }));
+  EXPECT_TRUE(RunEventsUntil([&] { return boxes.size() == 2; }));
   SetMessageBoxHandler(nullptr);
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].title, "zelkor");

@@ -1,13 +1,16 @@
 #pragma once
-// Support for the window tests: the application object, waiting on a
-// condition while the event loop runs, a working directory with its files,
-// a raw pseudo-terminal peer and the recorded message boxes.
+// Support for the window tests: the application object, a working directory
+// with its files and the recorded message boxes.
 #include "app/Application.h"
 #include "app/DialPictures.h"
 #include "app/JpegImage.h"
 #include "app/NumEditFields.h"
 #include "app/Unit1.h"
 #include "platform/SerialDevice.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/Files.h"
+#include "tests/support/PtyPair.h"
+#include "tests/support/TempDir.h"
 
 #include <QCoreApplication>
 #include <QPlainTextEdit>
@@ -25,12 +28,16 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using support::PtyPair;
+using support::ReadFile;
+using support::RunEventsFor;
+using support::RunEventsUntil;
+using support::Scaled;
+using support::WriteFile;
 
 inline TApplication &App() {
   static int argc = 1;
@@ -41,32 +48,9 @@ inline TApplication &App() {
   return *app;
 }
 
-// Runs the event loop until cond holds or the deadline passes.
-inline bool WaitFor(const std::function<bool()> &cond, std::chrono::milliseconds limit = 8000ms) {
-  QTimer tick;
-  tick.start(5);
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > deadline)
-      return cond();
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
-
 inline std::string DataDir() {
   const char *d = std::getenv("ZK_DATA_DIR");
   return d ? d : "data";
-}
-
-inline std::string ReadFile(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteFile(const fs::path &p, const std::string &content) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out << content;
 }
 
 inline std::string CrLf(std::initializer_list<const char *> lines) {
@@ -75,36 +59,6 @@ inline std::string CrLf(std::initializer_list<const char *> lines) {
     s += std::string(l) + "\r\n";
   return s;
 }
-
-// A pseudo-terminal whose slave is linked as COMn; the test plays the unit.
-class RawPeer {
-public:
-  explicit RawPeer(const fs::path &link) : link_(link) {
-    char name[256];
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
-      throw std::runtime_error("openpty");
-    termios t{};
-    tcgetattr(slave_, &t);
-    cfmakeraw(&t);
-    tcsetattr(slave_, TCSANOW, &t);
-    fs::create_symlink(name, link_);
-  }
-  ~RawPeer() {
-    std::error_code ec;
-    fs::remove(link_, ec);
-    close(master_);
-    close(slave_);
-  }
-  void Send(const std::string &bytes) const {
-    if (write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-      throw std::runtime_error("write");
-  }
-
-private:
-  fs::path link_;
-  int master_ = -1;
-  int slave_ = -1;
-};
 
 struct Box {
   QString title;
@@ -115,8 +69,6 @@ class WindowFixture {
 public:
   WindowFixture() {
     App();
-    char tmpl[] = "/tmp/zk-app-window-XXXXXX";
-    dir = mkdtemp(tmpl);
     fs::copy_file(DataDir() + "/Zelkor_M_language.csv", dir / "Zelkor_M_language.csv");
     fs::copy_file(DataDir() + "/Windrose_AZ.jpg", dir / "Windrose_AZ.jpg");
     SetMessageBoxHandler([this](const QString &title, const QString &text) { boxes.push_back({title, text}); });
@@ -125,8 +77,7 @@ public:
     form.reset();
     SetMessageBoxHandler(nullptr);
     std::error_code ec;
-    fs::current_path("/", ec);
-    fs::remove_all(dir, ec);
+    fs::current_path("/", ec); // out of the folder before it goes
   }
 
   // Starts the program's window in the working directory.
@@ -134,22 +85,48 @@ public:
     platform::SetStartDirectory(dir.string());
     fs::current_path(dir);
     form = std::make_unique<TForm1>();
+    // The window's pauses are noted, not waited out: most tests do not
+    // measure them. Those that do call PauseForReal().
+    form->Pause = [this](int ms) { pauses.push_back(ms); };
+    form->Terminate = [this] { ++terminated; };
+  }
+  // The window on COM1, a far end the test plays, polling every `pollMs`.
+  void CreateOnFarEnd(int pollMs, const char *language = "EN") {
+    peer = std::make_unique<PtyPair>(dir / "COM1");
+    SetConfig(CrLf({"1", language, std::to_string(pollMs).c_str(), "10", "0", "0", "1", "50", "50"}));
+    Create();
+  }
+  // The window's pauses block its thread as in the program (and are noted).
+  void PauseForReal() {
     form->Pause = [this](int ms) {
       pauses.push_back(ms);
       std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     };
-    form->Terminate = [this] { ++terminated; };
   }
 
   std::string Config() const { return ReadFile(dir / "Zelkor_M.ini"); }
   void SetConfig(const std::string &content) const { WriteFile(dir / "Zelkor_M.ini", content); }
 
+  // The messages shown, less those about a port (missing on purpose).
+  std::vector<Box> Complaints() const {
+    std::vector<Box> out;
+    for (const Box &b : boxes)
+      if (!b.text.startsWith("Port COM"))
+        out.push_back(b);
+    return out;
+  }
+
   int MemoLines() const { return form->Memo1->document()->blockCount(); }
   QString MemoLine(int i) const { return form->Memo1->document()->findBlockByNumber(i).text(); }
   QString LastMemoLine() const { return MemoLine(MemoLines() - 1); }
 
-  fs::path dir;
+private:
+  support::TempDir folder_{"app-window"};
+
+public:
+  const fs::path dir = folder_.Path();
   std::unique_ptr<TForm1> form;
+  std::unique_ptr<PtyPair> peer; // after CreateOnFarEnd
   std::vector<Box> boxes;
   std::vector<int> pauses;
   int terminated = 0;

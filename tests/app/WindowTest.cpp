@@ -53,7 +53,7 @@ protected:
   }
   // Waits for the next command that is not a poll and returns it.
   CommandRecord NextCommand(std::size_t before) {
-    EXPECT_TRUE(WaitFor([&] { return Others().size() > before; })) << "no command arrived";
+    EXPECT_TRUE(RunEventsUntil([&] { return Others().size() > before; })) << "no command arrived";
     const auto others = Others();
     return others.size() > before ? others[before] : CommandRecord{};
   }
@@ -79,12 +79,12 @@ TEST_F(Window, FirstStartCreatesTheFileOpensCom1AndPollsWithC2) {
   EXPECT_EQ(form->ComboBox3->currentText(), "1000");
 
   // Two polls, a period apart, each "C" "2" CR; the reports reach the label.
-  ASSERT_TRUE(WaitFor([&] { return Polls().size() >= 2; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return Polls().size() >= 2; }));
   const auto polls = Polls();
   EXPECT_EQ(polls[0].bytes, "C2\r");
   EXPECT_EQ(polls[1].bytes, "C2\r");
   EXPECT_GE(polls[1].first - polls[0].first, 900ms); // a 1000 ms period, not a shorter one
-  ASSERT_TRUE(WaitFor([&] { return form->Label6->text() == QString::fromUtf8("0°"); }));
+  ASSERT_TRUE(RunEventsUntil([&] { return form->Label6->text() == QString::fromUtf8("0°"); }));
   EXPECT_TRUE(form->NeedleShown());
 
   // A save and reload (here: the poll rate) sets the poll mode back to 1; the
@@ -93,7 +93,7 @@ TEST_F(Window, FirstStartCreatesTheFileOpensCom1AndPollsWithC2) {
   EXPECT_EQ(form->PollMode, 1);
   EXPECT_EQ(Config(), CrLf({"1", "EN", "500", "10", "0", "0", "2", "50", "50"}));
   const std::size_t before = Polls().size();
-  ASSERT_TRUE(WaitFor([&] { return Polls().size() > before + 1; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return Polls().size() > before + 1; }));
   EXPECT_EQ(Polls().back().bytes, "C\r");
 }
 
@@ -173,8 +173,8 @@ TEST_F(Window, MoveWaitsTwoHundredMillisecondsAndPollRestartsAFullPeriodLater) {
   StartUnit();
   SetConfig(CrLf({"1", "EN", "500", "10", "0", "0", "1", "50", "50"}));
   Create();
-  form->Pause = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
-  ASSERT_TRUE(WaitFor([&] { return !Polls().empty(); }));
+  PauseForReal();
+  ASSERT_TRUE(RunEventsUntil([&] { return !Polls().empty(); }));
 
   // A stop: 200 ms on the user-interface thread, then the bytes; the poll
   // timer restarts only then.
@@ -185,7 +185,7 @@ TEST_F(Window, MoveWaitsTwoHundredMillisecondsAndPollRestartsAFullPeriodLater) {
   EXPECT_EQ(stop.bytes, "A\r");
   EXPECT_GE(stop.first - t0, 200ms);
   std::size_t polls = Polls().size();
-  ASSERT_TRUE(WaitFor([&] { return Polls().size() > polls; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return Polls().size() > polls; }));
   EXPECT_GE(Polls()[polls].first - t0, 700ms);
 
   // A turn: no pause, and still no poll for a full period after it.
@@ -194,7 +194,7 @@ TEST_F(Window, MoveWaitsTwoHundredMillisecondsAndPollRestartsAFullPeriodLater) {
   const auto t1 = std::chrono::steady_clock::now();
   form->Button11->click();
   EXPECT_EQ(NextCommand(before).bytes, "R\r");
-  ASSERT_TRUE(WaitFor([&] { return Polls().size() > polls; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return Polls().size() > polls; }));
   EXPECT_GE(Polls()[polls].first - t1, 500ms);
 }
 
@@ -235,7 +235,7 @@ TEST_F(Window, TypingInThePortBoxReopensThePort) {
   StartUnit("COM2");
   SetConfig(CrLf({"1", "EN", "200", "10", "0", "0", "1", "50", "50"}));
   Create();
-  ASSERT_TRUE(WaitFor([&] { return !Polls(0).empty(); }));
+  ASSERT_TRUE(RunEventsUntil([&] { return !Polls(0).empty(); }));
   form->ApdComPort1.OnPortClose = [this](TApdCustomComPort &) { ++closes; };
 
   QLineEdit *edit = form->ComboBox1->lineEdit();
@@ -246,7 +246,7 @@ TEST_F(Window, TypingInThePortBoxReopensThePort) {
   EXPECT_TRUE(form->ApdComPort1.Open());
   EXPECT_TRUE(form->Timer1->Enabled());
   EXPECT_EQ(Config().substr(0, 3), "2\r\n");
-  ASSERT_TRUE(WaitFor([&] { return !Polls(1).empty(); }));
+  ASSERT_TRUE(RunEventsUntil([&] { return !Polls(1).empty(); }));
 
   // A text that is no number: the message, the box back at "1", nothing saved.
   const std::string saved = Config();
@@ -283,14 +283,14 @@ TEST_F(Window, LeavingAParkingFieldSavesBothParkingPositions) {
   // Values set by the program are not range-checked.
   EXPECT_EQ(FieldWidget(form->PBNumEdit3)->property("text").toString(), "400");
   form->activateWindow();
-  ASSERT_TRUE(WaitFor([&] { return form->isActiveWindow(); }));
+  ASSERT_TRUE(RunEventsUntil([&] { return form->isActiveWindow(); }));
   QWidget *park1 = FieldWidget(form->PBNumEdit3);
   park1->setFocus();
-  ASSERT_TRUE(WaitFor([&] { return park1->hasFocus(); }));
+  ASSERT_TRUE(RunEventsUntil([&] { return park1->hasFocus(); }));
   static_cast<QLineEdit *>(park1)->setText("123");
   SetFieldValue(form->PBNumEdit4, 77);
   form->Button2->setFocus();
-  ASSERT_TRUE(WaitFor([&] { return Config() == CrLf({"1", "EN", "1000", "10", "123", "77", "1", "50", "50"}); }))
+  ASSERT_TRUE(RunEventsUntil([&] { return Config() == CrLf({"1", "EN", "1000", "10", "123", "77", "1", "50", "50"}); }))
       << Config();
   EXPECT_EQ(form->ParkPosition1, 123);
 }
@@ -412,7 +412,7 @@ TEST_F(Window, PortZeroOffersTheSelectionDialog) {
   // pick: the port to choose in the dialog, or empty to cancel it.
   auto answerDialog = [](QObject *context, QString pick, std::shared_ptr<QStringList> offered) {
     QTimer::singleShot(0, context, [pick, offered] {
-      WaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000ms);
+      RunEventsUntil([] { return QApplication::activeModalWidget() != nullptr; }, 5000ms);
       auto *dlg = qobject_cast<TComSelectForm *>(QApplication::activeModalWidget());
       if (dlg == nullptr)
         return;
@@ -450,7 +450,7 @@ TEST_F(Window, PortZeroOffersTheSelectionDialog) {
     EXPECT_TRUE(form->ApdComPort1.Open());
     EXPECT_EQ(form->ApdComPort1.ComNumber(), 1);
     EXPECT_EQ(form->PortNumber, 0); // the chosen port is not copied back
-    EXPECT_TRUE(WaitFor([&] { return !Polls().empty(); }));
+    EXPECT_TRUE(RunEventsUntil([&] { return !Polls().empty(); }));
   }
 }
 

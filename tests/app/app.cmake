@@ -10,9 +10,6 @@ zk_test(app_line_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/LineDeliveryTest.cpp
   LIBS app rotorsim Qt6::Test util
   TIMEOUT 600)
-if(NOT ZK_SANITIZE STREQUAL "none")
-  target_compile_definitions(app_line_tests PRIVATE ZK_SLOW_BUILD)
-endif()
 find_program(ZK_ROTCTL rotctl)
 if(NOT ZK_ROTCTL)
   set(ZK_ROTCTL rotctl) # scripts/packages.sh installs it; the test says so if missing

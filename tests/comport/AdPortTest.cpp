@@ -13,10 +13,12 @@
 #include <thread>
 
 #include "errors/AdExcept.h"
-#include "tests/comport/PtyPeer.h"
+#include "tests/support/MessagePump.h"
+#include "tests/support/Ports.h"
+#include "tests/support/PtyPair.h"
 #include "tests/dispatcher/ExposedDispatcher.h"
 
-using namespace porttest;
+using namespace support;
 
 namespace {
 
@@ -241,7 +243,7 @@ TEST(PortOpen, TelephonyModeSkipsThePortNumberButFindsNoDevice) {
 }
 
 TEST(PortOpen, BusyPortRaisesAlreadyOpen) {
-  PtyPeer peer(3);
+  PtyPair peer(ComEntry(3));
   TApdComPort a, b;
   a.SetComNumber(3);
   b.SetComNumber(3);
@@ -256,7 +258,7 @@ TEST(PortOpen, BusyPortRaisesAlreadyOpen) {
 }
 
 TEST(PortOpen, OpenCloseSequenceAndLineSettings) {
-  PtyPeer peer(4);
+  PtyPair peer(ComEntry(4));
   std::vector<std::string> events;
   TApdComPort p;
   p.OnPortOpen = [&](TApdCustomComPort &cp) {
@@ -290,7 +292,7 @@ TEST(PortOpen, OpenCloseSequenceAndLineSettings) {
 }
 
 TEST(PortOpen, RefusedFlowThresholdsFailTheOpenAndFreeThePort) {
-  PtyPeer peer(5);
+  PtyPair peer(ComEntry(5));
   TApdComPort p;
   p.SetComNumber(5);
   p.SetBufferFull(100);
@@ -305,7 +307,7 @@ TEST(PortOpen, RefusedFlowThresholdsFailTheOpenAndFreeThePort) {
 }
 
 TEST(PortOpen, RtsDrivenByFlowControlStays) {
-  PtyPeer peer(6);
+  PtyPair peer(ComEntry(6));
   TApdComPort p;
   p.SetComNumber(6);
   p.SetHWFlowOptions({hwfUseRTS});
@@ -317,7 +319,7 @@ TEST(PortOpen, RtsDrivenByFlowControlStays) {
 }
 
 TEST(PortOpen, AutoOpenByDataOperation) {
-  PtyPeer peer(7);
+  PtyPair peer(ComEntry(7));
   TApdComPort p;
   p.SetComNumber(7);
   int opened = 0;
@@ -329,7 +331,7 @@ TEST(PortOpen, AutoOpenByDataOperation) {
 }
 
 TEST(PortOpen, OpenAfterLoading) {
-  PtyPeer peer(8);
+  PtyPair peer(ComEntry(8));
   ShownErrors shown;
   {
     TApdComPort p;
@@ -357,7 +359,7 @@ TEST(PortOpen, OpenAfterLoading) {
 // ------------------------------------------------------------ data and events
 
 TEST(PortData, ReportGivesOneEventAndReadsAllInOrder) {
-  PtyPeer peer(10);
+  PtyPair peer(ComEntry(10));
   AvailLog log;
   std::vector<uint16_t> triggerArgs;
   TApdComPort p;
@@ -385,7 +387,7 @@ TEST(PortData, ReportGivesOneEventAndReadsAllInOrder) {
 }
 
 TEST(PortData, PeekLooksAheadOfTheNextReadWithoutTakingIt) {
-  PtyPeer peer(30);
+  PtyPair peer(ComEntry(30));
   ShownErrors shown;
   std::string peeked, read;
   int events = 0;
@@ -421,7 +423,7 @@ TEST(PortData, PeekLooksAheadOfTheNextReadWithoutTakingIt) {
 }
 
 TEST(PortData, ReadPastTheCountIsShownAndKeepsWhatWasRead) {
-  PtyPeer peer(11);
+  PtyPair peer(ComEntry(11));
   ShownErrors shown;
   std::string got;
   int events = 0;
@@ -444,7 +446,7 @@ TEST(PortData, ReadPastTheCountIsShownAndKeepsWhatWasRead) {
 }
 
 TEST(PortData, UnreadBytesAreAnnouncedAgainWithTheGrownCount) {
-  PtyPeer peer(12);
+  PtyPair peer(ComEntry(12));
   AvailLog log;
   TApdComPort p;
   p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
@@ -469,7 +471,7 @@ TEST(PortData, UnreadBytesAreAnnouncedAgainWithTheGrownCount) {
 }
 
 TEST(PortData, BytesOneAtATimeCountUp) {
-  PtyPeer peer(13);
+  PtyPair peer(ComEntry(13));
   std::vector<uint16_t> counts;
   TApdComPort p;
   p.OnTriggerAvail = [&](TApdCustomComPort &, uint16_t count) { counts.push_back(count); };
@@ -487,7 +489,7 @@ TEST(PortData, BytesOneAtATimeCountUp) {
 }
 
 TEST(PortData, NoTriggerEventNoNotificationButBytesReadable) {
-  PtyPeer peer(14);
+  PtyPair peer(ComEntry(14));
   int triggers = 0;
   TApdComPort p;
   p.SetComNumber(14);
@@ -513,7 +515,7 @@ TEST(PortData, NoTriggerEventNoNotificationButBytesReadable) {
 }
 
 TEST(PortData, WriteCharReachesTheFarEnd) {
-  PtyPeer peer(15);
+  PtyPair peer(ComEntry(15));
   TApdComPort p;
   p.SetComNumber(15);
   p.SetOpen(true);
@@ -523,7 +525,7 @@ TEST(PortData, WriteCharReachesTheFarEnd) {
 }
 
 TEST(PortData, ThrowingHandlerDoesNotStopLaterNotifications) {
-  PtyPeer peer(16);
+  PtyPair peer(ComEntry(16));
   ShownErrors shown;
   int calls = 0;
   TApdComPort p;
@@ -546,7 +548,7 @@ TEST(PortData, ThrowingHandlerDoesNotStopLaterNotifications) {
 // ------------------------------------------------------ closing from events
 
 TEST(PortClose, CloseInsideAvailEventIsDeferred) {
-  PtyPeer peer(17);
+  PtyPair peer(ComEntry(17));
   bool closedInside = false, openInClose = false, handlerReturned = false;
   TApdComPort p;
   p.OnPortClose = [&](TApdCustomComPort &cp) {
@@ -595,7 +597,7 @@ TEST(PortClose, CloseOutsideAnEventWhileADeliveryFinishesCompletesAtOnce) {
       return 0;
     });
   });
-  PtyPeer peer(18);
+  PtyPair peer(ComEntry(18));
   TApdComPort p;
   int events = 0;
   p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
@@ -633,7 +635,7 @@ TEST(PortClose, CloseOutsideAnEventWhileADeliveryFinishesCompletesAtOnce) {
 }
 
 TEST(PortClose, ComNumberChangeReopensOnTheNewDevice) {
-  PtyPeer first(18), second(19);
+  PtyPair first(ComEntry(18)), second(ComEntry(19));
   std::vector<std::string> events;
   TApdComPort p;
   p.OnPortOpen = [&](TApdCustomComPort &) { events.push_back("open"); };
@@ -669,7 +671,7 @@ TEST(PortClose, ComNumberChangeReopensOnTheNewDevice) {
 }
 
 TEST(PortClose, ComNumberChangeInsideAnEventReopensAfterTheClose) {
-  PtyPeer first(20), second(21);
+  PtyPair first(ComEntry(20)), second(ComEntry(21));
   int opens = 0;
   TApdComPort p;
   p.OnPortOpen = [&](TApdCustomComPort &) { ++opens; };
@@ -692,7 +694,7 @@ TEST(PortClose, ComNumberChangeInsideAnEventReopensAfterTheClose) {
 }
 
 TEST(PortClose, DestroyingAnOpenPortClosesIt) {
-  PtyPeer peer(22);
+  PtyPair peer(ComEntry(22));
   int closes = 0;
   {
     TApdComPort p;
@@ -710,8 +712,8 @@ TEST(PortClose, DestroyingAnOpenPortClosesIt) {
 // ------------------------------------------------------------- trace and log
 
 TEST(PortTrace, TraceStateMachineOnOpenPort) {
-  PtyPeer peer(23);
-  const std::string traceFile = StartDir() + "/t23.trc";
+  PtyPair peer(ComEntry(23));
+  const std::string traceFile = (StartDir() / "t23.trc").string();
   std::filesystem::remove(traceFile);
   ProbedPort p;
   p.SetTraceName(traceFile);
@@ -746,8 +748,8 @@ TEST(PortTrace, TraceStateMachineOnOpenPort) {
 }
 
 TEST(PortTrace, CloseDumpsActiveTraceAndLog) {
-  PtyPeer peer(24);
-  const std::string traceFile = StartDir() + "/t24.trc", logFile = StartDir() + "/t24.log";
+  PtyPair peer(ComEntry(24));
+  const std::string traceFile = (StartDir() / "t24.trc").string(), logFile = (StartDir() / "t24.log").string();
   std::filesystem::remove(traceFile);
   std::filesystem::remove(logFile);
   TApdComPort p;
@@ -770,7 +772,7 @@ TEST(PortTrace, CloseDumpsActiveTraceAndLog) {
 // ------------------------------------------------------- a busy main thread
 
 TEST(PortBusy, DispatchGoesOnWhileTheMainThreadIsBusy) {
-  PtyPeer peer(25);
+  PtyPair peer(ComEntry(25));
   std::string got;
   TApdComPort p;
   p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
@@ -785,9 +787,7 @@ TEST(PortBusy, DispatchGoesOnWhileTheMainThreadIsBusy) {
     // Two pieces while the main thread is busy; the second can only enter
     // the ring after the first notification's send gave up.
     peer.Send("first-");
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (d->ReceivedCount() < 6 && std::chrono::steady_clock::now() < end)
-      std::this_thread::yield();
+    WaitFor([&] { return d->ReceivedCount() >= 6; });
     peer.Send("second-");
   });
   sent = "first-second-";
@@ -810,7 +810,7 @@ TEST(PortBusy, DispatchGoesOnWhileTheMainThreadIsBusy) {
 // ----------------------------------------------------- the window procedure
 
 TEST(PortWindow, EachMessageRaisesItsEvents) {
-  PtyPeer peer(26);
+  PtyPair peer(ComEntry(26));
   std::vector<std::string> seen;
   auto note = [&](std::string s) { seen.push_back(std::move(s)); };
   ProbedPort p;
@@ -867,7 +867,7 @@ TEST(PortWindow, EachMessageRaisesItsEvents) {
 }
 
 TEST(PortWindow, OpenPortAppliesOptionsToTheDispatcher) {
-  PtyPeer peer(27);
+  PtyPair peer(ComEntry(27));
   ProbedPort p;
   p.SetAvailThreshold(5);
   p.SetUseEventWord(false);
@@ -886,7 +886,7 @@ TEST(PortWindow, OpenPortAppliesOptionsToTheDispatcher) {
 }
 
 TEST(PortWindow, AssignCopiesSettingsButNotTheOpenPort) {
-  PtyPeer peer(28);
+  PtyPair peer(ComEntry(28));
   TApdComPort src;
   src.SetComNumber(28);
   src.SetBaud(4800);
@@ -908,13 +908,13 @@ TEST(PortWindow, AssignCopiesSettingsButNotTheOpenPort) {
 }
 
 TEST(PortTrace, UnwritableTraceStillClosesThePort) {
-  PtyPeer peer(29);
-  const std::string logFile = StartDir() + "/t29.log";
+  PtyPair peer(ComEntry(29));
+  const std::string logFile = (StartDir() / "t29.log").string();
   std::filesystem::remove(logFile);
   int closes = 0;
   TApdComPort p;
   p.OnPortClose = [&](TApdCustomComPort &) { ++closes; };
-  p.SetTraceName(StartDir() + "/no/such/dir/t29.trc");
+  p.SetTraceName((StartDir() / "no/such/dir/t29.trc").string());
   p.SetLogName(logFile);
   p.SetTracing(tlOn);
   p.SetLogging(tlOn);

@@ -14,7 +14,9 @@
 
 #include "platform/Messages.h"
 #include "runtime/SysUtils.h"
-#include "tests/comport/PtyPeer.h"
+#include "tests/support/Ports.h"
+#include "tests/support/PtyPair.h"
+#include "tests/support/EventLoop.h"
 
 namespace {
 
@@ -40,16 +42,6 @@ platform::HWND MainWindow() {
   static bool reg = platform::RegisterWindowClass("oomiscTest", CountProc);
   (void)reg;
   return platform::CreateHiddenWindow("oomiscTest", nullptr);
-}
-
-template <class Pred> bool QtPumpUntil(Pred pred) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end)
-      return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
 }
 
 } // namespace
@@ -120,7 +112,7 @@ TEST(OoMisc, EventLoopDeliversMessagesSentFromOtherThreads) {
     }
   });
   // Only Qt's loop runs here: the bridge must take the messages.
-  ASSERT_TRUE(QtPumpUntil([&] { return gCalls.load() == 40; }));
+  ASSERT_TRUE(support::RunEventsUntil([&] { return gCalls.load() == 40; }));
   sender.join();
   EXPECT_EQ(answered.load(), 20);
   EXPECT_TRUE(gOnMain.load());
@@ -143,7 +135,7 @@ TEST(OoMisc, ExceptionsFromOtherThreadsReachTheDisplayOnTheMainThread) {
   MainThreadPump::Install();
   std::thread t([] { ShowApplicationException(Exception("from a thread")); });
   t.join();
-  ASSERT_TRUE(QtPumpUntil([&] { return shown.size() == 2; }));
+  ASSERT_TRUE(support::RunEventsUntil([&] { return shown.size() == 2; }));
   EXPECT_EQ(shown[1], "from a thread");
   EXPECT_FALSE(wrongThread.load());
   MainThreadPump::Uninstall();
@@ -159,7 +151,7 @@ TEST(OoMisc, BaseComponentVersionIsFixed) {
 TEST(OoMisc, PortEventsArriveThroughTheEventLoop) {
   App();
   MainThreadPump::Install();
-  porttest::PtyPeer peer(30);
+  support::PtyPair peer(support::ComEntry(30));
   std::string got;
   TApdComPort p;
   p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
@@ -169,12 +161,12 @@ TEST(OoMisc, PortEventsArriveThroughTheEventLoop) {
   p.SetComNumber(30);
   p.SetOpen(true);
   peer.Send("AZ=001  EL=002\r\n");
-  ASSERT_TRUE(QtPumpUntil([&] { return got.size() == 16; }));
+  ASSERT_TRUE(support::RunEventsUntil([&] { return got.size() == 16; }));
   EXPECT_EQ(got, "AZ=001  EL=002\r\n");
   // A close asked for inside the event completes from the loop as well.
   p.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t) { cp.SetOpen(false); };
   peer.Send("x");
-  ASSERT_TRUE(QtPumpUntil([&] { return p.Phase() == ppClosed; }));
+  ASSERT_TRUE(support::RunEventsUntil([&] { return p.Phase() == ppClosed; }));
   EXPECT_FALSE(p.Open());
   MainThreadPump::Uninstall();
 }

@@ -11,19 +11,15 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "platform/SerialDevice.h"
+#include "tests/support/PtyPair.h"
+#include "tests/support/TempDir.h"
 
 namespace testpty {
-
-inline int OpenDescriptors() {
-  int n = 0;
-  for ([[maybe_unused]] const auto &e : std::filesystem::directory_iterator("/proc/self/fd"))
-    ++n;
-  return n;
-}
 
 // True when nobody holds the device's exclusive lock.
 inline bool Lockable(const std::string &path) {
@@ -37,34 +33,18 @@ inline bool Lockable(const std::string &path) {
 
 class PortDir {
 public:
-  PortDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "zk_ports_XXXXXX").string();
-    if (!mkdtemp(tmpl.data()))
-      throw std::runtime_error("mkdtemp");
-    dir_ = tmpl;
-  }
-  ~PortDir() {
-    for (auto &[n, fd] : masters_)
-      close(fd);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  PortDir() = default;
   PortDir(const PortDir &) = delete;
   PortDir &operator=(const PortDir &) = delete;
 
   // COMn -> a new pseudo-terminal whose far end stays open with the test.
   void AddPty(int n) {
-    const int m = posix_openpt(O_RDWR | O_NOCTTY);
-    if (m < 0 || grantpt(m) != 0 || unlockpt(m) != 0)
-      throw std::runtime_error("posix_openpt");
-    masters_[n] = m;
-    slaves_[n] = ptsname(m);
-    std::filesystem::create_symlink(slaves_[n], Entry(n));
+    auto &pty = ptys_[n] = std::make_unique<support::PtyPair>();
+    pty->LinkAs(Entry(n));
   }
   // COMn -> a plain file.
   void AddFile(int n) { std::ofstream(Entry(n)) << "x"; }
-  const std::string &Slave(int n) { return slaves_.at(n); }
-  int Master(int n) { return masters_.at(n); }
+  const std::string &Slave(int n) { return ptys_.at(n)->SlavePath(); }
   std::string Path() const { return dir_.string(); }
 
   // Fills the remaining candidates with dangling links and makes this the
@@ -78,9 +58,9 @@ public:
 
 private:
   std::filesystem::path Entry(int n) const { return dir_ / ("COM" + std::to_string(n)); }
-  std::filesystem::path dir_;
-  std::map<int, int> masters_;
-  std::map<int, std::string> slaves_;
+  support::TempDir folder_{"ports"};
+  const std::filesystem::path &dir_ = folder_.Path();
+  std::map<int, std::unique_ptr<support::PtyPair>> ptys_;
 };
 
 } // namespace testpty

@@ -25,6 +25,8 @@
 #include "errors/AdExcept.h"
 #include "platform/SerialDevice.h"
 #include "tests/comport/PortDir.h"
+#include "tests/support/ProcessCounts.h"
+#include "tests/support/Wait.h"
 
 namespace fs = std::filesystem;
 
@@ -67,13 +69,13 @@ TEST(ComSelectForm, ListsPresentAndBusyPortsInOrder) {
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
   dir.Activate();
 
-  const int fdsBefore = testpty::OpenDescriptors();
+  const int fdsBefore = support::OpenDescriptors();
   TComSelectForm form;
   EXPECT_EQ(Entries(form), (QStringList{"COM1", "COM2", "COM3"}));
   EXPECT_EQ(form.PortsComboBox->currentIndex(), 0);
   EXPECT_EQ(form.SelectedPortNumber(), 1);
   // Every device tried is closed again before the dialog shows.
-  EXPECT_EQ(testpty::OpenDescriptors(), fdsBefore);
+  EXPECT_EQ(support::OpenDescriptors(), fdsBefore);
   for (int n : {1, 3, 51})
     EXPECT_TRUE(testpty::Lockable(dir.Slave(n))) << n;
   close(holder);
@@ -165,12 +167,12 @@ int LiveForms() {
   return n;
 }
 
-// Acts on the dialog once the component shows it; after 10 s it closes it,
-// so a test that went wrong fails instead of hanging.
+// Acts on the dialog once the component shows it; past the deadline it
+// closes it, so a test that went wrong fails instead of hanging.
 class DialogAnswer {
 public:
   explicit DialogAnswer(std::function<void(TComSelectForm &)> act) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + support::kDeadline;
     QObject::connect(&timer_, &QTimer::timeout, [this, act, deadline] {
       if (TComSelectForm *f = ShownForm()) {
         timer_.stop();

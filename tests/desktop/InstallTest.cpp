@@ -15,7 +15,7 @@ class Installed : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     root_ = new TempDir;
-    installed_ = new Result(RunCommand({ZK_CMAKE_COMMAND, "--install", ZK_BUILD_DIR, "--prefix", Prefix().string()}));
+    installed_ = new ChildResult(RunCommand({ZK_CMAKE_COMMAND, "--install", ZK_BUILD_DIR, "--prefix", Prefix().string()}));
   }
   static void TearDownTestSuite() {
     delete installed_;
@@ -49,7 +49,7 @@ protected:
 
 private:
   static inline TempDir *root_ = nullptr;
-  static inline Result *installed_ = nullptr;
+  static inline ChildResult *installed_ = nullptr;
   static inline int runs_ = 0;
 };
 
@@ -118,7 +118,7 @@ TEST_F(Installed, MenuEntryIsValidAndNamesTheLauncherAndTheIcon) {
   const fs::path entry = Prefix() / "share/applications/zelkor.desktop";
   if (!OnPath("desktop-file-validate"))
     GTEST_SKIP() << "desktop-file-validate is not installed (Debian package desktop-file-utils)";
-  const Result check = RunCommand({"desktop-file-validate", entry.string()});
+  const ChildResult check = RunCommand({"desktop-file-validate", entry.string()});
   EXPECT_EQ(check.status, 0) << check.out << check.err;
   // Hints (such as a further category that could be added) are fine.
   for (const char *bad : {"error:", "warning:"}) {
@@ -135,24 +135,24 @@ TEST_F(Installed, MenuEntryIsValidAndNamesTheLauncherAndTheIcon) {
 }
 
 TEST_F(Installed, ProgramsAnswerHelp) {
-  const Result zelkor = RunCommand({(Prefix() / "bin/zelkor").string(), "--help"}, {{"QT_QPA_PLATFORM", "offscreen"}});
+  const ChildResult zelkor = RunCommand({(Prefix() / "bin/zelkor").string(), "--help"}, {{"QT_QPA_PLATFORM", "offscreen"}});
   EXPECT_EQ(zelkor.status, 0) << zelkor.err;
   for (const char *word : {"usage: zelkor", "dialout", "ModemManager", "brltty"})
     EXPECT_NE(zelkor.out.find(word), std::string::npos) << word;
-  const Result sim = RunCommand({(Prefix() / "bin/rotorsim").string(), "--help"});
+  const ChildResult sim = RunCommand({(Prefix() / "bin/rotorsim").string(), "--help"});
   EXPECT_EQ(sim.status, 0) << sim.err;
 }
 
 // The first start copies the defaults into the user's folder; the
 // arguments reach the program (a bad one ends it with its usage).
 TEST_F(Installed, LauncherCopiesTheDefaultsOnceAndPassesItsArguments) {
-  const Result r = RunCommand({Launcher(), "--bogus"}, LauncherEnv());
+  const ChildResult r = RunCommand({Launcher(), "--bogus"}, LauncherEnv());
   EXPECT_EQ(r.status, 2) << r.out << r.err;
   EXPECT_NE(r.err.find("unknown option '--bogus'"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("usage: zelkor"), std::string::npos) << r.err;
   ExpectDefaultsIn(DefaultFolder());
 
-  const Result help = RunCommand({Launcher(), "--help"}, LauncherEnv());
+  const ChildResult help = RunCommand({Launcher(), "--help"}, LauncherEnv());
   EXPECT_EQ(help.status, 0) << help.err;
   EXPECT_NE(help.out.find("dialout"), std::string::npos);
 }
@@ -162,7 +162,7 @@ TEST_F(Installed, LauncherNeverReplacesTheUsersFiles) {
   fs::create_directories(dir);
   WriteFile(dir / "Zelkor_M_language.csv", "EN;02;Leave\r\n");
   fs::create_symlink("/nowhere/Windrose_AZ.jpg", dir / "Windrose_AZ.jpg"); // even a broken link
-  const Result r = RunCommand({Launcher(), "--bogus"}, LauncherEnv());
+  const ChildResult r = RunCommand({Launcher(), "--bogus"}, LauncherEnv());
   EXPECT_EQ(r.status, 2) << r.err;
   EXPECT_EQ(ReadFile(dir / "Zelkor_M_language.csv"), "EN;02;Leave\r\n");
   ASSERT_TRUE(fs::is_symlink(dir / "Windrose_AZ.jpg"));
@@ -195,7 +195,7 @@ TEST_F(Installed, LauncherFolderFollowsXdgDataHome) {
     std::optional<std::string> xdg = c.xdg;
     if (xdg && *xdg == "ABS")
       xdg = (home / "xdg").string();
-    const Result r = RunCommand({Launcher(), "--bogus"}, LauncherEnv(xdg), cwd);
+    const ChildResult r = RunCommand({Launcher(), "--bogus"}, LauncherEnv(xdg), cwd);
     EXPECT_EQ(r.status, 2) << r.err;
     ExpectDefaultsIn(home / c.expected);
     EXPECT_TRUE(fs::is_empty(cwd)) << "a relative XDG_DATA_HOME was used";
@@ -208,7 +208,7 @@ TEST_F(Installed, LauncherFindsItsInstallationThroughALink) {
   const fs::path links = home / "links";
   fs::create_directories(links);
   fs::create_symlink(Launcher(), links / "zelkor-launch");
-  const Result r = RunCommand({(links / "zelkor-launch").string(), "--bogus"}, LauncherEnv());
+  const ChildResult r = RunCommand({(links / "zelkor-launch").string(), "--bogus"}, LauncherEnv());
   EXPECT_EQ(r.status, 2) << r.err;
   ExpectDefaultsIn(DefaultFolder());
 }
@@ -223,14 +223,14 @@ TEST_F(Installed, LauncherStartsTheProgramInTheUsersFolder) {
   fs::create_symlink("/nonexistent-zk-port", dir / "COM1");
   const fs::path cwd = home / "cwd";
   fs::create_directories(cwd);
-  Process program({Launcher()}, LauncherEnv(), cwd);
+  ChildProcess program({Launcher()}, LauncherEnv(), cwd);
   ASSERT_TRUE(program.Started());
   const fs::path ini = dir / "Zelkor_M.ini";
   const std::string defaults = "1\r\nEN\r\n1000\r\n10\r\n0\r\n0\r\n0\r\n50\r\n50\r\n";
   const bool written =
       WaitForFolder(dir, [&] { return fs::exists(ini) && ReadFile(ini) == defaults; }, program.EndFd(), 60s);
   program.Signal(SIGTERM);
-  const Result r = program.Wait(30s);
+  const ChildResult r = program.Wait(30s);
   ASSERT_TRUE(written) << "no settings file in " << dir << "; exit " << r.status << "\n" << r.err;
   ExpectDefaultsIn(dir);
   EXPECT_TRUE(fs::is_empty(cwd));

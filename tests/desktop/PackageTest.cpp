@@ -2,6 +2,7 @@
 // the dependencies found from the linked libraries, its contents, and (as
 // root, with dpkg) an install and a removal on this system.
 #include "Command.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +16,10 @@ using namespace desktoptest;
 class Package : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    if (ZK_SANITIZED || !OnPath("dpkg-deb") || !OnPath("dpkg-shlibdeps"))
+    if (support::kSanitizerBuild || !OnPath("dpkg-deb") || !OnPath("dpkg-shlibdeps"))
       return;
     dir_ = new TempDir;
-    built_ = new Result(RunCommand({ZK_CPACK_COMMAND, "-G", "DEB", "--config", std::string(ZK_BUILD_DIR) + "/CPackConfig.cmake",
+    built_ = new ChildResult(RunCommand({ZK_CPACK_COMMAND, "-G", "DEB", "--config", std::string(ZK_BUILD_DIR) + "/CPackConfig.cmake",
                              "-B", dir_->Path().string()}));
     for (const auto &e : fs::directory_iterator(dir_->Path()))
       if (e.path().extension() == ".deb")
@@ -29,7 +30,7 @@ protected:
     delete dir_;
   }
   void SetUp() override {
-    if (ZK_SANITIZED)
+    if (support::kSanitizerBuild)
       GTEST_SKIP() << "the package is made from the normal build, not a sanitizer build";
     if (!OnPath("dpkg-deb") || !OnPath("dpkg-shlibdeps"))
       GTEST_SKIP() << "dpkg-deb or dpkg-shlibdeps missing (Debian package dpkg-dev)";
@@ -38,7 +39,7 @@ protected:
   }
 
   static std::string Field(const std::string &name) {
-    const Result r = RunCommand({"dpkg-deb", "--field", deb_.string(), name});
+    const ChildResult r = RunCommand({"dpkg-deb", "--field", deb_.string(), name});
     std::string v = r.out;
     while (!v.empty() && (v.back() == '\n' || v.back() == ' '))
       v.pop_back();
@@ -46,12 +47,12 @@ protected:
   }
 
   static inline TempDir *dir_ = nullptr;
-  static inline Result *built_ = nullptr;
+  static inline ChildResult *built_ = nullptr;
   static inline fs::path deb_;
 };
 
 TEST_F(Package, NameVersionAndDependenciesFromTheLinkedLibraries) {
-  const Result info = RunCommand({"dpkg-deb", "--info", deb_.string()});
+  const ChildResult info = RunCommand({"dpkg-deb", "--info", deb_.string()});
   ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_EQ(Field("Package"), "zelkor");
   EXPECT_EQ(Field("Version"), ZK_VERSION);
@@ -69,7 +70,7 @@ TEST_F(Package, NameVersionAndDependenciesFromTheLinkedLibraries) {
 
 // The package holds the install tree under /usr, nothing more.
 TEST_F(Package, ContentsAreTheInstallationUnderUsr) {
-  const Result contents = RunCommand({"dpkg-deb", "--contents", deb_.string()});
+  const ChildResult contents = RunCommand({"dpkg-deb", "--contents", deb_.string()});
   ASSERT_EQ(contents.status, 0) << contents.err;
   std::vector<std::string> files;
   std::istringstream lines(contents.out);
@@ -133,7 +134,7 @@ TEST_F(Package, InstallsAndRemovesCleanly) {
   FrontendLock lock(180s);
   ASSERT_TRUE(lock.Held()) << "dpkg stayed locked by another installer";
   const Env locked = {{"DPKG_FRONTEND_LOCKED", "1"}};
-  const Result install = RunCommand({"dpkg", "-i", deb_.string()}, locked);
+  const ChildResult install = RunCommand({"dpkg", "-i", deb_.string()}, locked);
   // Removed whatever happens below.
   struct Remove {
     const Env &env;
@@ -148,10 +149,10 @@ TEST_F(Package, InstallsAndRemovesCleanly) {
   for (const std::string &f : InstalledFiles())
     EXPECT_TRUE(fs::exists(fs::path("/usr") / f)) << "/usr/" << f;
   // The installed program finds every library it needs.
-  const Result help = RunCommand({"/usr/bin/zelkor", "--help"}, {{"QT_QPA_PLATFORM", "offscreen"}});
+  const ChildResult help = RunCommand({"/usr/bin/zelkor", "--help"}, {{"QT_QPA_PLATFORM", "offscreen"}});
   EXPECT_EQ(help.status, 0) << help.err;
 
-  const Result removed = RunCommand({"dpkg", "-r", "zelkor"}, locked);
+  const ChildResult removed = RunCommand({"dpkg", "-r", "zelkor"}, locked);
   remove.done = true;
   EXPECT_EQ(removed.status, 0) << removed.out << removed.err;
   for (const std::string &f : InstalledFiles())

@@ -1,11 +1,6 @@
 # The installation and the Debian package, made from this build.
 set(_zk_desktop_defs ZK_CMAKE_COMMAND="${CMAKE_COMMAND}" ZK_CPACK_COMMAND="${CMAKE_CPACK_COMMAND}"
     ZK_BUILD_DIR="${PROJECT_BINARY_DIR}" ZK_SOURCE_DIR="${PROJECT_SOURCE_DIR}" ZK_VERSION="${PROJECT_VERSION}")
-if(ZK_SANITIZE STREQUAL "none")
-  list(APPEND _zk_desktop_defs ZK_SANITIZED=0)
-else()
-  list(APPEND _zk_desktop_defs ZK_SANITIZED=1)
-endif()
 
 zk_test(desktop_install_tests LABEL desktop
   SOURCES ${ZK_TEST_DIR}/InstallTest.cpp

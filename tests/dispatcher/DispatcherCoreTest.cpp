@@ -2,7 +2,12 @@
 // transmit ring limits and flushes, opening failures and thread ends.
 #include "tests/dispatcher/ExposedDispatcher.h"
 #include "platform/PlatformErrors.h"
-#include "tests/dispatcher/PtyHarness.h"
+#include "tests/support/NullOwner.h"
+#include "tests/support/Pattern.h"
+#include "tests/support/Ports.h"
+#include "tests/support/ProcessCounts.h"
+#include "tests/support/PtyPair.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -12,19 +17,9 @@
 #include <atomic>
 #include <thread>
 
-using namespace testpty;
+using namespace support;
 
 namespace {
-
-struct NullOwner : TApdDispatcherOwner {
-  std::atomic<int> checks{0};
-  std::atomic<int> shown{0};
-  int32_t DispatcherErrorCheck(int32_t code) override {
-    ++checks;
-    return code;
-  }
-  void ShowDispatcherException(const std::exception &) override { ++shown; }
-};
 
 class Opened : public ::testing::Test {
 protected:
@@ -56,9 +51,9 @@ TEST_F(Opened, AllByteValuesTravelBothWaysInOrder) {
   ASSERT_EQ(ecOK, d_.SendBlock(all.data(), 128));
   for (int i = 128; i < 256; ++i)
     ASSERT_EQ(ecOK, d_.SendByte(all[i]));
-  EXPECT_EQ(all, pty_.Read(256));
+  EXPECT_EQ(all, pty_.ReceiveBytes(256));
 
-  ASSERT_TRUE(pty_.Write(all));
+  ASSERT_TRUE(pty_.Send(all));
   EXPECT_EQ(all, ReadAll(256));
   uint8_t c;
   EXPECT_EQ(ecBufferIsEmpty, d_.ReceiveByte(c));
@@ -68,7 +63,7 @@ TEST_F(Opened, RingWrapsWithoutLosingOrder) {
   // Three rounds of 3000 bytes carry the head and tail across the ring's end.
   for (uint32_t round = 0; round < 3; ++round) {
     auto data = Pattern(3000, round + 7);
-    ASSERT_TRUE(pty_.Write(data));
+    ASSERT_TRUE(pty_.Send(data));
     ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 3000; }));
     uint8_t c = 0;
     ASSERT_EQ(ecOK, d_.PeekByte(c, 3000));
@@ -81,7 +76,7 @@ TEST_F(Opened, RingWrapsWithoutLosingOrder) {
 
 TEST_F(Opened, FullRingReportsAllUnreadAndLosesNothing) {
   auto data = Pattern(8192 + 3000, 3);
-  std::thread writer([&] { pty_.Write(data, 30000); });
+  std::thread writer([&] { pty_.Send(data, 30000ms); });
   ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 8192; }));
   ASSERT_TRUE(WaitFor([&] { return d_.InputQueue.Count() > 0; }));
   EXPECT_EQ(8192u, d_.ReceivedCount()); // full is 8192, not 0
@@ -116,26 +111,26 @@ private:
 TEST_F(Opened, AnIdlePortsThreadsSleepUntilSomethingArrives) {
   // One exchange each way first, so every thread is past its start.
   ASSERT_EQ(ecOK, d_.SendByte('a'));
-  ASSERT_EQ(std::vector<uint8_t>{'a'}, pty_.Read(1));
-  ASSERT_TRUE(pty_.Write(std::string("b")));
+  ASSERT_EQ(std::vector<uint8_t>{'a'}, pty_.ReceiveBytes(1));
+  ASSERT_TRUE(pty_.Send(std::string("b")));
   ASSERT_EQ(std::vector<uint8_t>{'b'}, ReadAll(1));
   // A thread on a time slice would wake again and again over this span; one
   // still finishing the exchange wakes a time or two at most.
   Wakes wakes(d_);
-  EXPECT_FALSE(WaitFor([&] { return wakes.Most() > 3; }, 1000))
+  EXPECT_FALSE(WaitFor([&] { return wakes.Most() > 3; }, 1000ms))
       << "read " << wakes.Since(TThreadKind::Read) << ", dispatch "
       << wakes.Since(TThreadKind::Dispatch) << ", write " << wakes.Since(TThreadKind::Write)
       << ", status " << wakes.Since(TThreadKind::Status);
   // Asleep is not deaf: the next byte each way goes through as before.
-  ASSERT_TRUE(pty_.Write(std::string("c")));
+  ASSERT_TRUE(pty_.Send(std::string("c")));
   EXPECT_EQ(std::vector<uint8_t>{'c'}, ReadAll(1));
   ASSERT_EQ(ecOK, d_.SendByte('d'));
-  EXPECT_EQ(std::vector<uint8_t>{'d'}, pty_.Read(1));
+  EXPECT_EQ(std::vector<uint8_t>{'d'}, pty_.ReceiveBytes(1));
 }
 
 TEST_F(Opened, AFullRingAFewReadsMadeRoomInIsRefilled) {
   auto data = Pattern(8192 + 3000, 4);
-  std::thread writer([&] { pty_.Write(data, 30000); });
+  std::thread writer([&] { pty_.Send(data, 30000ms); });
   ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 8192; }));
   ASSERT_TRUE(WaitFor([&] { return d_.InputQueue.Count() > 0; }));
   // Reads outside any notification, far from half the ring: what waits in
@@ -204,7 +199,7 @@ protected:
     ASSERT_EQ(ecOK, d_.EnableSoftwareFlow(100, 10, 1));
     // The XOFF is taken by the line discipline; the marker after it tells
     // us it has been seen.
-    ASSERT_TRUE(pty_.Write(std::string("\x13M")));
+    ASSERT_TRUE(pty_.Send(std::string("\x13M")));
     ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 1; }));
     uint8_t c;
     ASSERT_EQ(ecOK, d_.ReceiveByte(c));
@@ -227,13 +222,13 @@ TEST_F(Held, SendBlockTakesExactlyTheFreeSpace) {
   EXPECT_EQ(ecOutputBufferTooSmall, d_.SendBlock(&extra, 1));
   EXPECT_EQ(OutSize, d_.TransmitUsed());
 
-  ASSERT_TRUE(pty_.Write(std::string("\x11"))); // XON
+  ASSERT_TRUE(pty_.Send(std::string("\x11"))); // XON
   std::vector<uint8_t> expect = first_;
   expect.insert(expect.end(), fill.begin(), fill.end());
-  EXPECT_EQ(expect, pty_.Read(expect.size()));
+  EXPECT_EQ(expect, pty_.ReceiveBytes(expect.size()));
   // The refused byte was never queued: a marker is the next thing to arrive.
   ASSERT_EQ(ecOK, d_.SendByte('Z'));
-  EXPECT_EQ(std::vector<uint8_t>{'Z'}, pty_.Read(1));
+  EXPECT_EQ(std::vector<uint8_t>{'Z'}, pty_.ReceiveBytes(1));
 }
 
 TEST_F(Held, FlushTransmitDropsTheStalledBlock) {
@@ -241,16 +236,16 @@ TEST_F(Held, FlushTransmitDropsTheStalledBlock) {
   ASSERT_EQ(ecOK, d_.SendBlock(more.data(), 100));
   EXPECT_EQ(0, d_.FlushTransmit()); // answers although the line is held
   EXPECT_EQ(0u, d_.TransmitUsed());
-  ASSERT_TRUE(pty_.Write(std::string("\x11")));
+  ASSERT_TRUE(pty_.Send(std::string("\x11")));
   ASSERT_EQ(ecOK, d_.SendByte('Z'));
-  EXPECT_EQ(std::vector<uint8_t>{'Z'}, pty_.Read(1));
+  EXPECT_EQ(std::vector<uint8_t>{'Z'}, pty_.ReceiveBytes(1));
 }
 
 TEST(DispatcherOpen, MissingAndBusyDevicesAreToldApart) {
   NullOwner owner;
   {
     ExposedDispatcher d(&owner);
-    std::string name = LinkPort(40, StartDir() + "/no-such-device");
+    std::string name = LinkPort(40, StartDir() / "no-such-device");
     EXPECT_EQ(-int32_t(platform::kErrFileNotFound),
               d.OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3));
     EXPECT_EQ(0, d.ActiveThreads.load());
@@ -289,18 +284,18 @@ TEST(DispatcherOpen, FarEndClosingEndsAllThreadsOnce) {
   NullOwner owner;
   ExposedDispatcher d(&owner);
   ASSERT_EQ(0, d.OpenDispatcher(LinkPort(9, pty.SlavePath()), 9600, 0, 8, 1, 4096, 4096, 3));
-  ASSERT_TRUE(pty.Write(std::string("ab")));
+  ASSERT_TRUE(pty.Send(std::string("ab")));
   ASSERT_TRUE(WaitFor([&] { return d.ReceivedCount() == 2; }));
-  pty.CloseMaster();
+  pty.HangUp();
   ASSERT_TRUE(WaitFor([&] { return d.ActiveThreads.load() == 0; }));
   EXPECT_FALSE(d.ThreadsStarted.load());
   EXPECT_EQ(0, owner.checks.load()); // a read failure is a line error, not an exception
   EXPECT_EQ(10, d.ReadLineError());
   EXPECT_EQ(0, d.ReadLineError()); // reported once
   // Nothing is left running: the process stays idle.
-  uint64_t before = platform::ProcessCpuMicros();
+  const auto before = support::ProcessCpu();
   std::this_thread::sleep_for(std::chrono::seconds(1)); // measuring window, not a wait
-  EXPECT_LT(platform::ProcessCpuMicros() - before, 200000u);
+  EXPECT_LT(support::ProcessCpu() - before, 200ms);
 }
 
 TEST(DispatcherOpen, StopEndsIdleThreads) {
@@ -317,22 +312,22 @@ TEST(DispatcherOpen, RepeatedOpenAndCloseLeavesNothingBehind) {
   PtyPair pty;
   NullOwner owner;
   std::string name = LinkPort(11, pty.SlavePath());
-  int fds = platform::ProcessDescriptorCount();
-  int threads = platform::ProcessThreadCount();
+  int fds = support::OpenDescriptors();
+  int threads = support::LiveThreads();
   for (int i = 0; i < 1000; ++i) {
     auto d = std::make_unique<ExposedDispatcher>(&owner);
     ASSERT_EQ(0, d->OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3)) << i;
     if (i % 100 == 0) {
       ASSERT_EQ(ecOK, d->SendByte(uint8_t(i)));
-      ASSERT_EQ(1u, pty.Read(1).size());
+      ASSERT_EQ(1u, pty.ReceiveBytes(1).size());
     }
     d->CloseDispatcher();
     d.reset();
   }
-  EXPECT_EQ(fds, platform::ProcessDescriptorCount());
+  EXPECT_EQ(fds, support::OpenDescriptors());
   // A thread of the test before may still have been ending at the start.
-  EXPECT_TRUE(WaitFor([&] { return platform::ProcessThreadCount() <= threads; }))
-      << platform::ProcessThreadCount() << " vs " << threads;
+  EXPECT_TRUE(WaitFor([&] { return support::LiveThreads() <= threads; }))
+      << support::LiveThreads() << " vs " << threads;
   EXPECT_TRUE(DispatcherList.empty());
 }
 

@@ -2,7 +2,11 @@
 // event words and data, line error and modem status reporting, and the
 // bound on InputQueue.
 #include "tests/dispatcher/ExposedDispatcher.h"
-#include "tests/dispatcher/PtyHarness.h"
+#include "tests/support/NullOwner.h"
+#include "tests/support/Pattern.h"
+#include "tests/support/Ports.h"
+#include "tests/support/PtyPair.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -10,15 +14,10 @@
 #include <cstring>
 #include <thread>
 
-using namespace testpty;
+using namespace support;
 using platform::TDeviceControl;
 
 namespace {
-
-struct NullOwner : TApdDispatcherOwner {
-  int32_t DispatcherErrorCheck(int32_t code) override { return code; }
-  void ShowDispatcherException(const std::exception &) override {}
-};
 
 class CountingDispatcher : public ExposedDispatcher {
 public:
@@ -171,7 +170,7 @@ TEST_F(OpenedLine, ThreadBoostAndRs485SetThreadPriorities) {
   EXPECT_EQ(5, level(TThreadKind::Write));
   EXPECT_EQ(4, level(TThreadKind::Read));
   ASSERT_EQ(ecOK, d_.SendBlock("485", 3));
-  EXPECT_EQ((std::vector<uint8_t>{'4', '8', '5'}), pty_.Read(3));
+  EXPECT_EQ((std::vector<uint8_t>{'4', '8', '5'}), pty_.ReceiveBytes(3));
   d_.SetRs485(false);
   EXPECT_EQ(4, level(TThreadKind::Write));
   d_.ApplyThreadBoost(0);
@@ -181,7 +180,7 @@ TEST_F(OpenedLine, ThreadBoostAndRs485SetThreadPriorities) {
 TEST_F(OpenedLine, DispatchLogRecordsSendsReadsAndTriggerChanges) {
   d_.BeginEventLog(0);
   ASSERT_EQ(ecOK, d_.SendBlock("AB", 2));
-  ASSERT_TRUE(pty_.Write(std::string("xyz")));
+  ASSERT_TRUE(pty_.Send(std::string("xyz")));
   ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 3; }));
   d_.SetAvailThreshold(7);
   d_.PauseEventLog();
@@ -217,7 +216,7 @@ TEST_F(OpenedLine, InputQueueStaysBoundedWhileNobodyReads) {
   auto data = Pattern(300 * 1024, 5);
   std::atomic<bool> written{false};
   std::thread writer([&] {
-    pty_.Write(data, 60000);
+    pty_.Send(data, 60000ms);
     written.store(true);
   });
   const uint32_t limit = TApdWin32Dispatcher::InputQueueLimit;
@@ -237,7 +236,7 @@ TEST_F(OpenedLine, InputQueueStaysBoundedWhileNobodyReads) {
         EXPECT_LE(d_.InputQueue.BytesQueued(), limit + TApdWin32Dispatcher::ReadBlockSize);
         return got.size() >= data.size();
       },
-      60000));
+      60000ms));
   writer.join();
   EXPECT_TRUE(got == data) << "bytes lost or reordered";
 }

@@ -1,7 +1,10 @@
 // Avail notifications delivered to a hidden window owned by a test thread
 // that pumps its own messages, as the main thread does in the application.
 #include "tests/dispatcher/ExposedDispatcher.h"
-#include "tests/dispatcher/PtyHarness.h"
+#include "tests/support/NullOwner.h"
+#include "tests/support/Ports.h"
+#include "tests/support/PtyPair.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -10,14 +13,9 @@
 #include <mutex>
 #include <thread>
 
-using namespace testpty;
+using namespace support;
 
 namespace {
-
-struct NullOwner : TApdDispatcherOwner {
-  int32_t DispatcherErrorCheck(int32_t code) override { return code; }
-  void ShowDispatcherException(const std::exception &) override {}
-};
 
 struct Seen {
   uint32_t Msg;
@@ -110,7 +108,7 @@ protected:
   }
   // Writes the bytes and waits for the n-th notification.
   void Arrive(const std::string &bytes, size_t n) {
-    ASSERT_TRUE(pty_.Write(bytes));
+    ASSERT_TRUE(pty_.Send(bytes));
     ASSERT_TRUE(WaitFor([&] { return win_->Count() >= n; })) << "notification " << n;
   }
   PtyPair pty_;
@@ -181,7 +179,7 @@ TEST_F(Notified, AHandlerReadingFewerEndsTheLoopUntilMoreArrives) {
 
 TEST_F(Notified, NoWindowWantedMeansNoDelivery) {
   d_.RecomputeNotifyWanted(2); // no trigger event assigned: one window is not enough
-  ASSERT_TRUE(pty_.Write(std::string("q")));
+  ASSERT_TRUE(pty_.Send(std::string("q")));
   ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 1; }));
   d_.RecomputeNotifyWanted(1);
   Arrive("r", 1);
@@ -259,7 +257,7 @@ TEST(NotifyClose, ClosingInsideTheHandlerIsDeferredUntilItReturns) {
     }
     return 0u;
   });
-  ASSERT_TRUE(pty.Write(std::string("k")));
+  ASSERT_TRUE(pty.Send(std::string("k")));
   ASSERT_TRUE(WaitFor([&] { return win.Count() == 1; }));
   EXPECT_TRUE(pendingSeen.load()); // the close waits for the handler to return
   ASSERT_TRUE(WaitFor([&] { return raw->ActiveThreads.load() == 0; }));
@@ -334,10 +332,10 @@ TEST_F(Restored, RestoredTriggersFireTheirNotifications) {
   ASSERT_TRUE(WaitFor([&] { return has(NotifyTimer, 0x62, 0); }));
   ASSERT_EQ(ecOK, d_.SendByte('?'));
   ASSERT_TRUE(WaitFor([&] { return has(NotifyStatus, 0x53, 0); }));
-  ASSERT_EQ(1u, pty_.Read(1).size());
+  ASSERT_EQ(1u, pty_.ReceiveBytes(1).size());
 
   size_t before = win_->Count();
-  ASSERT_TRUE(pty_.Write(std::string("xxOK\r")));
+  ASSERT_TRUE(pty_.Send(std::string("xxOK\r")));
   ASSERT_TRUE(WaitFor([&] { return has(NotifyData, 0x41, 3); }));
   ASSERT_TRUE(WaitFor([&] { return has(NotifyAvail, 5, 0); }));
   auto log = win_->Log();
@@ -380,7 +378,7 @@ TEST_F(Restored, ADeviceFailureFiresTheLineErrorTriggerOnce) {
   set.AvailThreshold = 1;
   set.Statuses.push_back(TStatusTrigger{0x72, stLine, 0x1F, 1, 0});
   d_.RestoreTriggerSet(set);
-  pty_.CloseMaster();
+  pty_.HangUp();
   auto statusCount = [&] {
     size_t n = 0;
     for (const auto &s : win_->Log())

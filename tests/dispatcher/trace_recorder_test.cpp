@@ -16,46 +16,19 @@
 #include <thread>
 
 #include "tests/dispatcher/ExposedDispatcher.h"
+#include "tests/support/Files.h"
+#include "tests/support/PtyPair.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
+
+using support::ReadFile;
+using support::WaitFor;
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::string Golden(const std::string &name) { return ReadFile(fs::path(ZK_GOLDEN_DIR) / name); }
-
-bool WaitFor(const std::function<bool()> &cond, int ms = 10000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > end)
-      return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
-
-class ScratchDir {
-public:
-  ScratchDir() {
-    std::string t = (fs::temp_directory_path() / "zk_trace_XXXXXX").string();
-    EXPECT_NE(mkdtemp(t.data()), nullptr);
-    dir_ = t;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string operator/(const std::string &name) const { return (dir_ / name).string(); }
-
-private:
-  fs::path dir_;
-};
 
 void Record(TApdBaseDispatcher &d, uint8_t kind, const std::string &s) {
   for (unsigned char c : s)
@@ -68,7 +41,7 @@ size_t CountLines(const std::string &text) { return std::count(text.begin(), tex
 
 TEST(ByteTrace, CircularBufferKeepsTheNewest) {
   ExposedDispatcher d(nullptr);
-  ScratchDir dir;
+  support::TempDir dir("trace");
   ASSERT_EQ(d.BeginByteTrace(3), 0);
   Record(d, 'R', "ABCD");
   EXPECT_TRUE(d.TraceWrapped);
@@ -119,7 +92,7 @@ TEST(ByteTrace, PauseResumeDrop) {
 
 TEST(ByteTrace, DumpStartsTheTraceOver) {
   ExposedDispatcher d(nullptr);
-  ScratchDir dir;
+  support::TempDir dir("trace");
   ASSERT_EQ(d.BeginByteTrace(4), 0);
   d.PauseByteTrace();
   Record(d, 'T', "C\r");
@@ -144,7 +117,7 @@ TEST(ByteTrace, DumpStartsTheTraceOver) {
 
 TEST(ByteTrace, NothingToWriteCreatesNoFile) {
   ExposedDispatcher d(nullptr);
-  ScratchDir dir;
+  support::TempDir dir("trace");
   EXPECT_EQ(d.SaveTraceFile(dir / "none.trc", false, false), 0); // no buffer
   ASSERT_EQ(d.BeginByteTrace(4), 0);
   EXPECT_EQ(d.AppendTraceFile(dir / "none.trc", false, false), 0); // empty
@@ -153,7 +126,7 @@ TEST(ByteTrace, NothingToWriteCreatesNoFile) {
 
 TEST(ByteTrace, UnwritableFileEndsTracing) {
   ExposedDispatcher d(nullptr);
-  ScratchDir dir;
+  support::TempDir dir("trace");
   ASSERT_EQ(d.BeginByteTrace(16), 0);
   Record(d, 'R', "data");
   const int32_t r = d.SaveTraceFile(dir / "missing/dir/t.trc", false, false);
@@ -167,7 +140,7 @@ TEST(ByteTrace, UnwritableFileEndsTracing) {
 
 TEST(EventLog, LimitBoundsBytesBeforeEachEntry) {
   ExposedDispatcher d(nullptr);
-  ScratchDir dir;
+  support::TempDir dir("trace");
   d.BeginEventLog(100);
   std::string block(60, 'a');
   for (int i = 0; i < 10; ++i) {
@@ -208,7 +181,7 @@ TEST(EventLog, SwitchesAndNoLimit) {
 
 TEST(EventLog, DumpLayoutAndFailures) {
   ExposedDispatcher d(nullptr);
-  ScratchDir dir;
+  support::TempDir dir("trace");
   EXPECT_EQ(d.SaveLogFile(dir / "l.log", false, false), 0);
   EXPECT_FALSE(fs::exists(dir / "l.log")) << "an empty log writes nothing";
 
@@ -253,30 +226,6 @@ TEST(EventLog, DumpLayoutAndFailures) {
 
 namespace {
 
-struct Pty {
-  Pty() {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    EXPECT_GE(master, 0);
-    EXPECT_EQ(grantpt(master), 0);
-    EXPECT_EQ(unlockpt(master), 0);
-    slave = ptsname(master);
-  }
-  ~Pty() { close(master); }
-  std::string ReadSome(size_t want) {
-    std::string got;
-    WaitFor([&] {
-      char buf[256];
-      const ssize_t n = read(master, buf, sizeof buf);
-      if (n > 0)
-        got.append(buf, n);
-      return got.size() >= want;
-    });
-    return got;
-  }
-  int master;
-  std::string slave;
-};
-
 // Collects dumped log text until it contains what is looked for.
 bool LogEventually(TApdBaseDispatcher &d, const std::string &file, const std::string &needle,
                    std::string &all) {
@@ -291,18 +240,18 @@ bool LogEventually(TApdBaseDispatcher &d, const std::string &file, const std::st
 } // namespace
 
 TEST(TraceOnPort, PollAndReplyTracedAndLogged) {
-  Pty pty;
-  ScratchDir dir;
+  support::PtyPair pty;
+  support::TempDir dir("trace");
   ExposedDispatcher d(nullptr);
-  ASSERT_EQ(d.OpenDispatcher(pty.slave, 9600, 0, 8, 0, 4096, 4096, loDtrOn | loRtsOn), 0);
+  ASSERT_EQ(d.OpenDispatcher(pty.SlavePath(), 9600, 0, 8, 0, 4096, 4096, loDtrOn | loRtsOn), 0);
   EXPECT_FALSE(d.TraceActive);
   EXPECT_FALSE(d.LogActive);
   ASSERT_EQ(d.BeginByteTrace(1000), 0);
   d.BeginEventLog(0);
 
   ASSERT_EQ(d.SendBlock("C\r", 2), 0);
-  EXPECT_EQ(pty.ReadSome(2), "C\r");
-  ASSERT_EQ(write(pty.master, "AZ=123", 6), 6);
+  EXPECT_EQ(pty.Receive(2), "C\r");
+  ASSERT_TRUE(pty.Send("AZ=123"));
   ASSERT_TRUE(WaitFor([&] { return d.ReceivedCount() == 6; }));
   uint8_t c;
   for (int i = 0; i < 6; ++i)
@@ -319,14 +268,14 @@ TEST(TraceOnPort, PollAndReplyTracedAndLogged) {
 }
 
 TEST(TraceOnPort, FullRingIsLogged) {
-  Pty pty;
-  ScratchDir dir;
+  support::PtyPair pty;
+  support::TempDir dir("trace");
   ExposedDispatcher d(nullptr);
-  ASSERT_EQ(d.OpenDispatcher(pty.slave, 9600, 0, 8, 0, 4096, 4096, 0), 0);
+  ASSERT_EQ(d.OpenDispatcher(pty.SlavePath(), 9600, 0, 8, 0, 4096, 4096, 0), 0);
   d.BeginEventLog(0);
   const std::string block(1024, 'q');
   for (int i = 0; i < 9; ++i)
-    ASSERT_EQ(write(pty.master, block.data(), block.size()), 1024);
+    ASSERT_TRUE(pty.Send(block));
   ASSERT_TRUE(WaitFor([&] { return d.ReceivedCount() == ReceiveRingSize; }));
   std::string log;
   ASSERT_TRUE(LogEventually(d, dir / "f.log", "Dispatch  Status        00000000  Dispatch buffer full.\n",
@@ -337,16 +286,16 @@ TEST(TraceOnPort, FullRingIsLogged) {
 // Dumps on the main thread while the dispatch thread keeps adding entries
 // (a target for the thread sanitizer).
 TEST(TraceOnPort, DumpsWhileDataArrives) {
-  Pty pty;
-  ScratchDir dir;
+  support::PtyPair pty;
+  support::TempDir dir("trace");
   ExposedDispatcher d(nullptr);
-  ASSERT_EQ(d.OpenDispatcher(pty.slave, 9600, 0, 8, 0, 4096, 4096, 0), 0);
+  ASSERT_EQ(d.OpenDispatcher(pty.SlavePath(), 9600, 0, 8, 0, 4096, 4096, 0), 0);
   ASSERT_EQ(d.BeginByteTrace(64), 0);
   d.BeginEventLog(500);
   std::atomic<bool> stop{false};
   std::thread farEnd([&] {
     for (int i = 0; i < 200 && !stop; ++i)
-      if (write(pty.master, "AZ=123  EL=045\r\n", 16) < 0)
+      if (!pty.Send("AZ=123  EL=045\r\n"))
         break;
   });
   size_t received = 0, sent = 0;

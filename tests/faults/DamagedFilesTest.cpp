@@ -37,14 +37,6 @@ protected:
     for (int n = 0; n <= 50; ++n)
       fs::create_symlink(dir / "no-such-device", dir / ("COM" + std::to_string(n)));
   }
-  // The messages shown, less the one about the (deliberately) missing port.
-  std::vector<Box> Complaints() const {
-    std::vector<Box> out;
-    for (const Box &b : boxes)
-      if (!b.text.startsWith("Port COM"))
-        out.push_back(b);
-    return out;
-  }
   // Starts and ends the window once; returns its complaints.
   std::vector<Box> StartAndEnd() {
     boxes.clear();
@@ -149,7 +141,7 @@ TEST_F(DamagedFiles, LanguageFile) {
   }
 }
 
-#if !defined(ZK_FAULTS_SLOW)
+#if !defined(ZK_SANITIZED)
 // What this program holds through operator new, now and at its peak since
 // the last reset. Resident memory would not do: on a busy machine the
 // kernel drops and reloads the pages of the libraries, which swamps what
@@ -214,11 +206,11 @@ TEST_F(DamagedFiles, TenMegabyteLines) {
     SetConfig(c.config);
     WriteFile(dir / "Zelkor_M_language.csv", c.language);
     boxes.clear();
-#if !defined(ZK_FAULTS_SLOW)
+#if !defined(ZK_SANITIZED)
     const size_t before = ResetHeapPeak();
 #endif
     Create();
-#if !defined(ZK_FAULTS_SLOW)
+#if !defined(ZK_SANITIZED)
     // Holding the line, or every line, would take 10 MB and more.
     EXPECT_LT(heapPeak.load(), before + (size_t(2) << 20))
         << "held " << ((heapPeak.load() - before) >> 10) << " kB more while starting";
@@ -245,7 +237,7 @@ TEST_F(DamagedFiles, TenMegabyteLines) {
 
 } // namespace
 
-#if !defined(ZK_FAULTS_SLOW)
+#if !defined(ZK_SANITIZED)
 void *operator new(size_t n) { return Take(n); }
 void *operator new[](size_t n) { return Take(n); }
 void *operator new(size_t n, const std::nothrow_t &) noexcept {

@@ -64,7 +64,7 @@ protected:
     QTimer stuck;
     stuck.setSingleShot(true);
     QObject::connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(77); });
-    stuck.start(Limit(15000));
+    stuck.start(Scaled(15000ms));
     return QApplication::exec();
   }
 };

@@ -4,8 +4,6 @@
 // once, nothing spins, the window runs on and picking the port reopens it.
 #include "tests/faults/WindowFaults.h"
 
-#include <thread>
-
 namespace {
 
 using namespace faults;
@@ -15,10 +13,10 @@ protected:
   // What follows every hang-up, whatever was going on at the time.
   void ExpectRecovery(const std::vector<int64_t> &threads, TApdBaseDispatcher * /*lost: may be freed by the close*/) {
     ASSERT_EQ(threads.size(), 4u);
-    EXPECT_TRUE(WaitFor([&] { return AllEnded(threads); }, Limit(1000))) << "the port's threads still run";
+    EXPECT_TRUE(RunEventsUntil([&] { return AllEnded(threads); }, Scaled(1000ms))) << "the port's threads still run";
     // The loss is one line error in the dispatcher; the next poll tick
     // turns it into one message, closes the port and stops polling.
-    ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }, Limit(5000))) << "the loss was not reported";
+    ASSERT_TRUE(RunEventsUntil([&] { return !boxes.empty(); }, Scaled(5000ms))) << "the loss was not reported";
     EXPECT_FALSE(form->ApdComPort1.Open());
     EXPECT_FALSE(form->Timer1->Enabled());
     ASSERT_EQ(boxes.size(), 1u);
@@ -27,24 +25,24 @@ protected:
 
     // Nothing spins and nothing more is reported while the port is shut.
     const CpuMeter idle;
-    RunFor(Limit(600));
+    RunEventsFor(Scaled(600ms));
     EXPECT_LT(idle.Share(), 0.35) << "CPU share after the hang-up";
     EXPECT_EQ(boxes.size(), 1u);
 
     // The device is back: picking the port opens it and polling resumes.
-    FarEnd &back = AddFarEnd(1);
+    PtyPair &back = AddFarEnd(1);
     const auto t0 = std::chrono::steady_clock::now();
     ChoosePort(1);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, Limit(5000)) << "close and reopen hung";
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, Scaled(5000ms)) << "close and reopen hung";
     ASSERT_TRUE(form->ApdComPort1.Open());
     EXPECT_TRUE(form->Timer1->Enabled());
     std::string sent;
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(RunEventsUntil([&] {
       sent += back.Drain();
       return sent.find("C\r") != std::string::npos;
     })) << "no poll on the reopened port";
-    back.Send(Report(211, 17));
-    EXPECT_TRUE(WaitFor([&] { return form->Label6->text() == QString::fromUtf8("211°"); }));
+    ASSERT_TRUE(back.Send(Report(211, 17)));
+    EXPECT_TRUE(RunEventsUntil([&] { return form->Label6->text() == QString::fromUtf8("211°"); }));
     EXPECT_EQ(form->Position2, 17);
   }
 
@@ -52,17 +50,17 @@ protected:
 };
 
 TEST_F(HangUp, WhileIdle) {
-  FarEnd &end = AddFarEnd(1);
+  PtyPair &end = AddFarEnd(1);
   UseConfig(1, 200);
   Create();
   ASSERT_TRUE(form->ApdComPort1.Open());
   std::string sent;
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(RunEventsUntil([&] {
     sent += end.Drain();
     return sent.find("C\r") != std::string::npos;
   }));
-  end.Send(Report(45, 0));
-  ASSERT_TRUE(WaitFor([&] { return form->Label6->text() == QString::fromUtf8("45°"); }));
+  ASSERT_TRUE(end.Send(Report(45, 0)));
+  ASSERT_TRUE(RunEventsUntil([&] { return form->Label6->text() == QString::fromUtf8("45°"); }));
 
   const auto threads = PortThreads(form->ApdComPort1);
   TApdBaseDispatcher *d = Dispatcher();
@@ -71,7 +69,7 @@ TEST_F(HangUp, WhileIdle) {
 }
 
 TEST_F(HangUp, WhileANotificationWaitsForTheMainThread) {
-  FarEnd &end = AddFarEnd(1);
+  PtyPair &end = AddFarEnd(1);
   UseConfig(1, 1000);
   Create();
   ASSERT_TRUE(form->ApdComPort1.Open());
@@ -79,17 +77,14 @@ TEST_F(HangUp, WhileANotificationWaitsForTheMainThread) {
   const auto threads = PortThreads(form->ApdComPort1);
 
   // The main thread handles nothing while the report is announced.
-  end.Send(Report(90, 10));
-  const auto deadline = std::chrono::steady_clock::now() + Limit(2000);
-  while (!d->IsNotifying() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::yield();
-  ASSERT_TRUE(d->IsNotifying()) << "no notification was waiting";
+  ASSERT_TRUE(end.Send(Report(90, 10)));
+  ASSERT_TRUE(support::WaitFor([&] { return d->IsNotifying(); }, Scaled(2000ms))) << "no notification was waiting";
   end.HangUp();
   ExpectRecovery(threads, d);
 }
 
 TEST_F(HangUp, WhileTheReportHandlerReads) {
-  FarEnd &end = AddFarEnd(1);
+  PtyPair &end = AddFarEnd(1);
   UseConfig(1, 1000);
   Create();
   ASSERT_TRUE(form->ApdComPort1.Open());
@@ -102,8 +97,8 @@ TEST_F(HangUp, WhileTheReportHandlerReads) {
     form->ApdComPort1TriggerAvail(count);
     handled = true;
   };
-  end.Send(Report(77, 7));
-  ASSERT_TRUE(WaitFor([&] { return handled; }));
+  ASSERT_TRUE(end.Send(Report(77, 7)));
+  ASSERT_TRUE(RunEventsUntil([&] { return handled; }));
   EXPECT_EQ(form->Label6->text(), QString::fromUtf8("77°")); // the bytes had arrived
   form->ApdComPort1.OnTriggerAvail = [this](TApdCustomComPort &, uint16_t count) {
     form->ApdComPort1TriggerAvail(count);
@@ -112,7 +107,7 @@ TEST_F(HangUp, WhileTheReportHandlerReads) {
 }
 
 TEST_F(HangUp, WhileOutputIsStalledByXoff) {
-  FarEnd &end = AddFarEnd(1);
+  PtyPair &end = AddFarEnd(1);
   UseConfig(1, 200);
   Create();
   ASSERT_TRUE(form->ApdComPort1.Open());
@@ -120,8 +115,8 @@ TEST_F(HangUp, WhileOutputIsStalledByXoff) {
   TApdBaseDispatcher *d = Dispatcher();
   const auto threads = PortThreads(form->ApdComPort1);
 
-  end.Send("\x13");
-  ASSERT_TRUE(WaitFor([&] { return end.Unread() == 0; })) << "XOFF not taken";
+  ASSERT_TRUE(end.Send("\x13"));
+  ASSERT_TRUE(RunEventsUntil([&] { return end.Unread() == 0; })) << "XOFF not taken";
   // Write until the kernel holds no more and the rest waits in our ring.
   size_t written = 0;
   bool stalled = false;
@@ -130,7 +125,7 @@ TEST_F(HangUp, WhileOutputIsStalledByXoff) {
       for (int i = 0; i < 1000; ++i, ++written)
         form->ApdComPort1.WriteChar('S');
     });
-    RunFor(Limit(50));
+    RunEventsFor(Scaled(50ms));
     stalled = d->TransmitBufferUsed() > 0;
   }
   boxes.clear(); // a full ring is refused with a message; not what is tested here

@@ -1,8 +1,10 @@
 // The port component under load: a far end that floods a handler that reads
 // nothing, and thousands of opens and closes.
 #include "comport/AdPort.h"
-#include "tests/comport/PtyPeer.h"
-#include "tests/faults/FaultSupport.h"
+#include "tests/support/MessagePump.h"
+#include "tests/support/Ports.h"
+#include "tests/support/ProcessCounts.h"
+#include "tests/support/PtyPair.h"
 
 #include <gtest/gtest.h>
 
@@ -10,15 +12,14 @@
 #include <random>
 #include <thread>
 
-using namespace porttest;
-using namespace faults;
+using namespace support;
 
 namespace {
 
 #if defined(ZK_FAULTS_TSAN)
 constexpr size_t FloodBytes = size_t(256) << 10;
 constexpr int Cycles = 1000;
-#elif defined(ZK_FAULTS_SLOW)
+#elif defined(ZK_SANITIZED)
 constexpr size_t FloodBytes = size_t(1) << 20;
 constexpr int Cycles = 3000;
 #else
@@ -34,35 +35,8 @@ std::string Pattern(size_t n) {
   return s;
 }
 
-// Writes everything to the far end's master as fast as the line takes it.
-class Flood {
-public:
-  Flood(int master, const std::string &bytes)
-      : thread_([this, master, &bytes] {
-          while (sent_.load() < bytes.size() && !stop_.load()) {
-            const ssize_t n = write(master, bytes.data() + sent_.load(), bytes.size() - sent_.load());
-            if (n > 0) {
-              sent_.fetch_add(size_t(n));
-            } else {
-              pollfd p{master, POLLOUT, 0};
-              poll(&p, 1, 20);
-            }
-          }
-        }) {}
-  ~Flood() {
-    stop_.store(true);
-    thread_.join();
-  }
-  size_t Sent() const { return sent_.load(); }
-
-private:
-  std::atomic<size_t> sent_{0};
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 TEST(PortFaults, FullRingStopsIntakeAndKeepsEveryByte) {
-  PtyPeer peer(21);
+  PtyPair peer(ComEntry(21));
   TApdComPort port;
   std::atomic<int> announced{0};
   port.OnTriggerAvail = [&](TApdCustomComPort &, uint16_t) { announced.fetch_add(1); };
@@ -72,26 +46,26 @@ TEST(PortFaults, FullRingStopsIntakeAndKeepsEveryByte) {
   ASSERT_NE(d, nullptr);
 
   const std::string pattern = Pattern(FloodBytes);
-  Flood flood(peer.Master(), pattern);
+  Flood flood(peer, pattern);
 
   // The handler reads nothing: the ring fills and stays full; the far end
   // cannot send it all.
-  ASSERT_TRUE(PumpUntil([&] { return d->ReceivedCount() == ReceiveRingSize; }, int(Limit(20000).count())))
+  ASSERT_TRUE(PumpUntil([&] { return d->ReceivedCount() == ReceiveRingSize; }, Scaled(20000ms)))
       << "ring holds " << d->ReceivedCount();
-  PumpPending(300);
+  PumpPending(300ms);
   EXPECT_EQ(d->ReceivedCount(), ReceiveRingSize);
   EXPECT_LT(flood.Sent(), pattern.size());
 
   // Reading later gets every byte, in order.
   std::string got;
   got.reserve(pattern.size());
-  const auto deadline = std::chrono::steady_clock::now() + Limit(60000);
+  const auto deadline = std::chrono::steady_clock::now() + Scaled(60000ms);
   while (got.size() < pattern.size() && std::chrono::steady_clock::now() < deadline) {
     const uint32_t n = d->ReceivedCount();
     for (uint32_t i = 0; i < n; ++i)
       got += port.ReadChar();
     if (n == 0)
-      PumpUntil([&] { return d->ReceivedCount() > 0; }, 2000);
+      PumpUntil([&] { return d->ReceivedCount() > 0; }, 2000ms);
   }
   size_t first = 0;
   while (first < got.size() && first < pattern.size() && got[first] == pattern[first])
@@ -107,7 +81,7 @@ TEST(PortFaults, FullRingStopsIntakeAndKeepsEveryByte) {
 }
 
 TEST(PortFaults, HandlerThatReadsEverythingKeepsUpWithAFlood) {
-  PtyPeer peer(23);
+  PtyPair peer(ComEntry(23));
   TApdComPort port;
   std::string got;
   port.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
@@ -119,8 +93,8 @@ TEST(PortFaults, HandlerThatReadsEverythingKeepsUpWithAFlood) {
   TApdBaseDispatcher *d = port.PortDispatcher();
   ASSERT_NE(d, nullptr);
   const std::string pattern = Pattern(FloodBytes);
-  Flood flood(peer.Master(), pattern);
-  const bool all = PumpUntil([&] { return got.size() >= pattern.size(); }, int(Limit(30000).count()));
+  Flood flood(peer, pattern);
+  const bool all = PumpUntil([&] { return got.size() >= pattern.size(); }, Scaled(30000ms));
   EXPECT_TRUE(all) << "got " << got.size() << " of " << pattern.size() << ", sent " << flood.Sent()
                    << ", waiting in the ring " << d->ReceivedCount();
   EXPECT_TRUE(got == pattern) << "bytes differ";
@@ -128,7 +102,7 @@ TEST(PortFaults, HandlerThatReadsEverythingKeepsUpWithAFlood) {
 }
 
 TEST(PortFaults, OpenCloseCyclesLeakNoDescriptorOrThread) {
-  PtyPeer peer(22);
+  PtyPair peer(ComEntry(22));
   TApdComPort port;
   int announced = 0;
   port.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
@@ -142,7 +116,7 @@ TEST(PortFaults, OpenCloseCyclesLeakNoDescriptorOrThread) {
   port.SetBaud(115200);
   port.SetOpen(true);
   port.SetOpen(false);
-  ASSERT_TRUE(PumpUntil([] { return true; }));
+  PumpPending();
   const int fds = OpenDescriptors();
   const int threads = LiveThreads();
 
@@ -161,9 +135,7 @@ TEST(PortFaults, OpenCloseCyclesLeakNoDescriptorOrThread) {
     ASSERT_FALSE(port.Open());
   }
   // Threads free themselves just after a close returns.
-  const auto deadline = std::chrono::steady_clock::now() + Limit(5000);
-  while (LiveThreads() > threads && std::chrono::steady_clock::now() < deadline)
-    PumpPending(10);
+  PumpUntil([&] { return LiveThreads() <= threads; }, Scaled(5000ms));
   EXPECT_EQ(LiveThreads(), threads);
   EXPECT_EQ(OpenDescriptors(), fds);
 }

@@ -5,8 +5,6 @@
 
 #include "rotorsim/RotorSim.h"
 
-#include <thread>
-
 namespace {
 
 using namespace faults;
@@ -41,15 +39,12 @@ protected:
     ASSERT_TRUE(form->ApdComPort1.Open());
   }
   bool Shows(int az) {
-    return WaitFor([&] { return form->Label6->text() == QString::number(az) + QChar(0x00B0); }, Limit(15000));
-  }
-  void RunFor(std::chrono::milliseconds span) {
-    WaitFor([] { return false; }, span);
+    return RunEventsUntil([&] { return form->Label6->text() == QString::number(az) + QChar(0x00B0); }, Scaled(15000ms));
   }
   QString LostText() const { return QStringLiteral("Port COM1") + form->LanguageTexts[9]; }
   // Lost once, greyed, waiting for the device.
   void ExpectWaiting() {
-    ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }, Limit(5000))) << "the loss was not reported";
+    ASSERT_TRUE(RunEventsUntil([&] { return !boxes.empty(); }, Scaled(5000ms))) << "the loss was not reported";
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, LostText());
     EXPECT_FALSE(form->ApdComPort1.Open());
@@ -117,9 +112,7 @@ TEST_F(Reconnect, ACommandOnALostDeviceNamesTheLoss) {
     // The device goes away during the command's pause.
     form->Pause = [&](int) {
       Unplug(*units.back(), dir / "COM1");
-      const auto end = std::chrono::steady_clock::now() + Limit(5000);
-      while (!form->ApdComPort1.DeviceLost() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      support::WaitFor([&] { return form->ApdComPort1.DeviceLost(); }, Scaled(5000ms));
     };
     Guarded([&] { (form.get()->*c.click)(); });
     ExpectWaiting();
@@ -147,13 +140,13 @@ TEST_F(Reconnect, RetriesAreQuietAndLeakNothing) {
   std::printf("a failed retry costs %.1f us of CPU\n",
               std::chrono::duration<double, std::micro>(ProcessCpu() - cpu0).count() / 1000);
   EXPECT_EQ(OpenDescriptors(), fds);
-  EXPECT_TRUE(WaitFor([&] { return LiveThreads() == threads; }, Limit(2000)));
+  EXPECT_TRUE(RunEventsUntil([&] { return LiveThreads() == threads; }, Scaled(2000ms)));
   EXPECT_TRUE(form->WaitingForDevice());
   EXPECT_EQ(boxes.size(), 1u);
   // Waiting costs next to nothing: a try every two seconds.
   const CpuMeter idle;
-  RunFor(Limit(4500));
-  EXPECT_LT(idle.Share(), 0.05 * SlowFactor) << "CPU share while waiting";
+  RunEventsFor(Scaled(4500ms));
+  EXPECT_LT(idle.Share(), 0.05 * support::kSlowFactor) << "CPU share while waiting";
   EXPECT_EQ(boxes.size(), 1u);
 }
 
@@ -170,7 +163,7 @@ TEST_F(Reconnect, ChoosingAnotherPortEndsTheWait) {
   EXPECT_TRUE(Shows(250));
   // A unit on the old port no longer pulls the window back.
   StartUnit(dir / "COM1", 111);
-  RunFor(Limit(2500));
+  RunEventsFor(Scaled(2500ms));
   EXPECT_EQ(form->ApdComPort1.ComNumber(), 2);
   EXPECT_EQ(form->Label6->text(), QString::fromUtf8("250°"));
 }

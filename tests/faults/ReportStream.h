@@ -3,12 +3,14 @@
 // handler through a pseudo-terminal, and checks what must hold whatever the
 // bytes: every byte is either traced once or still waiting, at most 15 wait
 // once things settle, the labels show whole degrees and nothing is raised.
-#include "tests/faults/FarEnd.h"
+#include "tests/app/WindowSupport.h"
 
 #include <QLabel>
 
 #include <QRegularExpression>
 #include <QTextBlock>
+
+#include <stdexcept>
 
 namespace faults {
 
@@ -52,16 +54,17 @@ class ReportStream {
 public:
   // Bytes already waiting in the ring count as sent: an event still on its
   // way may trace them.
-  ReportStream(TForm1 &form, FarEnd &end) : form_(form), end_(end), traced_(form) {
+  ReportStream(TForm1 &form, PtyPair &end) : form_(form), end_(end), traced_(form) {
     if (TApdBaseDispatcher *d = form.ApdComPort1.PortDispatcher())
       sent_ = d->ReceivedCount();
   }
 
   // Sends one piece and lets the window take it.
   void Piece(const std::string &bytes) {
-    end_.Send(bytes);
+    if (!end_.Send(bytes))
+      throw std::runtime_error("the far end cannot send");
     sent_ += bytes.size();
-    WaitFor([&] { return end_.Unread() == 0; }, Limit(2000));
+    RunEventsUntil([&] { return end_.Unread() == 0; }, Scaled(2000ms));
   }
 
   // Waits until every byte sent is traced or waiting and no more than 15
@@ -72,13 +75,13 @@ public:
       return "port closed";
     uint32_t waiting = 0;
     size_t traced = 0;
-    const bool ok = WaitFor(
+    const bool ok = RunEventsUntil(
         [&] {
           waiting = d->ReceivedCount();
           traced = traced_.Codes();
           return traced + waiting == sent_ && waiting <= 15;
         },
-        Limit(5000));
+        Scaled(5000ms));
     if (ok)
       return {};
     return "sent " + std::to_string(sent_) + ", traced " + std::to_string(traced) + ", waiting " +
@@ -91,7 +94,7 @@ public:
 
 private:
   TForm1 &form_;
-  FarEnd &end_;
+  PtyPair &end_;
   TraceCounter traced_;
   size_t sent_ = 0;
 };

@@ -25,7 +25,7 @@ protected:
     SetConfig(CrLf({"1", "EN", "200", "10", "0", "0", "1", "50", "50"}));
     Create();
     ASSERT_TRUE(form->ApdComPort1.Open());
-    ASSERT_TRUE(WaitFor([&] { return form->Label6->text() == QString::number(az) + QChar(0x00B0); }, Limit(5000)));
+    ASSERT_TRUE(RunEventsUntil([&] { return form->Label6->text() == QString::number(az) + QChar(0x00B0); }, Scaled(5000ms)));
   }
   int Count(rotorsim::Command c) {
     int n = 0;
@@ -35,7 +35,7 @@ protected:
   }
   // Waits for the guard's stop; returns how long after the command it came.
   double WaitForTheStop(std::chrono::steady_clock::time_point since) {
-    EXPECT_TRUE(WaitFor([&] { return Count(rotorsim::Command::StopAz) > 0 && !boxes.empty(); }, Limit(30000)));
+    EXPECT_TRUE(RunEventsUntil([&] { return Count(rotorsim::Command::StopAz) > 0 && !boxes.empty(); }, Scaled(30000ms)));
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
   }
   void ExpectOneStopAndOneMessage() {
@@ -78,8 +78,8 @@ TEST_F(Stall, ARotatorThatMovesIsNeverStopped) {
   Start(0, false);
   SetFieldValue(form->PBNumEdit1, 66);
   Guarded([&] { form->Button2Click(); });
-  ASSERT_TRUE(WaitFor([&] { return form->Position1 == 66; }, Limit(30000)));
-  EXPECT_TRUE(WaitFor([&] { return !form->AzimuthGuard.Armed(); }));
+  ASSERT_TRUE(RunEventsUntil([&] { return form->Position1 == 66; }, Scaled(30000ms)));
+  EXPECT_TRUE(RunEventsUntil([&] { return !form->AzimuthGuard.Armed(); }));
   EXPECT_EQ(Count(rotorsim::Command::StopAz), 0);
   EXPECT_TRUE(boxes.empty());
 }

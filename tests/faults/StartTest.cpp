@@ -30,21 +30,21 @@ protected:
     EXPECT_EQ(LiveThreads(), threads);
     EXPECT_FALSE(form->ApdComPort1.Open());
   }
-  void ExpectPolling(FarEnd &end) {
+  void ExpectPolling(PtyPair &end) {
     ASSERT_TRUE(form->ApdComPort1.Open());
     EXPECT_TRUE(form->Timer1->Enabled());
     std::string sent;
-    EXPECT_TRUE(WaitFor([&] {
+    EXPECT_TRUE(RunEventsUntil([&] {
       sent += end.Drain();
       return sent.find("C\r") != std::string::npos;
     })) << "no poll";
-    end.Send(Report(300, 0));
-    EXPECT_TRUE(WaitFor([&] { return form->Label6->text() == QString::fromUtf8("300°"); }));
+    ASSERT_TRUE(end.Send(Report(300, 0)));
+    EXPECT_TRUE(RunEventsUntil([&] { return form->Label6->text() == QString::fromUtf8("300°"); }));
   }
 };
 
 TEST_F(StartFaults, BusyPortThenFreed) {
-  FarEnd &end = AddFarEnd(1);
+  PtyPair &end = AddFarEnd(1);
   const int holder = ::open((dir / "COM1").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
@@ -64,7 +64,7 @@ TEST_F(StartFaults, MissingPortThenPluggedIn) {
   Create();
   ExpectFailedAttemptsLeakNothing(5);
 
-  FarEnd &end = AddFarEnd(5);
+  PtyPair &end = AddFarEnd(5);
   ChoosePort(5);
   EXPECT_EQ(boxes.size(), 6u);
   ExpectPolling(end);

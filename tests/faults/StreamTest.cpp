@@ -46,7 +46,7 @@ protected:
       ADD_FAILURE() << "box: " << b.text.toStdString();
   }
 
-  FarEnd *end = nullptr;
+  PtyPair *end = nullptr;
   std::unique_ptr<ReportStream> stream;
 };
 
@@ -74,7 +74,7 @@ TEST_F(Streams, Garbage) {
 }
 
 TEST_F(Streams, RandomStreamsSplitAtRandomPoints) {
-#if defined(ZK_FAULTS_SLOW)
+#if defined(ZK_SANITIZED)
   const int streams = 6;
 #else
   const int streams = 20;
@@ -113,7 +113,7 @@ std::string Garbage(std::mt19937 &rng, size_t n) {
   return s;
 }
 
-#if !defined(ZK_FAULTS_SLOW)
+#if !defined(ZK_SANITIZED)
 // Anonymous resident memory of this process (the heap and the like). The
 // libraries' pages are left out: on a busy machine the kernel drops and
 // reloads them at will.
@@ -127,42 +127,14 @@ size_t ResidentBytes() {
   return 0;
 }
 
-// Writes the bytes to the far end as fast as the line takes them, from a
-// thread of its own, while the window's thread runs the event loop.
-class Flood {
-public:
-  Flood(const FarEnd &end, const std::string &bytes)
-      : thread_([this, &end, &bytes] {
-          while (sent_.load() < bytes.size() && !stop_.load()) {
-            const size_t n = end.TrySend(bytes.data() + sent_.load(), bytes.size() - sent_.load());
-            if (n > 0) {
-              sent_.fetch_add(n);
-            } else {
-              pollfd p{end.Master(), POLLOUT, 0};
-              poll(&p, 1, 20);
-            }
-          }
-        }) {}
-  ~Flood() {
-    stop_.store(true);
-    thread_.join();
-  }
-  size_t Sent() const { return sent_.load(); }
-
-private:
-  std::atomic<size_t> sent_{0};
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 // Garbage at full speed for a long while: the trace keeps its newest lines
 // only, and once it is full the program's memory stays where it was.
 TEST_F(Streams, LongFloodLeavesMemoryFlat) {
   std::mt19937 rng(5);
   const std::string round = Garbage(rng, size_t(1) << 20);
   auto pour = [&](const std::string &bytes) {
-    Flood f(*end, bytes);
-    EXPECT_TRUE(WaitFor([&] { return f.Sent() == bytes.size(); }, Limit(120000)))
+    support::Flood f(*end, bytes);
+    EXPECT_TRUE(RunEventsUntil([&] { return f.Sent() == bytes.size(); }, Scaled(120000ms)))
         << "sent " << f.Sent() << " of " << bytes.size();
     stream->AddSent(f.Sent());
     EXPECT_EQ(stream->Settle(), "");

@@ -1,7 +1,8 @@
 #pragma once
 // The running window against far ends that misbehave: the kernel ids of the
 // port's threads, and choosing a port the way the user does.
-#include "tests/faults/FarEnd.h"
+#include "tests/app/WindowSupport.h"
+#include "tests/support/ProcessCounts.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -19,6 +20,11 @@
 #include <vector>
 
 namespace faults {
+
+using support::CpuMeter;
+using support::LiveThreads;
+using support::OpenDescriptors;
+using support::ProcessCpu;
 
 inline bool TaskAlive(int64_t tid) { return tid != 0 && fs::exists("/proc/self/task/" + std::to_string(tid)); }
 
@@ -46,8 +52,8 @@ protected:
     ends.clear();
   }
 
-  FarEnd &AddFarEnd(int com) {
-    ends.push_back(std::make_unique<FarEnd>(dir / ("COM" + std::to_string(com))));
+  PtyPair &AddFarEnd(int com) {
+    ends.push_back(std::make_unique<PtyPair>(dir / ("COM" + std::to_string(com))));
     return *ends.back();
   }
   void UseConfig(int com, int pollMs) {
@@ -63,17 +69,13 @@ protected:
     else
       form->ComboBox1->setEditText(text);
   }
-  // Runs the event loop for a span, for checks that nothing goes wrong.
-  void RunFor(std::chrono::milliseconds span) {
-    WaitFor([] { return false; }, span);
-  }
   static std::string Report(int az, int el) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "AZ=%03d  EL=%03d\r\n", az, el);
     return buf;
   }
 
-  std::vector<std::unique_ptr<FarEnd>> ends;
+  std::vector<std::unique_ptr<PtyPair>> ends;
 };
 
 } // namespace faults

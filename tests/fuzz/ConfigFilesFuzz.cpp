@@ -24,8 +24,6 @@ int boxes = 0;
 struct Rig {
   Rig() {
     App();
-    char tmpl[] = "/tmp/zk-fuzz-files-XXXXXX";
-    dir = mkdtemp(tmpl);
     fs::copy_file(DataDir() + "/Windrose_AZ.jpg", dir / "Windrose_AZ.jpg");
     // Every port a file may name is missing: the port never opens.
     for (int n = 0; n <= 50; ++n)
@@ -41,7 +39,8 @@ struct Rig {
     form->Pause = [](int) {};
     form->Terminate = [] {};
   }
-  fs::path dir;
+  support::TempDir folder{"fuzz-files"}; // the rig lives to the end: never removed
+  const fs::path dir = folder.Path();
   fs::path home; // the loads move into dir; the fuzzer's corpus paths are relative
   std::unique_ptr<TForm1> form;
 };

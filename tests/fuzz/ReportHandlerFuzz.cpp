@@ -13,8 +13,6 @@ namespace {
 struct Rig {
   Rig() {
     App();
-    char tmpl[] = "/tmp/zk-fuzz-report-XXXXXX";
-    dir = mkdtemp(tmpl);
     fs::copy_file(DataDir() + "/Zelkor_M_language.csv", dir / "Zelkor_M_language.csv");
     fs::copy_file(DataDir() + "/Windrose_AZ.jpg", dir / "Windrose_AZ.jpg");
     WriteFile(dir / "Zelkor_M.ini", CrLf({"1", "EN", "5000", "10", "0", "0", "1", "50", "50"}));
@@ -22,7 +20,7 @@ struct Rig {
       std::fprintf(stderr, "message box: %s\n", text.toStdString().c_str());
       std::abort();
     });
-    end = std::make_unique<faults::FarEnd>(dir / "COM1");
+    end = std::make_unique<support::PtyPair>(dir / "COM1");
     platform::SetStartDirectory(dir.string());
     const fs::path home = fs::current_path();
     fs::current_path(dir);
@@ -34,8 +32,9 @@ struct Rig {
     if (!form->ApdComPort1.Open())
       std::abort();
   }
-  fs::path dir;
-  std::unique_ptr<faults::FarEnd> end;
+  support::TempDir folder{"fuzz-report"}; // the rig lives to the end: never removed
+  const fs::path dir = folder.Path();
+  std::unique_ptr<support::PtyPair> end;
   std::unique_ptr<TForm1> form;
 };
 

@@ -1,4 +1,5 @@
 #include "platform/Messages.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 
 using namespace platform;
 using namespace std::chrono;
+using support::WaitFor;
 
 namespace {
 
@@ -38,16 +40,6 @@ const char *kClass = "msgTestClass";
 void EnsureClass() {
   static bool once = RegisterWindowClass(kClass, TestProc);
   (void)once;
-}
-
-template <class Pred> bool WaitFor(Pred pred, milliseconds limit = milliseconds(10000)) {
-  auto end = steady_clock::now() + limit;
-  while (!pred()) {
-    if (steady_clock::now() > end)
-      return false;
-    std::this_thread::yield();
-  }
-  return true;
 }
 
 // A thread that owns a window and pumps it until told to stop.

@@ -4,6 +4,10 @@
 #include "platform/PlatformErrors.h"
 #include "platform/SerialDevice.h"
 #include "platform/Sync.h"
+#include "tests/support/Ports.h"
+#include "tests/support/ProcessCounts.h"
+#include "tests/support/PtyPair.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -109,33 +113,11 @@ TEST(Sync, PrioritiesMapToLevelsAndRaisesMayBeRefused) {
 
 class Devices : public ::testing::Test {
 protected:
-  void SetUp() override {
-    static std::string dir = [] {
-      char tmpl[] = "/tmp/zk-plat-XXXXXX";
-      return std::string(mkdtemp(tmpl));
-    }();
-    dir_ = dir;
-    SetStartDirectory(dir_);
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(master_, 0);
-    grantpt(master_);
-    unlockpt(master_);
-    slave_ = ptsname(master_);
-  }
-  void TearDown() override {
-    if (master_ >= 0)
-      close(master_);
-  }
-  std::string Link(int n, const std::string &target) {
-    std::string link = dir_ + "/COM" + std::to_string(n);
-    std::error_code ec;
-    std::filesystem::remove(link, ec);
-    std::filesystem::create_symlink(target, link);
-    return "\\\\.\\COM" + std::to_string(n);
-  }
-  std::string dir_;
-  int master_ = -1;
-  std::string slave_;
+  void SetUp() override { SetStartDirectory(dir_); }
+  static std::string Link(int n, const std::string &target) { return support::LinkPort(n, target); }
+  const std::string dir_ = support::StartDir().string();
+  support::PtyPair pty_;
+  const std::string slave_ = pty_.SlavePath();
 };
 
 TEST_F(Devices, NamesResolveToStartDirectoryEntriesOrSerialNodes) {
@@ -276,7 +258,7 @@ TEST_F(Devices, ReceivedCharacterIsReportedOncePerArrival) {
   ASSERT_EQ(0u, d.Open(slave_));
   d.SetCommMask(evRxChar | evCts);
   TEvent stop(true), rearm;
-  ASSERT_EQ(1, write(master_, "x", 1));
+  ASSERT_EQ(1, write(pty_.Master(), "x", 1));
   uint32_t ev = 0;
   WaitOutcome o;
   for (int i = 0; i < 100 && ev == 0; ++i)
@@ -310,10 +292,7 @@ TEST_F(Devices, AWaitWithoutLimitEndsWhenTheLineWatchIsSwitched) {
     returned = true;
   });
   d.WatchLines(true); // before or during the wait: either way it ends
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!returned && std::chrono::steady_clock::now() < end)
-    std::this_thread::yield();
-  EXPECT_TRUE(returned.load()) << "the switch did not end the wait";
+  EXPECT_TRUE(support::WaitFor([&] { return returned.load(); })) << "the switch did not end the wait";
   stop.Set(); // lets a stuck waiter go
   waiter.join();
   EXPECT_EQ(WaitStatus::TimedOut, o.Status);
@@ -327,8 +306,7 @@ TEST_F(Devices, HangUpIsReportedAsLostNotAsData) {
   TSerialDevice d;
   ASSERT_EQ(0u, d.Open(slave_));
   d.SetCommMask(evRxChar);
-  close(master_);
-  master_ = -1;
+  pty_.HangUp();
   uint8_t buf[16];
   IoResult r = d.Read(buf, sizeof buf);
   EXPECT_EQ(IoStatus::Lost, r.Status);
@@ -348,7 +326,7 @@ TEST_F(Devices, HeldOutputWaitsAndAFlushEventCutsTheWaitShort) {
   dcb.BaudRate = 9600;
   dcb.Flags |= dcbOutX;
   ASSERT_EQ(0u, d.SetState(dcb));
-  ASSERT_EQ(1, write(master_, "\x13", 1)); // XOFF
+  ASSERT_EQ(1, write(pty_.Master(), "\x13", 1)); // XOFF
   // Once the line discipline has taken the XOFF, writes stall.
   IoResult r;
   for (int i = 0; i < 2000; ++i) {
@@ -365,18 +343,18 @@ TEST_F(Devices, HeldOutputWaitsAndAFlushEventCutsTheWaitShort) {
   EXPECT_EQ(WaitStatus::Event, o.Status);
   EXPECT_EQ(0, o.EventIndex);
   EXPECT_EQ(0u, d.Purge(purgeTxAbort | purgeTxClear));
-  ASSERT_EQ(1, write(master_, "\x11", 1)); // XON
+  ASSERT_EQ(1, write(pty_.Master(), "\x11", 1)); // XON
   EXPECT_TRUE(d.Close());
 }
 
 TEST(Counts, DescriptorAndThreadCountsSeeChanges) {
-  int fds = ProcessDescriptorCount();
-  int threads = ProcessThreadCount();
+  int fds = support::OpenDescriptors();
+  int threads = support::LiveThreads();
   {
     TEvent e;
-    EXPECT_EQ(fds + 1, ProcessDescriptorCount());
+    EXPECT_EQ(fds + 1, support::OpenDescriptors());
   }
-  EXPECT_EQ(fds, ProcessDescriptorCount());
+  EXPECT_EQ(fds, support::OpenDescriptors());
   EXPECT_GE(threads, 1);
 }
 

@@ -14,24 +14,16 @@
 #include <thread>
 #include <unistd.h>
 
+#include "tests/support/PtyPair.h"
+
 namespace farend {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kDeadline = std::chrono::seconds(10);
+using support::kDeadline;
 
 inline int remainingMs(Clock::time_point end) {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
   return ms < 0 ? 0 : int(ms);
-}
-
-// Polls `cond` until it holds or the deadline passes.
-template <class F> bool waitFor(F cond, std::chrono::milliseconds limit = kDeadline) {
-  auto end = Clock::now() + limit;
-  while (!cond()) {
-    if (Clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
 }
 
 class Line {
@@ -51,36 +43,12 @@ public:
   Line &operator=(const Line &) = delete;
 
   void send(std::string_view bytes) {
-    while (!bytes.empty()) {
-      ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-      if (n > 0) {
-        bytes.remove_prefix(size_t(n));
-      } else if (n < 0 && errno == EAGAIN) {
-        pollfd p{fd_, POLLOUT, 0};
-        ::poll(&p, 1, 100);
-      } else if (n < 0 && errno != EINTR) {
-        throw std::runtime_error("write failed");
-      }
-    }
+    if (!support::SendAll(fd_, bytes)) throw std::runtime_error("write failed");
   }
 
   // Reads until `n` bytes came, the line was lost or the deadline passed.
   std::string read(size_t n, std::chrono::milliseconds limit = kDeadline) {
-    std::string out;
-    auto end = Clock::now() + limit;
-    char buf[4096];
-    while (out.size() < n) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, remainingMs(end)) <= 0) break;
-      size_t want = std::min(sizeof buf, n - out.size());
-      ssize_t got = ::read(fd_, buf, want);
-      if (got > 0) {
-        out.append(buf, size_t(got));
-      } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-        break;
-      }
-    }
-    return out;
+    return support::ReceiveUpTo(fd_, n, limit);
   }
 
   // Bytes waiting to be read.

@@ -1,118 +1,62 @@
 // The rotorsim program: its options and a run driven from the outside.
 #include "rotorsim/RotorSim.h"
 #include "tests/rotorsim/FarEnd.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 using namespace rotorsim;
 using namespace std::chrono_literals;
 using farend::Line;
-using farend::waitFor;
+using support::ChildProcess;
+using support::kDeadline;
+using support::WaitFor;
 namespace fs = std::filesystem;
-
-extern char **environ;
 
 namespace {
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/rotorsim-prog-XXXXXX";
-    path = ::mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
-
-// The program running with its standard output on a pipe.
+// The program running, its standard output caught.
 class Program {
 public:
-  explicit Program(std::vector<std::string> args) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-    args.insert(args.begin(), ROTORSIM_EXE);
-    std::vector<char *> argv;
-    for (auto &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int err = posix_spawn(&pid_, ROTORSIM_EXE, &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(fds[1]);
-    out_ = fds[0];
-    if (err != 0) throw std::runtime_error("spawn");
-  }
-  ~Program() {
-    if (pid_ > 0 && status_ < 0) {
-      ::kill(pid_, SIGKILL);
-      int st;
-      ::waitpid(pid_, &st, 0);
-    }
-    ::close(out_);
-  }
+  explicit Program(std::vector<std::string> args) : child_(WithPath(std::move(args))) {}
 
-  // Standard output up to its end or the deadline.
-  std::string output() {
-    std::string text;
-    auto end = farend::Clock::now() + farend::kDeadline;
-    char buf[4096];
-    for (;;) {
-      pollfd p{out_, POLLIN, 0};
-      if (::poll(&p, 1, farend::remainingMs(end)) <= 0) break;
-      ssize_t n = ::read(out_, buf, sizeof buf);
-      if (n <= 0) break;
-      text.append(buf, size_t(n));
-    }
-    return text;
-  }
+  // Standard output up to the program's end.
+  std::string output() { return child_.Wait(kDeadline).out; }
 
+  // The first line it printed, once it did.
   std::string firstLine() {
-    std::string line;
-    auto end = farend::Clock::now() + farend::kDeadline;
-    char c;
-    while (line.empty() || line.back() != '\n') {
-      pollfd p{out_, POLLIN, 0};
-      if (::poll(&p, 1, farend::remainingMs(end)) <= 0) break;
-      if (::read(out_, &c, 1) != 1) break;
-      line += c;
-    }
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    return line;
-  }
-
-  void signal(int sig) { ::kill(pid_, sig); }
-
-  // The exit code, or -1 if it did not end in time.
-  int wait() {
-    waitFor([&] {
-      int st;
-      if (::waitpid(pid_, &st, WNOHANG) == pid_) status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128;
-      return status_ >= 0;
+    std::string out;
+    WaitFor([&] {
+      out = child_.Out();
+      return out.find('\n') != std::string::npos || child_.Ended();
     });
-    return status_;
+    return out.substr(0, out.find('\n'));
   }
+
+  void signal(int sig) { child_.Signal(sig); }
+
+  // The exit code, or the signal's when it did not end in time.
+  int wait() { return child_.Wait(kDeadline).status; }
 
 private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int status_ = -1;
+  static std::vector<std::string> WithPath(std::vector<std::string> args) {
+    args.insert(args.begin(), ROTORSIM_EXE);
+    return args;
+  }
+  ChildProcess child_;
 };
 
 } // namespace
 
 TEST(RotorProgram, RunsOnALinkUntilInterrupted) {
-  TempDir dir;
-  fs::path link = dir.path / "x" / "COM1"; // the folder is made, and goes again
-  fs::path log = dir.path / "rotor.log";
+  support::TempDir dir("rotorsim-prog");
+  fs::path link = dir / "x" / "COM1"; // the folder is made, and goes again
+  fs::path log = dir / "rotor.log";
   Program prog({"--link", link.string(), "--log", log.string(), "--az-speed=60"});
   std::string device = prog.firstLine();
   ASSERT_EQ(device.rfind("/dev/pts/", 0), 0u) << device;
@@ -142,8 +86,8 @@ TEST(RotorProgram, RunsOnALinkUntilInterrupted) {
 }
 
 TEST(RotorProgram, EndsByItselfWhenItHangsUp) {
-  TempDir dir;
-  fs::path link = dir.path / "COM1";
+  support::TempDir dir("rotorsim-prog");
+  fs::path link = dir / "COM1";
   Program prog({"--link", link.string(), "--hangup-after", "1"});
   ASSERT_FALSE(prog.firstLine().empty());
   Line line(link);

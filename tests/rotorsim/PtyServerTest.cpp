@@ -1,6 +1,7 @@
 // The simulated unit at the far end of a real pseudo-terminal.
 #include "rotorsim/RotorSim.h"
 #include "tests/rotorsim/FarEnd.h"
+#include "tests/support/TempDir.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,22 +13,10 @@
 using namespace rotorsim;
 using namespace std::chrono_literals;
 using farend::Line;
-using farend::waitFor;
+using support::WaitFor;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/rotorsim-test-XXXXXX";
-    path = ::mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
 
 std::shared_ptr<ManualClock> manualClock() { return std::make_shared<ManualClock>(); }
 
@@ -91,7 +80,7 @@ TEST(RotorPty, LinePacingFollowsTheRateTheUserSet) {
     ::cfsetospeed(&tio, c.speed);
     ASSERT_EQ(::tcsetattr(line.fd(), TCSANOW, &tio), 0);
     line.send("C\r");
-    ASSERT_TRUE(waitFor([&] { return unit.commands().size() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return unit.commands().size() == 1; }));
     const std::string report = "AZ=000  EL=000\r\n";
     const Duration step = LineFormat{c.baud, 10}.charTime();
     for (size_t k = 0; k < report.size(); ++k) {
@@ -125,10 +114,10 @@ TEST(RotorPty, RecordMatchesWhatWasSent) {
   const std::string sent = std::string("C\r") + "W045 010\r" + "zz\x01\r" + "M1";
   clock->set(TimePoint(1s));
   line.send(sent.substr(0, 2));
-  ASSERT_TRUE(waitFor([&] { return unit.received().size() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return unit.received().size() == 2; }));
   clock->set(TimePoint(2s));
   line.send(sent.substr(2));
-  ASSERT_TRUE(waitFor([&] { return unit.received().size() == sent.size(); }));
+  ASSERT_TRUE(WaitFor([&] { return unit.received().size() == sent.size(); }));
 
   auto received = unit.received();
   std::string bytes;
@@ -154,8 +143,8 @@ TEST(RotorPty, RecordMatchesWhatWasSent) {
 }
 
 TEST(RotorPty, LinkPointsAtTheDeviceAndGoesAtTheEnd) {
-  TempDir dir;
-  fs::path link = dir.path / "COM1";
+  support::TempDir dir("rotorsim-test");
+  fs::path link = dir / "COM1";
   {
     ServerOptions so;
     so.linkPath = link;
@@ -198,9 +187,9 @@ TEST(RotorPty, LinkPointsAtTheDeviceAndGoesAtTheEnd) {
 }
 
 TEST(RotorPty, HangUpIsSeenAsTheDeviceLost) {
-  TempDir dir;
+  support::TempDir dir("rotorsim-test");
   ServerOptions so;
-  so.linkPath = dir.path / "COM1";
+  so.linkPath = dir / "COM1";
   PtyServer unit(Options{}, so);
   Line line(unit.devicePath());
   line.send("C\r");
@@ -231,7 +220,7 @@ TEST(RotorPty, AnswersPileUpWhileTheUserDoesNotRead) {
   std::string burst;
   for (int i = 0; i < polls; ++i) burst += "C\r";
   line.send(burst);
-  ASSERT_TRUE(waitFor([&] { return unit.commandsHandled() == polls; }));
+  ASSERT_TRUE(WaitFor([&] { return unit.commandsHandled() == polls; }));
   std::string all = line.read(size_t(polls) * 16);
   ASSERT_EQ(all.size(), size_t(polls) * 16);
   for (int i = 0; i < polls; ++i) ASSERT_EQ(all.substr(size_t(i) * 16, 16), "AZ=000  EL=000\r\n");
@@ -246,7 +235,7 @@ TEST(RotorPtyFaults, ReplyDelay) {
   PtyServer unit(o, {}, clock);
   Line line(unit.devicePath());
   line.send("C\r");
-  ASSERT_TRUE(waitFor([&] { return unit.commands().size() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return unit.commands().size() == 1; }));
   clock->advance(299ms);
   ASSERT_TRUE(unit.settle());
   EXPECT_EQ(line.waiting(), 0);
@@ -292,7 +281,7 @@ TEST(RotorPtyFaults, MuteUnitMovesSilently) {
   PtyServer unit(o, {}, clock);
   Line line(unit.devicePath());
   line.send("M030\rC\r");
-  ASSERT_TRUE(waitFor([&] { return unit.commandsHandled() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return unit.commandsHandled() == 2; }));
   clock->advance(10s);
   ASSERT_TRUE(unit.settle());
   EXPECT_EQ(line.waiting(), 0);
@@ -300,9 +289,9 @@ TEST(RotorPtyFaults, MuteUnitMovesSilently) {
 }
 
 TEST(RotorPtyFaults, HangUpAfterNCommands) {
-  TempDir dir;
+  support::TempDir dir("rotorsim-test");
   ServerOptions so;
-  so.linkPath = dir.path / "COM1";
+  so.linkPath = dir / "COM1";
   Options o = burst();
   o.faults.hangUpAfter = 2;
   PtyServer unit(o, so);
@@ -313,7 +302,7 @@ TEST(RotorPtyFaults, HangUpAfterNCommands) {
   line.send("A\r");
   EXPECT_EQ(line.read(1), "\r"); // the last answer still arrives
   EXPECT_TRUE(line.lost());
-  EXPECT_TRUE(waitFor([&] { return unit.hungUp(); }));
+  EXPECT_TRUE(WaitFor([&] { return unit.hungUp(); }));
   EXPECT_FALSE(fs::exists(fs::symlink_status(so.linkPath)));
 }
 
@@ -325,5 +314,5 @@ TEST(RotorPtyFaults, HangUpDoesNotWaitForeverForAReader) {
     Line line(unit.devicePath());
     line.send("C\r");
   }
-  EXPECT_TRUE(waitFor([&] { return unit.hungUp(); }));
+  EXPECT_TRUE(WaitFor([&] { return unit.hungUp(); }));
 }
