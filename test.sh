@@ -36,4 +36,4 @@ fi
 
 echo "== ThreadSanitizer build (threaded subsystems)"
 build build-tsan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=thread -DZK_BUILD_BENCH=OFF
-(cd build-tsan && ctest --output-on-failure -j"$jobs" --timeout 900 -L 'platform|dispatcher|comport|rotorsim|faults')
+(cd build-tsan && ctest --output-on-failure -j"$jobs" --timeout 900 -L 'platform|dispatcher|comport|rotorsim|faults|support')
