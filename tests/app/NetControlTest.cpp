@@ -306,6 +306,14 @@ TEST_F(NetControl, ClientsWithoutDumpStateGetWholeRepliesInOneRead) {
     else
       EXPECT_TRUE(IsPositionReply(got)) << k.line << " -> " << got;
   }
+  // The capabilities come whole in one read, ending with the status line.
+  for (const char *line : {"1\n", "\\dump_caps\n"}) {
+    const std::string caps = c.Ask(line);
+    EXPECT_EQ(caps.rfind("Caps dump for model:\t1\n", 0), 0u) << caps;
+    EXPECT_NE(caps.find("Model name:\tZelkor G V1.0\n"), std::string::npos) << caps;
+    ASSERT_GE(caps.size(), 7u);
+    EXPECT_EQ(caps.substr(caps.size() - 7), "RPRT 0\n");
+  }
   ASSERT_TRUE(CommandsReach(2));
   EXPECT_EQ(CommandBytes(), (std::vector<std::string>{"W010 005\r", "W012 005\r"}));
   EXPECT_EQ(c.Ask(std::string("\x00\xff\x1b[A\n", 6)), "RPRT -1\n");
