@@ -66,8 +66,6 @@ QList<QRect> ScreenAreas() {
   return areas;
 }
 
-void SetField(TPBNumEdit *field, int32_t value) { SetFieldValue(field, value); }
-
 QFont DialogFont() {
   QFont f(QStringLiteral("MS Sans Serif"));
   f.setStyleHint(QFont::SansSerif);
@@ -385,8 +383,8 @@ void TForm1::FormCreate() {
     const QSignalBlocker block(ComboBox3);
     ComboBox3->setEditText(QString::number(PollInterval));
   }
-  SetField(PBNumEdit3, ParkPosition1);
-  SetField(PBNumEdit4, ParkPosition2);
+  SetFieldValue(PBNumEdit3, ParkPosition1);
+  SetFieldValue(PBNumEdit4, ParkPosition2);
   ApplyTraceView();
   Timer1->SetInterval(PollInterval);
   OpenPort();
@@ -456,9 +454,9 @@ void TForm1::LoadConfig() {
     PollInterval = NumberOf(line(2));
     ReservedSetting = NumberOf(line(3));
     ParkPosition1 = NumberOf(line(4));
-    SetField(PBNumEdit3, ParkPosition1);
+    SetFieldValue(PBNumEdit3, ParkPosition1);
     ParkPosition2 = NumberOf(line(5));
-    SetField(PBNumEdit4, ParkPosition2);
+    SetFieldValue(PBNumEdit4, ParkPosition2);
     (void)line(6); // read and dropped
     PollMode = 1;
     WindowLeft = NumberOf(line(7));
@@ -689,8 +687,8 @@ void TForm1::DrawNeedle() {
 
 // ------------------------------------------------------------ dials
 
-void TForm1::Image1MouseMove(int32_t X, int32_t Y) { SetField(PBNumEdit1, AzimuthAt(X, Y)); }
-void TForm1::Image2MouseMove(int32_t X, int32_t Y) { SetField(PBNumEdit2, ElevationAt(X, Y)); }
+void TForm1::Image1MouseMove(int32_t X, int32_t Y) { SetFieldValue(PBNumEdit1, AzimuthAt(X, Y)); }
+void TForm1::Image2MouseMove(int32_t X, int32_t Y) { SetFieldValue(PBNumEdit2, ElevationAt(X, Y)); }
 void TForm1::Image1Click() { MoveAxis1(); }
 void TForm1::Image2Click() { MoveAxis2(); }
 

@@ -11,12 +11,6 @@
 #include <QLabel>
 #include <QString>
 
-namespace {
-
-void SetField(TPBNumEdit *field, int32_t value) { SetFieldValue(field, value); }
-
-} // namespace
-
 // ------------------------------------------------------------ commands
 
 void TForm1::SendCommand(const std::function<std::vector<uint8_t>()> &build, bool pause) {
@@ -84,18 +78,18 @@ void TForm1::Button12Click() { SendCommand(Fixed({'D', CR}), false); }
 void TForm1::Button13Click() { SendCommand(Fixed({'U', CR}), false); }
 
 void TForm1::Button8Click() {
-  SetField(PBNumEdit1, FieldAsInteger(PBNumEdit3));
+  SetFieldValue(PBNumEdit1, FieldAsInteger(PBNumEdit3));
   MoveAxis1();
 }
 
 void TForm1::Button14Click() {
-  SetField(PBNumEdit2, FieldAsInteger(PBNumEdit4));
+  SetFieldValue(PBNumEdit2, FieldAsInteger(PBNumEdit4));
   MoveAxis2();
 }
 
 void TForm1::Button10Click() {
-  SetField(PBNumEdit1, FieldAsInteger(PBNumEdit3));
-  SetField(PBNumEdit2, FieldAsInteger(PBNumEdit4));
+  SetFieldValue(PBNumEdit1, FieldAsInteger(PBNumEdit3));
+  SetFieldValue(PBNumEdit2, FieldAsInteger(PBNumEdit4));
   MoveBothAxes();
 }
 
