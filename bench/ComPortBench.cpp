@@ -5,6 +5,7 @@
 //    thread, 16 ReadChar inside the event;
 // each back to back and with 10 ms pauses. Median and p99 in microseconds.
 #include "comport/AdPort.h"
+#include "Stats.h"
 
 #include <benchmark/benchmark.h>
 
@@ -28,21 +29,11 @@
 
 namespace {
 
+using bench::Micros;
+using bench::Stats;
+using bench::Summarise;
+
 using Clock = std::chrono::steady_clock;
-
-double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
-
-struct Stats {
-  double median, p99;
-};
-
-Stats Summarise(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  if (v.empty())
-    return {0, 0};
-  size_t p = std::min(v.size() - 1, size_t(v.size() * 0.99));
-  return {v[v.size() / 2], v[p]};
-}
 
 const char kReport[] = "AZ=123  EL=045\r\n";
 

@@ -12,6 +12,7 @@
 #include "app/Unit1.h"
 #include "platform/SerialDevice.h"
 #include "rotorsim/RotorSim.h"
+#include "Stats.h"
 
 #include <QCoreApplication>
 #include <QTcpServer>
@@ -43,18 +44,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct Stats {
-  double median = 0, p99 = 0;
-};
+using bench::Micros;
+using bench::Stats;
+using bench::Summarise;
 
-Stats Summarise(std::vector<double> v) {
-  if (v.empty())
-    return {};
-  std::sort(v.begin(), v.end());
-  return {v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 99 / 100)]};
-}
-
-double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 double Ratio(double a, double b) { return b > 0 ? a / b : 0; }
 
 // Runs the event loop until done() holds or the limit passed.

@@ -7,6 +7,7 @@
 #include "app/Unit1.h"
 #include "platform/Messages.h"
 #include "rotorsim/RotorSim.h"
+#include "Stats.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -23,18 +24,7 @@
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
-double Millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Percentile(std::vector<double> v, int pct) {
-  if (v.empty())
-    return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, v.size() * std::size_t(pct) / 100)];
-}
-
-} // namespace
+using bench::Millis;
 
 int main(int argc, char **argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -83,8 +73,7 @@ int main(int argc, char **argv) {
       status = 1;
     }
     const double lineTime = Millis(16 * rotorsim::LineFormat{9600, 10}.charTime());
-    const double median = Percentile(latency, 50);
-    const double p99 = Percentile(latency, 99);
+    const auto [median, p99] = bench::Summarise(latency);
     std::printf("%zu reports at 9600 baud, poll every 100 ms; report line time %.2f ms\n", latency.size(),
                 lineTime);
     std::printf("last byte to Label6: median %.3f ms, p99 %.3f ms\n", median, p99);

@@ -14,6 +14,7 @@
 #include "platform/Messages.h"
 #include "platform/SerialDevice.h"
 #include "rotorsim/RotorSim.h"
+#include "Stats.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -43,21 +44,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
-
-struct Stats {
-  double median = 0, p99 = 0;
-};
-
-Stats Summarise(std::vector<double> v) {
-  if (v.empty())
-    return {};
-  std::sort(v.begin(), v.end());
-  Stats s;
-  s.median = v[v.size() / 2];
-  s.p99 = v[std::min(v.size() - 1, v.size() * 99 / 100)];
-  return s;
-}
+using bench::Micros;
+using bench::Stats;
+using bench::Summarise;
 
 double Ratio(double a, double b) { return b > 0 ? a / b : 0; }
 
