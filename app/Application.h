@@ -24,7 +24,8 @@ using MessageBoxHandler = std::function<void(const QString &title, const QString
 void SetMessageBoxHandler(MessageBoxHandler handler);
 
 // Runs f and shows whatever it throws; the event loop never sees it.
-template <typename F> void Guarded(F &&f) {
+template <typename F>
+void Guarded(F &&f) {
   try {
     f();
   } catch (const std::exception &e) {

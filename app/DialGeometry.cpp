@@ -50,6 +50,5 @@ NeedlePoint NeedleEnd(int32_t cx, int32_t cy, int32_t position) {
   const long double a = position * Pi / 180.0L;
   const long double x = cx + 30.0L * std::sin(a);
   const long double y = cy - 30.0L * std::cos(a);
-  return {static_cast<int32_t>(Round(static_cast<double>(x))),
-          static_cast<int32_t>(Round(static_cast<double>(y)))};
+  return {static_cast<int32_t>(Round(static_cast<double>(x))), static_cast<int32_t>(Round(static_cast<double>(y)))};
 }

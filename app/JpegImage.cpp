@@ -79,8 +79,7 @@ int Decode(const Source &source, QImage *out) {
   jpeg_start_decompress(&info);
   if (info.output_components != 3)
     std::longjmp(err.jump, 1);
-  *out = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height),
-                QImage::Format_RGB32);
+  *out = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height), QImage::Format_RGB32);
   if (out->isNull())
     std::longjmp(err.jump, 1);
   row.resize(static_cast<std::size_t>(info.output_width) * 3);

@@ -188,10 +188,18 @@ void WindowRotator::Move(netctl::Turn turn, netctl::Done done) {
   lastTarget_.reset();
   uint8_t letter = 'L';
   switch (turn) {
-  case netctl::Turn::Ccw: letter = 'L'; break;
-  case netctl::Turn::Cw: letter = 'R'; break;
-  case netctl::Turn::Up: letter = 'U'; break;
-  case netctl::Turn::Down: letter = 'D'; break;
+  case netctl::Turn::Ccw:
+    letter = 'L';
+    break;
+  case netctl::Turn::Cw:
+    letter = 'R';
+    break;
+  case netctl::Turn::Up:
+    letter = 'U';
+    break;
+  case netctl::Turn::Down:
+    letter = 'D';
+    break;
   }
   queue_.Push({false, nullptr, [letter] { return std::vector<uint8_t>{letter, CR}; }, std::move(done)});
 }

@@ -19,8 +19,8 @@ class NetServer::Client : public QObject {
 public:
   Client(NetServer &server, QTcpSocket *socket)
       : QObject(&server), server_(server), socket_(socket),
-        session_(server.backend_, {[this](const std::string &reply) { Send(reply); }, [this] { Quit(); },
-                                   [this] { Pump(); }}) {
+        session_(server.backend_,
+                 {[this](const std::string &reply) { Send(reply); }, [this] { Quit(); }, [this] { Pump(); }}) {
     socket_->setParent(this);
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // Qt stops reading from the kernel when this fills, so a client that
@@ -106,8 +106,7 @@ void NetServer::Accept() {
   }
 }
 
-NetworkControl::NetworkControl(TForm1 &form)
-    : rotator_(std::make_unique<WindowRotator>(form)), server_(*rotator_) {}
+NetworkControl::NetworkControl(TForm1 &form) : rotator_(std::make_unique<WindowRotator>(form)), server_(*rotator_) {}
 
 NetworkControl::~NetworkControl() = default;
 

@@ -4,8 +4,7 @@
 
 #include <utility>
 
-TPBNumEdit *CreateNumEdit(QWidget *parent, QRect geometry, const QString &hint, int maxValue,
-                          bool redFont) {
+TPBNumEdit *CreateNumEdit(QWidget *parent, QRect geometry, const QString &hint, int maxValue, bool redFont) {
   auto *f = new TPBNumEdit(parent);
   f->setGeometry(geometry);
   f->setToolTip(hint);

@@ -9,8 +9,7 @@ class TPBNumEdit;
 
 // A right-aligned field for whole degrees: Decimals -1, Standard format,
 // with MaxValue when maxValue is not 0.
-TPBNumEdit *CreateNumEdit(QWidget *parent, QRect geometry, const QString &hint, int maxValue,
-                          bool redFont);
+TPBNumEdit *CreateNumEdit(QWidget *parent, QRect geometry, const QString &hint, int maxValue, bool redFont);
 QWidget *FieldWidget(TPBNumEdit *field);
 void SetFieldValue(TPBNumEdit *field, long double value);
 int32_t FieldAsInteger(TPBNumEdit *field); // throws EConvertError

@@ -46,9 +46,7 @@ std::vector<uint8_t> MoveBothCommand(int32_t position1, int32_t position2) {
   return {'W', a[0], a[1], a[2], ' ', e[0], e[1], e[2], CR};
 }
 
-int32_t ThreeDigitValue(int32_t h, int32_t t, int32_t u) {
-  return (h - 48) * 100 + (t - 48) * 10 + (u - 48);
-}
+int32_t ThreeDigitValue(int32_t h, int32_t t, int32_t u) { return (h - 48) * 100 + (t - 48) * 10 + (u - 48); }
 
 bool ParseReport(TFrameBuffer &frame, int32_t &position1, int32_t &position2) {
   if (frame[0] == CR)

@@ -17,9 +17,9 @@ constexpr uint8_t CR = 13;
 // 7 -> "007", 360 -> "360", 1234 -> "124", -5 -> "005".
 std::array<uint8_t, 3> PositionDigits(int32_t value);
 
-std::vector<uint8_t> PollCommand(int32_t pollMode);          // "C" CR or "C" "2" CR
-std::vector<uint8_t> MoveAxis1Command(int32_t position1);    // "M" ddd CR
-std::vector<uint8_t> MoveAxis2Command(int32_t position2);    // "M" "B" ddd CR
+std::vector<uint8_t> PollCommand(int32_t pollMode);                         // "C" CR or "C" "2" CR
+std::vector<uint8_t> MoveAxis1Command(int32_t position1);                   // "M" ddd CR
+std::vector<uint8_t> MoveAxis2Command(int32_t position2);                   // "M" "B" ddd CR
 std::vector<uint8_t> MoveBothCommand(int32_t position1, int32_t position2); // "W" ddd " " ddd CR
 
 // Value of three received bytes taken as digits; not checked, so a space in

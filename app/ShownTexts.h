@@ -16,7 +16,7 @@ public:
 
 private:
   bool bad_ = false;
-  int need_ = 0;            // continuation bytes still expected
+  int need_ = 0;             // continuation bytes still expected
   unsigned char low_ = 0x80; // range of the next continuation byte
   unsigned char high_ = 0xBF;
 };

@@ -32,7 +32,7 @@ private:
 
   Mode mode_ = Mode::Off;
   int32_t target_ = 0;
-  std::optional<int32_t> since_;     // the azimuth the watch measures from
+  std::optional<int32_t> since_; // the azimuth the watch measures from
   Clock::time_point sinceTime_{};
   Clock::time_point lastReport_{};
 };

@@ -99,8 +99,8 @@ void ReadFileChunks(const std::string &fileName, const std::function<bool(std::s
 void ForEachTextLine(const std::string &fileName, std::size_t maxBytes,
                      const std::function<bool(const TextLine &)> &visit) {
   TextLine line;
-  bool pending = false;  // a line has begun that no line end closed yet
-  bool afterCr = false;  // the LF of a CR LF still to be skipped
+  bool pending = false; // a line has begun that no line end closed yet
+  bool afterCr = false; // the LF of a CR LF still to be skipped
   bool go = true;
   auto finish = [&] {
     go = visit(line);

@@ -263,10 +263,28 @@ void TForm1::BuildControls() {
   ReconnectTimer->OnTimer = [this] { Guarded([this] { ReconnectTimerTimer(); }); };
 
   // Tab order: group by group, inside each group as created.
-  QWidget *order[] = {ComboBox1, ComboBox2, ComboBox3, Button1, Button5, Button9, Button11, Button2,
-                      FieldWidget(PBNumEdit1), FieldWidget(PBNumEdit3), Button8, Button6, Button4,
-                      Button10, Button7, Button12, Button13, Button3, FieldWidget(PBNumEdit2),
-                      FieldWidget(PBNumEdit4), Button14, Memo1};
+  QWidget *order[] = {ComboBox1,
+                      ComboBox2,
+                      ComboBox3,
+                      Button1,
+                      Button5,
+                      Button9,
+                      Button11,
+                      Button2,
+                      FieldWidget(PBNumEdit1),
+                      FieldWidget(PBNumEdit3),
+                      Button8,
+                      Button6,
+                      Button4,
+                      Button10,
+                      Button7,
+                      Button12,
+                      Button13,
+                      Button3,
+                      FieldWidget(PBNumEdit2),
+                      FieldWidget(PBNumEdit4),
+                      Button14,
+                      Memo1};
   for (std::size_t i = 1; i < std::size(order); ++i)
     QWidget::setTabOrder(order[i - 1], order[i]);
 
@@ -501,8 +519,8 @@ QPoint TForm1::WindowPosition() const {
 void TForm1::SaveConfig() {
   const std::string path = (std::filesystem::path(StartDirectory) / ConfigFileName).string();
   WriteTextLines(path, {Decimal(PortNumber), LanguageCode.toStdString(), Decimal(PollInterval),
-                        Decimal(ReservedSetting), Decimal(ParkPosition1), Decimal(ParkPosition2),
-                        Decimal(PollMode), Decimal(WindowLeft), Decimal(WindowTop)});
+                        Decimal(ReservedSetting), Decimal(ParkPosition1), Decimal(ParkPosition2), Decimal(PollMode),
+                        Decimal(WindowLeft), Decimal(WindowTop)});
 }
 
 void TForm1::GatherControls(unsigned what) {

@@ -183,9 +183,9 @@ void TForm1::StopStalledAzimuth() {
   if (!ApdComPort1.Open())
     return;
   SendCommand(Fixed({'A', CR}), true);
-  const QString text = LanguageTexts[10].isEmpty()
-                           ? QStringLiteral("Azimuth stopped: the rotator has not moved for %1 seconds.")
-                                 .arg(StallGuard::Window.count())
-                           : LanguageTexts[10];
+  const QString text =
+      LanguageTexts[10].isEmpty()
+          ? QStringLiteral("Azimuth stopped: the rotator has not moved for %1 seconds.").arg(StallGuard::Window.count())
+          : LanguageTexts[10];
   ShowErrorMessage(text);
 }

@@ -52,8 +52,8 @@ QPoint ReachablePosition(int32_t left, int32_t top, QSize size, const QList<QRec
     if (stripOn && across >= gripW)
       return QPoint(left, top);
     // Distance between the two rectangles, along both axes; 0 when they overlap.
-    const int64_t distance = Gap(window.left, window.right, s.left, s.right) +
-                             Gap(window.top, window.bottom, s.top, s.bottom);
+    const int64_t distance =
+        Gap(window.left, window.right, s.left, s.right) + Gap(window.top, window.bottom, s.top, s.bottom);
     if (distance < nearestDistance) {
       nearestDistance = distance;
       nearest = &s;

@@ -73,7 +73,8 @@ private:
   std::thread thread_;
 };
 
-template <class Pred> bool Pump(Pred pred) {
+template <class Pred>
+bool Pump(Pred pred) {
   auto end = Clock::now() + std::chrono::seconds(5);
   while (!pred()) {
     if (!platform::ProcessOneMessage()) {
@@ -91,8 +92,8 @@ void Pause(bool paused) {
 }
 
 void Print(const char *name, Stats s, Stats raw) {
-  std::printf("%s: median %.1f us, p99 %.1f us; raw median %.1f us, p99 %.1f us\n", name, s.median, s.p99,
-              raw.median, raw.p99);
+  std::printf("%s: median %.1f us, p99 %.1f us; raw median %.1f us, p99 %.1f us\n", name, s.median, s.p99, raw.median,
+              raw.p99);
   std::printf("FIGURE %s median: %.1f us (ratio %.2f)\n", name, s.median, raw.median > 0 ? s.median / raw.median : 0);
   std::printf("FIGURE %s p99: %.1f us (ratio %.2f)\n", name, s.p99, raw.p99 > 0 ? s.p99 / raw.p99 : 0);
 }

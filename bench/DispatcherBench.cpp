@@ -164,11 +164,11 @@ int main(int argc, char **argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   if (g_plainRate > 0)
-    std::printf("\nthroughput: ring + ReceiveByte %.1f MB/s, plain read loop %.1f MB/s, ratio %.2f\n",
-                g_ringRate / 1e6, g_plainRate / 1e6, g_ringRate / g_plainRate);
+    std::printf("\nthroughput: ring + ReceiveByte %.1f MB/s, plain read loop %.1f MB/s, ratio %.2f\n", g_ringRate / 1e6,
+                g_plainRate / 1e6, g_ringRate / g_plainRate);
   double port = IdlePortCpu(10);
   double bare = BareThreadsCpu(10);
-  std::printf("idle CPU over 10 s: open port %.1f ms, four bare threads %.1f ms, ratio %.2f\n", port,
-              bare, bare > 0 ? port / bare : 0.0);
+  std::printf("idle CPU over 10 s: open port %.1f ms, four bare threads %.1f ms, ratio %.2f\n", port, bare,
+              bare > 0 ? port / bare : 0.0);
   return 0;
 }

@@ -170,9 +170,8 @@ int main(int argc, char **argv) {
   signal(SIGPIPE, SIG_IGN);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   TApplication app(argc, argv);
-  SetMessageBoxHandler([](const QString &, const QString &text) {
-    std::fprintf(stderr, "message: %s\n", text.toUtf8().constData());
-  });
+  SetMessageBoxHandler(
+      [](const QString &, const QString &text) { std::fprintf(stderr, "message: %s\n", text.toUtf8().constData()); });
   const std::string dir = TempDir();
   int status = 0;
   struct Figure {
@@ -246,12 +245,14 @@ int main(int argc, char **argv) {
     mover.join();
     if (moverFailed)
       throw std::runtime_error("the moving client failed");
-    Loop([&] {
-      std::size_t n = 0;
-      for (const auto &c : unit.commands())
-        n += c.command == rotorsim::Command::MoveBoth;
-      return n >= sentAt.size();
-    }, 10s);
+    Loop(
+        [&] {
+          std::size_t n = 0;
+          for (const auto &c : unit.commands())
+            n += c.command == rotorsim::Command::MoveBoth;
+          return n >= sentAt.size();
+        },
+        10s);
     std::vector<rotorsim::CommandRecord> ws;
     for (const auto &c : unit.commands())
       if (c.command == rotorsim::Command::MoveBoth)

@@ -74,11 +74,9 @@ int main(int argc, char **argv) {
     }
     const double lineTime = Millis(16 * rotorsim::LineFormat{9600, 10}.charTime());
     const auto [median, p99] = bench::Summarise(latency);
-    std::printf("%zu reports at 9600 baud, poll every 100 ms; report line time %.2f ms\n", latency.size(),
-                lineTime);
+    std::printf("%zu reports at 9600 baud, poll every 100 ms; report line time %.2f ms\n", latency.size(), lineTime);
     std::printf("last byte to Label6: median %.3f ms, p99 %.3f ms\n", median, p99);
-    std::printf("FIGURE report shown after its last byte, median: %.3f ms (ratio %.3f)\n", median,
-                median / lineTime);
+    std::printf("FIGURE report shown after its last byte, median: %.3f ms (ratio %.3f)\n", median, median / lineTime);
     std::printf("FIGURE report shown after its last byte, p99: %.3f ms (ratio %.3f)\n", p99, p99 / lineTime);
     std::printf("FIGURE report line time at 9600 baud: %.3f ms (ratio 1.000)\n", lineTime);
   }

@@ -38,7 +38,8 @@ static void BM_PtyPollRoundTrip(benchmark::State &state) {
   ::tcsetattr(fd, TCSANOW, &tio);
   char buf[64];
   for (auto _ : state) {
-    if (::write(fd, "C\r", 2) != 2) state.SkipWithError("write");
+    if (::write(fd, "C\r", 2) != 2)
+      state.SkipWithError("write");
     size_t got = 0;
     while (got < 16) {
       pollfd p{fd, POLLIN, 0};
@@ -47,7 +48,8 @@ static void BM_PtyPollRoundTrip(benchmark::State &state) {
         break;
       }
       ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n <= 0) break;
+      if (n <= 0)
+        break;
       got += size_t(n);
     }
   }

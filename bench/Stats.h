@@ -17,11 +17,13 @@ inline Stats Summarise(std::vector<double> v) {
   return {v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 99 / 100)]};
 }
 
-template <class Duration> double Micros(Duration d) {
+template <class Duration>
+double Micros(Duration d) {
   return std::chrono::duration<double, std::micro>(d).count();
 }
 
-template <class Duration> double Millis(Duration d) {
+template <class Duration>
+double Millis(Duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 

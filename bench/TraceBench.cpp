@@ -11,9 +11,7 @@
 
 namespace {
 
-std::string ScratchFile(const char *name) {
-  return (std::filesystem::temp_directory_path() / name).string();
-}
+std::string ScratchFile(const char *name) { return (std::filesystem::temp_directory_path() / name).string(); }
 
 void BM_TraceDumpFull(benchmark::State &state) {
   const bool allHex = state.range(0) != 0;

@@ -321,8 +321,7 @@ void TApdCustomComPort::ClosePort() {
     deferred = dispatcher_->IsNotifying() || dispatcher_->ThreadsRunning();
   }
   if (deferred) {
-    platform::PostMessage(notifyWindow_, NotifyClosePending, 0,
-                          NotifyParam(dispatcher_->Index(), 0));
+    platform::PostMessage(notifyWindow_, NotifyClosePending, 0, NotifyParam(dispatcher_->Index(), 0));
     ProcessOneMessage();
   } else {
     SetupNotifyWindow(false);
@@ -415,9 +414,7 @@ char TApdCustomComPort::PeekChar(uint16_t Index) {
   return 0;
 }
 
-bool TApdCustomComPort::DeviceLost() const {
-  return phase_ == ppOpen && dispatcher_ && dispatcher_->DeviceGone();
-}
+bool TApdCustomComPort::DeviceLost() const { return phase_ == ppOpen && dispatcher_ && dispatcher_->DeviceGone(); }
 
 uint16_t TApdCustomComPort::QueryLineError() {
   if (phase_ != ppOpen)
@@ -443,9 +440,8 @@ void TApdCustomComPort::YieldToPort() {
 void TApdCustomComPort::UpdateTriggerInterest() {
   if (phase_ != ppOpen || !dispatcher_)
     return;
-  bool any = OnTrigger || OnTriggerAvail || OnTriggerData || OnTriggerStatus || OnTriggerTimer ||
-             OnTriggerLineError || OnTriggerModemStatus || OnTriggerOutbuffFree || OnTriggerOutbuffUsed ||
-             OnTriggerOutSent;
+  bool any = OnTrigger || OnTriggerAvail || OnTriggerData || OnTriggerStatus || OnTriggerTimer || OnTriggerLineError ||
+             OnTriggerModemStatus || OnTriggerOutbuffFree || OnTriggerOutbuffUsed || OnTriggerOutSent;
   dispatcher_->RecomputeNotifyWanted(any ? nwTriggerEventsAssigned : nwNoTriggerEvents);
 }
 

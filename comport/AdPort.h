@@ -55,7 +55,8 @@ using TWaitCharEvent = std::function<void(TApdCustomComPort &CP, char C)>;
 
 // A trigger event: assigning it (a handler or nullptr) tells an open
 // dispatcher at once whether the component still wants notifications.
-template <class F> class TTriggerEventProperty {
+template <class F>
+class TTriggerEventProperty {
 public:
   explicit TTriggerEventProperty(TApdCustomComPort *owner) : owner_(owner) {}
   TTriggerEventProperty(const TTriggerEventProperty &) = delete;
@@ -63,7 +64,10 @@ public:
   TTriggerEventProperty &operator=(F f);
   TTriggerEventProperty &operator=(std::nullptr_t) { return *this = F(); }
   explicit operator bool() const { return static_cast<bool>(fn_); }
-  template <class... A> void operator()(A &&...args) const { fn_(std::forward<A>(args)...); }
+  template <class... A>
+  void operator()(A &&...args) const {
+    fn_(std::forward<A>(args)...);
+  }
   const F &Handler() const { return fn_; }
 
 private:
@@ -291,7 +295,7 @@ private:
   bool reopenRequested_ = false;
   bool openAfterLoad_ = false;
   std::atomic<bool> loading_{false}; // read by the dispatcher's threads
-  int notifyDepth_ = 0; // nesting of our window procedure
+  int notifyDepth_ = 0;              // nesting of our window procedure
 };
 
 // Publishes the properties and events; no behaviour of its own.
@@ -300,7 +304,8 @@ public:
   TApdComPort() = default;
 };
 
-template <class F> TTriggerEventProperty<F> &TTriggerEventProperty<F>::operator=(F f) {
+template <class F>
+TTriggerEventProperty<F> &TTriggerEventProperty<F>::operator=(F f) {
   fn_ = std::move(f);
   owner_->UpdateTriggerInterest();
   return *this;

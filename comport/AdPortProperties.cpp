@@ -103,8 +103,7 @@ void TApdCustomComPort::SetHWFlowOptions(THWFlowOptionSet v) {
   if (v == hwFlow_ && !reapplyAll_)
     return;
   uint32_t bits = (v.Contains(hwfUseDTR) ? hfUseDtr : 0) | (v.Contains(hwfUseRTS) ? hfUseRts : 0) |
-                  (v.Contains(hwfRequireDSR) ? hfRequireDsr : 0) |
-                  (v.Contains(hwfRequireCTS) ? hfRequireCts : 0);
+                  (v.Contains(hwfRequireDSR) ? hfRequireDsr : 0) | (v.Contains(hwfRequireCTS) ? hfRequireCts : 0);
   if (bits != 0) {
     if (bufferFull_ == 0 || bufferFull_ > inSize_)
       bufferFull_ = uint16_t(Trunc(inSize_ * kHwFlowFullShare));

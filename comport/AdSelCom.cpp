@@ -14,9 +14,7 @@
 
 namespace {
 
-void Place(QWidget *w, int left, int top, int width, int height) {
-  w->setGeometry(left, top, width, height);
-}
+void Place(QWidget *w, int left, int top, int width, int height) { w->setGeometry(left, top, width, height); }
 
 } // namespace
 
@@ -25,9 +23,8 @@ TComSelectForm::TComSelectForm(QWidget *owner) : QDialog(owner) {
   setWindowTitle("Select Port");
   // Dialog border with the system menu (and its close) as the only title-bar
   // button; the size is fixed.
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                 Qt::MSWindowsFixedSizeDialogHint);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setModal(true);
   setFixedSize(220, 131);
 

@@ -25,8 +25,8 @@ struct ResolutionForTheRun {
 
 std::mutex gDisplayMutex;
 TExceptionDisplay gDisplay;
-platform::HWND gRelay = nullptr;     // gDisplayMutex
-std::deque<std::string> gRelayed;    // gDisplayMutex
+platform::HWND gRelay = nullptr;  // gDisplayMutex
+std::deque<std::string> gRelayed; // gDisplayMutex
 
 constexpr uint32_t kRelayMessage = 0x7F01;
 

@@ -75,8 +75,8 @@ constexpr uint8_t leFraming = 4;
 constexpr uint8_t leBreak = 9;
 constexpr uint8_t leDeviceLost = 10;
 // The platform's line error bits a refresh takes in.
-constexpr uint32_t LineErrorMask = platform::ceRxOver | platform::ceOverrun | platform::ceRxParity |
-                                   platform::ceFrame | platform::ceBreak;
+constexpr uint32_t LineErrorMask =
+    platform::ceRxOver | platform::ceOverrun | platform::ceRxParity | platform::ceFrame | platform::ceBreak;
 // LineErrorBits after a background thread's read or write failed.
 constexpr int32_t LineErrorsDeviceLost = -1;
 

@@ -12,8 +12,7 @@ TDataBuffer::TDataBuffer(uint32_t size) {
   Size = int32_t(size);
 }
 
-TLogBuffer::TLogBuffer(uint8_t type, uint16_t subType, uint32_t time, uint32_t data,
-                       const void *bytes, uint32_t length)
+TLogBuffer::TLogBuffer(uint8_t type, uint16_t subType, uint32_t time, uint32_t data, const void *bytes, uint32_t length)
     : Type(type), SubType(subType), Time(time), Data(data) {
   if (bytes && length > 0) {
     Bytes.reset(new uint8_t[length]);

@@ -33,8 +33,7 @@ public:
 
 class TLogBuffer : public TIOBuffer {
 public:
-  TLogBuffer(uint8_t type, uint16_t subType, uint32_t time, uint32_t data, const void *bytes,
-             uint32_t length);
+  TLogBuffer(uint8_t type, uint16_t subType, uint32_t time, uint32_t data, const void *bytes, uint32_t length);
   uint8_t Type;
   uint16_t SubType;
   uint32_t Time; // ms since the log clock started

@@ -113,8 +113,8 @@ void TTraceFormatter::Finish(std::string &out) {
     out += kLineEnd;
 }
 
-std::string FormatTrace(const uint8_t *buffer, uint32_t capacity, uint32_t position, bool wrapped,
-                        bool hex, bool allHex) {
+std::string FormatTrace(const uint8_t *buffer, uint32_t capacity, uint32_t position, bool wrapped, bool hex,
+                        bool allHex) {
   std::string out;
   if (!buffer || capacity == 0 || (!wrapped && position == 0))
     return out;
@@ -150,8 +150,8 @@ std::string FormatLogEntry(const TLogEntryView &e, bool hex, bool allHex, const 
 
   const bool hasBytes = e.Bytes != nullptr && e.Length > 0;
   if (hasBytes) {
-    const bool statusKind = e.SubType == kSubTypeStatusTrigger &&
-                            (e.Type == kTypeTriggerAlloc || e.Type == kTypeTriggerDispose);
+    const bool statusKind =
+        e.SubType == kSubTypeStatusTrigger && (e.Type == kTypeTriggerAlloc || e.Type == kTypeTriggerDispose);
     if (statusKind && e.Bytes[0] < std::size(kStatusKinds)) {
       out += kStatusKinds[e.Bytes[0]];
     } else {
@@ -205,11 +205,10 @@ std::string CompilerDescription() {
 }
 
 std::string FormatLogHeader(const std::string &deviceName, const std::string &compiler,
-                            const std::string &operatingSystem, const TLocalTime &now,
-                            const TextLookup &text) {
+                            const std::string &operatingSystem, const TLocalTime &now, const TextLookup &text) {
   char when[64];
-  std::snprintf(when, sizeof when, "%02d/%02d/%02d, %02d:%02d:%02d", now.Day % 100, now.Month % 100,
-                now.Year % 100, now.Hour % 100, now.Minute % 100, now.Second % 100);
+  std::snprintf(when, sizeof when, "%02d/%02d/%02d, %02d:%02d:%02d", now.Day % 100, now.Month % 100, now.Year % 100,
+                now.Hour % 100, now.Minute % 100, now.Second % 100);
   std::string out;
   out += "Korvu ";
   out += "v4.07";

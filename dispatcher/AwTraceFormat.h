@@ -47,8 +47,8 @@ private:
 // The whole text of a trace buffer laid out as the dispatcher keeps it:
 // 2 bytes per entry (kind, data), oldest entry at 0 or, once wrapped, at
 // position. Empty when there is nothing to write.
-std::string FormatTrace(const uint8_t *buffer, uint32_t capacity, uint32_t position, bool wrapped,
-                        bool hex, bool allHex);
+std::string FormatTrace(const uint8_t *buffer, uint32_t capacity, uint32_t position, bool wrapped, bool hex,
+                        bool allHex);
 
 // 12345 -> "0012.345": at least seven digits, a point before the last three.
 std::string FormatLogTime(uint32_t ms);
@@ -63,8 +63,7 @@ struct TLogEntryView {
 };
 
 // One log entry as one or more complete lines.
-std::string FormatLogEntry(const TLogEntryView &e, bool hex, bool allHex,
-                           const TextLookup &text = DefaultTextLookup());
+std::string FormatLogEntry(const TLogEntryView &e, bool hex, bool allHex, const TextLookup &text = DefaultTextLookup());
 
 struct TLocalTime {
   int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;

@@ -47,8 +47,7 @@ void TApdDispatcherThread::Run() {
   h->ThreadIds[int(kind)].store(threadId_.load());
   // No lock here: StartThreads holds StateLock while it waits for us.
   if (uint8_t boost = h->ThreadBoostLevel.load())
-    platform::SetThreadPriority(threadId_.load(),
-                              TApdBaseDispatcher::ThreadLevel(kind, boost, h->Rs485Active.load()));
+    platform::SetThreadPriority(threadId_.load(), TApdBaseDispatcher::ThreadLevel(kind, boost, h->Rs485Active.load()));
   try {
     Execute();
   } catch (const std::exception &e) {
@@ -111,10 +110,8 @@ bool TApdBaseDispatcher::PumpUntil(const std::function<bool()> &done, uint32_t m
   return true;
 }
 
-int32_t TApdBaseDispatcher::OpenDispatcher(const std::string &portName, int32_t rate,
-                                           uint8_t parity, uint8_t dataBits, uint8_t stopBits,
-                                           uint32_t inSize, uint32_t outSize,
-                                           uint8_t lineOptions) {
+int32_t TApdBaseDispatcher::OpenDispatcher(const std::string &portName, int32_t rate, uint8_t parity, uint8_t dataBits,
+                                           uint8_t stopBits, uint32_t inSize, uint32_t outSize, uint8_t lineOptions) {
   RingSeen = false;
   Notifying.store(false);
   HandlersRemoved = false;
@@ -269,10 +266,18 @@ void TApdBaseDispatcher::ThreadGone(TApdDispatcherThread *thread, TThreadKind ki
     Guard s(StateLock);
     ThreadIds[int(kind)].store(0);
     switch (kind) {
-    case TThreadKind::Read: ReadThread.store(nullptr); break;
-    case TThreadKind::Dispatch: DispThread.store(nullptr); break;
-    case TThreadKind::Write: WriteThread.store(nullptr); break;
-    case TThreadKind::Status: StatusThread.store(nullptr); break;
+    case TThreadKind::Read:
+      ReadThread.store(nullptr);
+      break;
+    case TThreadKind::Dispatch:
+      DispThread.store(nullptr);
+      break;
+    case TThreadKind::Write:
+      WriteThread.store(nullptr);
+      break;
+    case TThreadKind::Status:
+      StatusThread.store(nullptr);
+      break;
     }
     if (kind == TThreadKind::Dispatch) {
       checkStatus = checkStatus || StatusCheckOnEnd;
@@ -355,8 +360,7 @@ int32_t TApdBaseDispatcher::ReceiveByte(uint8_t &c) {
     RingTail = (RingTail + 1) % ReceiveRingSize;
     RingFull = false;
     // Refilling byte by byte would wake the dispatch thread for every read.
-    if (RingSpaceWanted == rsAnyRoom ||
-        (RingSpaceWanted == rsHalfEmpty && unread - 1 <= ReceiveRingSize / 2)) {
+    if (RingSpaceWanted == rsAnyRoom || (RingSpaceWanted == rsHalfEmpty && unread - 1 <= ReceiveRingSize / 2)) {
       RingSpaceWanted = rsNone;
       RingSpaceEvent.Set();
     }
@@ -562,8 +566,7 @@ void TApdBaseDispatcher::MoveDeviceData() {
       ReportDeviceFailure(-1);
       got2 = 0;
     }
-    RecordLogEvent(dlDispatch, dstReadCom, uint32_t(got2), ReceiveRing.get() + RingHead,
-                   uint32_t(got2));
+    RecordLogEvent(dlDispatch, dstReadCom, uint32_t(got2), ReceiveRing.get() + RingHead, uint32_t(got2));
     RingHead += uint32_t(got2);
     ReceivedTotal += uint32_t(got2);
     if (got2 > 0)

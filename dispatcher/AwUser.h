@@ -87,22 +87,21 @@ public:
   virtual int32_t WriteDevice(const uint8_t *buffer, uint32_t size) = 0;     // 7
   virtual bool WaitDeviceEvent(uint32_t &mask) = 0;                          // 8
   // Slot 9 (the public SizeDeviceQueues below wraps it).
-  virtual bool SetupDeviceQueues(uint32_t inSize, uint32_t outSize) = 0;     // 9
-  virtual void ReleaseBuffers();                                             // 10
-  virtual void StartThreads() = 0;                                           // 11
-  virtual void StopThreads() = 0;                                            // 12
-  virtual uint32_t TransmitBufferUsed() = 0;                                 // 13
-  virtual uint32_t DeviceBytesWaiting();                                     // 14
+  virtual bool SetupDeviceQueues(uint32_t inSize, uint32_t outSize) = 0;                      // 9
+  virtual void ReleaseBuffers();                                                              // 10
+  virtual void StartThreads() = 0;                                                            // 11
+  virtual void StopThreads() = 0;                                                             // 12
+  virtual uint32_t TransmitBufferUsed() = 0;                                                  // 13
+  virtual uint32_t DeviceBytesWaiting();                                                      // 14
   virtual int32_t OpenDevice(const std::string &name, uint32_t inSize, uint32_t outSize) = 0; // 15
-  virtual int32_t CloseDevice() = 0;                                         // 16
-  virtual int32_t YieldToDevice() = 0;                                       // 17
-  virtual void ApplyThreadBoost(uint8_t boost);                              // 18
-  virtual void RecomputeNotifyWanted(int kind);                              // 19
+  virtual int32_t CloseDevice() = 0;                                                          // 16
+  virtual int32_t YieldToDevice() = 0;                                                        // 17
+  virtual void ApplyThreadBoost(uint8_t boost);                                               // 18
+  virtual void RecomputeNotifyWanted(int kind);                                               // 19
 
   // ---- Lifecycle ----
-  int32_t OpenDispatcher(const std::string &portName, int32_t rate, uint8_t parity,
-                         uint8_t dataBits, uint8_t stopBits, uint32_t inSize, uint32_t outSize,
-                         uint8_t lineOptions);
+  int32_t OpenDispatcher(const std::string &portName, int32_t rate, uint8_t parity, uint8_t dataBits, uint8_t stopBits,
+                         uint32_t inSize, uint32_t outSize, uint8_t lineOptions);
   void CloseDispatcher();
 
   // ---- Data operations ----
@@ -132,8 +131,7 @@ public:
   int32_t EnableSoftwareFlow(uint32_t bufferFull, uint32_t bufferResume, uint32_t options);
   int32_t DisableSoftwareFlow();
   int32_t SetFlowCharacters(uint8_t xonChar, uint8_t xoffChar);
-  int32_t ReadFlowOptions(uint32_t &hwOptions, uint32_t &swOptions, uint8_t &xonChar,
-                          uint8_t &xoffChar);
+  int32_t ReadFlowOptions(uint32_t &hwOptions, uint32_t &swOptions, uint8_t &xonChar, uint8_t &xoffChar);
   void SetRs485(bool on);
   // The pause before a new format: 18 character times, in ms (rounded up,
   // doubled below 1 ms). Exposed for its arithmetic.
@@ -175,8 +173,7 @@ public:
   int32_t SaveTraceFile(const std::string &fileName, bool hex, bool allHex);
   int32_t AppendTraceFile(const std::string &fileName, bool hex, bool allHex);
   void BeginEventLog(uint32_t limit);
-  void RecordLogEvent(uint8_t type, uint16_t subType, uint32_t data, const void *bytes,
-                      uint32_t length);
+  void RecordLogEvent(uint8_t type, uint16_t subType, uint32_t data, const void *bytes, uint32_t length);
   void EmptyEventLog();
   void DropEventLog();
   void ResumeEventLog();
@@ -262,7 +259,7 @@ protected:
   uint32_t ModemBits = 0; // StateLock
   platform::TComStat DeviceStatus;
   platform::TDeviceControl DeviceControl; // StateLock
-  std::atomic<uint32_t> CurrentRate{0}; // also read by the write thread (RS-485)
+  std::atomic<uint32_t> CurrentRate{0};   // also read by the write thread (RS-485)
   uint32_t OptionBits = 0;
   bool DtrOn = false, DtrByFlow = false, RtsOn = false, RtsByFlow = false;
   std::atomic<bool> Rs485Active{false};
@@ -286,11 +283,11 @@ protected:
   // Bytes moved into the ring since open, and that count at the last avail
   // notification: exactly a ring's worth of new bytes leaves the head where
   // it was, and must still count as an arrival.
-  uint64_t ReceivedTotal = 0;       // ReceiveLock
-  uint64_t LastNotifiedTotal = 0;   // dispatch thread
+  uint64_t ReceivedTotal = 0;     // ReceiveLock
+  uint64_t LastNotifiedTotal = 0; // dispatch thread
   std::atomic<bool> StopRequested{false};
-  std::atomic<TApdDispatcherThread *> ReadThread{nullptr}, DispThread{nullptr},
-      WriteThread{nullptr}, StatusThread{nullptr};
+  std::atomic<TApdDispatcherThread *> ReadThread{nullptr}, DispThread{nullptr}, WriteThread{nullptr},
+      StatusThread{nullptr};
   // Kernel ids of the running threads (0: none), indexed by TThreadKind.
   std::atomic<int64_t> ThreadIds[ThreadKindCount] = {0, 0, 0, 0};
   // The platform error of the last failed device call (open or a thread).

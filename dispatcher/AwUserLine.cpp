@@ -25,21 +25,36 @@ constexpr int kRs485WriterLift = 1;
 
 uint32_t TApdBaseDispatcher::TranslateRate(uint32_t rate) {
   switch (rate) {
-  case 0xFEFF: return 115200;
-  case 0xFF10: return 110;
-  case 0xFF11: return 300;
-  case 0xFF12: return 600;
-  case 0xFF13: return 1200;
-  case 0xFF14: return 2400;
-  case 0xFF15: return 4800;
-  case 0xFF16: return 9600;
-  case 0xFF17: return 14400;
-  case 0xFF18: return 19200;
-  case 0xFF1B: return 38400;
-  case 0xFF1F: return 56000;
-  case 0xFF23: return 128000;
-  case 0xFF27: return 256000;
-  default: return rate;
+  case 0xFEFF:
+    return 115200;
+  case 0xFF10:
+    return 110;
+  case 0xFF11:
+    return 300;
+  case 0xFF12:
+    return 600;
+  case 0xFF13:
+    return 1200;
+  case 0xFF14:
+    return 2400;
+  case 0xFF15:
+    return 4800;
+  case 0xFF16:
+    return 9600;
+  case 0xFF17:
+    return 14400;
+  case 0xFF18:
+    return 19200;
+  case 0xFF1B:
+    return 38400;
+  case 0xFF1F:
+    return 56000;
+  case 0xFF23:
+    return 128000;
+  case 0xFF27:
+    return 256000;
+  default:
+    return rate;
   }
 }
 
@@ -81,8 +96,7 @@ int32_t TApdBaseDispatcher::WriteStateWithLines(TDeviceControl &dcb) {
   return r;
 }
 
-int32_t TApdBaseDispatcher::ApplyLineFormat(int32_t rate, uint8_t parity, uint8_t dataBits,
-                                            uint8_t stopBits) {
+int32_t TApdBaseDispatcher::ApplyLineFormat(int32_t rate, uint8_t parity, uint8_t dataBits, uint8_t stopBits) {
   using namespace platform;
   TDeviceControl wanted;
   {
@@ -114,9 +128,8 @@ int32_t TApdBaseDispatcher::ApplyLineFormat(int32_t rate, uint8_t parity, uint8_
   {
     Guard s(StateLock);
     const TDeviceControl &cur = DeviceControl;
-    if (cur.BaudRate == wanted.BaudRate && cur.Parity == wanted.Parity &&
-        cur.ByteSize == wanted.ByteSize && cur.StopBits == wanted.StopBits &&
-        cur.Flags == wanted.Flags)
+    if (cur.BaudRate == wanted.BaudRate && cur.Parity == wanted.Parity && cur.ByteSize == wanted.ByteSize &&
+        cur.StopBits == wanted.StopBits && cur.Flags == wanted.Flags)
       return ecOK;
   }
   WaitForLineDrain();
@@ -130,8 +143,7 @@ int32_t TApdBaseDispatcher::ApplyLineFormat(int32_t rate, uint8_t parity, uint8_
   return WriteStateWithLines(DeviceControl);
 }
 
-void TApdBaseDispatcher::ReadLineFormat(int32_t &rate, uint8_t &parity, uint8_t &dataBits,
-                                        uint8_t &stopBits) {
+void TApdBaseDispatcher::ReadLineFormat(int32_t &rate, uint8_t &parity, uint8_t &dataBits, uint8_t &stopBits) {
   Guard s(StateLock);
   ReadDeviceState(DeviceControl);
   rate = int32_t(TranslateRate(DeviceControl.BaudRate));
@@ -156,8 +168,7 @@ int32_t TApdBaseDispatcher::DriveRts(uint8_t level) {
   return r < 0 ? ecBadArgument : r;
 }
 
-int32_t TApdBaseDispatcher::SetHardwareFlow(uint32_t bufferFull, uint32_t bufferResume,
-                                            uint32_t options) {
+int32_t TApdBaseDispatcher::SetHardwareFlow(uint32_t bufferFull, uint32_t bufferResume, uint32_t options) {
   using namespace platform;
   if (bufferFull < bufferResume || bufferFull > DeviceInSize)
     return ecBadArgument;
@@ -192,8 +203,7 @@ int32_t TApdBaseDispatcher::SetHardwareFlow(uint32_t bufferFull, uint32_t buffer
   return WriteStateWithLines(DeviceControl);
 }
 
-int32_t TApdBaseDispatcher::EnableSoftwareFlow(uint32_t bufferFull, uint32_t bufferResume,
-                                               uint32_t options) {
+int32_t TApdBaseDispatcher::EnableSoftwareFlow(uint32_t bufferFull, uint32_t bufferResume, uint32_t options) {
   using namespace platform;
   if (bufferFull < bufferResume || bufferFull > DeviceInSize)
     return ecBadArgument;
@@ -229,8 +239,8 @@ int32_t TApdBaseDispatcher::SetFlowCharacters(uint8_t xonChar, uint8_t xoffChar)
   return WriteStateWithLines(DeviceControl);
 }
 
-int32_t TApdBaseDispatcher::ReadFlowOptions(uint32_t &hwOptions, uint32_t &swOptions,
-                                            uint8_t &xonChar, uint8_t &xoffChar) {
+int32_t TApdBaseDispatcher::ReadFlowOptions(uint32_t &hwOptions, uint32_t &swOptions, uint8_t &xonChar,
+                                            uint8_t &xoffChar) {
   using namespace platform;
   Guard s(StateLock);
   int32_t r = ReadDeviceState(DeviceControl);

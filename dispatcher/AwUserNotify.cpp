@@ -35,8 +35,7 @@ void TApdBaseDispatcher::AddWindowHandler(platform::HWND window) {
   Guard s(StateLock);
   WindowHandlers.push_back(TWindowHandlerEntry{window, false});
   NotifyWanted.store(true);
-  RecordLogEvent(dlTriggerHandlerAlloc, dstWindow, uint32_t(reinterpret_cast<uintptr_t>(window)),
-                 nullptr, 0);
+  RecordLogEvent(dlTriggerHandlerAlloc, dstWindow, uint32_t(reinterpret_cast<uintptr_t>(window)), nullptr, 0);
 }
 
 void TApdBaseDispatcher::RemoveWindowHandler(platform::HWND window) {
@@ -47,8 +46,7 @@ void TApdBaseDispatcher::RemoveWindowHandler(platform::HWND window) {
     RecomputeNotifyWantedLocked(nwRecompute);
     return;
   }
-  RecordLogEvent(dlTriggerHandlerDispose, dstWindow,
-                 uint32_t(reinterpret_cast<uintptr_t>(window)), nullptr, 0);
+  RecordLogEvent(dlTriggerHandlerDispose, dstWindow, uint32_t(reinterpret_cast<uintptr_t>(window)), nullptr, 0);
   if (Notifying.load()) {
     it->Removed = true; // the delivery in progress still walks the list
     HandlersRemoved = true;
@@ -78,7 +76,9 @@ void TApdBaseDispatcher::RecomputeNotifyWanted(int kind) {
 void TApdBaseDispatcher::RecomputeNotifyWantedLocked(int kind) {
   bool others = WindowHandlers.size() > 1 || !ProcedureHandlers.empty() || !MethodHandlers.empty();
   switch (kind) {
-  case nwRecompute: NotifyWanted.store(others || PortWindowWanted); break;
+  case nwRecompute:
+    NotifyWanted.store(others || PortWindowWanted);
+    break;
   case nwTriggerEventsAssigned:
     PortWindowWanted = true;
     NotifyWanted.store(true);
@@ -87,7 +87,8 @@ void TApdBaseDispatcher::RecomputeNotifyWantedLocked(int kind) {
     PortWindowWanted = false;
     NotifyWanted.store(others);
     break;
-  default: break;
+  default:
+    break;
   }
 }
 
@@ -283,8 +284,7 @@ bool TApdBaseDispatcher::CheckReceiveTriggers() {
   bool anyMatch;
   {
     Guard s(StateLock);
-    anyMatch = std::any_of(MatchTable.begin(), MatchTable.end(),
-                           [](const TMatchTrigger &m) { return m.Length != 0; });
+    anyMatch = std::any_of(MatchTable.begin(), MatchTable.end(), [](const TMatchTrigger &m) { return m.Length != 0; });
   }
   while (anyMatch && pos != head) {
     uint8_t b;
@@ -363,9 +363,8 @@ int TApdBaseDispatcher::CheckStatusTriggers() {
     Guard s(StateLock);
     if (StatusTable.empty())
       return -1;
-    needTx = std::any_of(StatusTable.begin(), StatusTable.end(), [](const TStatusTrigger &t) {
-      return t.Kind == stOutBuffFree || t.Kind == stOutBuffUsed;
-    });
+    needTx = std::any_of(StatusTable.begin(), StatusTable.end(),
+                         [](const TStatusTrigger &t) { return t.Kind == stOutBuffFree || t.Kind == stOutBuffUsed; });
   }
   // The transmit counts take TransmitLock, which comes before StateLock.
   uint32_t txFree = needTx ? TransmitFree() : 0;
@@ -401,8 +400,11 @@ int TApdBaseDispatcher::CheckStatusTriggers() {
         fires = txUsed <= t.Value;
         data = txUsed;
         break;
-      case stOutSent: fires = SentSinceCheck.exchange(false); break;
-      default: break;
+      case stOutSent:
+        fires = SentSinceCheck.exchange(false);
+        break;
+      default:
+        break;
       }
       if (fires) {
         t.Armed = 0;
@@ -463,8 +465,7 @@ void TApdBaseDispatcher::TimerPass() {
 
 void TApdBaseDispatcher::DeleteRemovedHandlers() {
   auto drop = [](auto &list) {
-    list.erase(std::remove_if(list.begin(), list.end(), [](const auto &e) { return e.Removed; }),
-               list.end());
+    list.erase(std::remove_if(list.begin(), list.end(), [](const auto &e) { return e.Removed; }), list.end());
   };
   drop(WindowHandlers);
   drop(ProcedureHandlers);
@@ -492,11 +493,20 @@ bool TApdBaseDispatcher::DeliverNotification(uint32_t msg, uint32_t trigger, uin
   }
   int32_t param = int32_t(NotifyParam(DispatcherIndex, data));
   switch (msg) {
-  case NotifyAvail: RecordLogEvent(dlTrigger, dstAvailTrigger, trigger, nullptr, 0); break;
-  case NotifyData: RecordLogEvent(dlTrigger, dstDataTrigger, trigger, nullptr, 0); break;
-  case NotifyTimer: RecordLogEvent(dlTrigger, dstTimerTrigger, trigger, nullptr, 0); break;
-  case NotifyStatus: RecordLogEvent(dlTrigger, dstStatusTrigger, trigger, nullptr, 0); break;
-  default: break;
+  case NotifyAvail:
+    RecordLogEvent(dlTrigger, dstAvailTrigger, trigger, nullptr, 0);
+    break;
+  case NotifyData:
+    RecordLogEvent(dlTrigger, dstDataTrigger, trigger, nullptr, 0);
+    break;
+  case NotifyTimer:
+    RecordLogEvent(dlTrigger, dstTimerTrigger, trigger, nullptr, 0);
+    break;
+  case NotifyStatus:
+    RecordLogEvent(dlTrigger, dstStatusTrigger, trigger, nullptr, 0);
+    break;
+  default:
+    break;
   }
 
   bool result = true;

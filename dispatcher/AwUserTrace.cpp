@@ -83,8 +83,7 @@ void TApdBaseDispatcher::PauseByteTrace() {
 
 // Writes the trace, oldest entry first, and starts it over. Under StateLock
 // for the whole file.
-int32_t TApdBaseDispatcher::DumpTrace(const std::string &fileName, bool hex, bool allHex,
-                                      bool append) {
+int32_t TApdBaseDispatcher::DumpTrace(const std::string &fileName, bool hex, bool allHex, bool append) {
   Guard g(StateLock);
   if (TraceBuffer.empty() || (!TraceWrapped && TracePosition == 0))
     return ecOK;
@@ -135,8 +134,8 @@ void TApdBaseDispatcher::BeginEventLog(uint32_t limit) {
   LogActive.store(true);
 }
 
-void TApdBaseDispatcher::RecordLogEvent(uint8_t type, uint16_t subType, uint32_t data,
-                                        const void *bytes, uint32_t length) {
+void TApdBaseDispatcher::RecordLogEvent(uint8_t type, uint16_t subType, uint32_t data, const void *bytes,
+                                        uint32_t length) {
   if (!LogActive.load())
     return;
   if (!bytes)
@@ -167,8 +166,7 @@ void TApdBaseDispatcher::PauseEventLog() { LogActive.store(false); }
 
 // Writes the header and the entries present now, taking them out of the
 // queue. Under StateLock for the whole file.
-int32_t TApdBaseDispatcher::DumpLog(const std::string &fileName, bool hex, bool allHex,
-                                    bool append) {
+int32_t TApdBaseDispatcher::DumpLog(const std::string &fileName, bool hex, bool allHex, bool append) {
   if (LogQueue.Count() == 0)
     return ecOK;
   Guard g(StateLock);
@@ -177,9 +175,9 @@ int32_t TApdBaseDispatcher::DumpLog(const std::string &fileName, bool hex, bool 
   if (opened != 0)
     return opened; // the log stays as it is
   const platform::LocalDateTime now = platform::LocalNow();
-  file.Write(awtrace::FormatLogHeader(
-      DeviceName, awtrace::CompilerDescription(), platform::OperatingSystemDescription(),
-      {now.Year, now.Month, now.Day, now.Hour, now.Minute, now.Second}));
+  file.Write(awtrace::FormatLogHeader(DeviceName, awtrace::CompilerDescription(),
+                                      platform::OperatingSystemDescription(),
+                                      {now.Year, now.Month, now.Day, now.Hour, now.Minute, now.Second}));
   // Only the entries present now: a busy line must not keep the dump going.
   std::string text;
   for (size_t n = LogQueue.Count(); n > 0; --n) {
@@ -187,8 +185,8 @@ int32_t TApdBaseDispatcher::DumpLog(const std::string &fileName, bool hex, bool 
     if (!b)
       break;
     const auto *e = static_cast<const TLogBuffer *>(b.get());
-    awtrace::TLogEntryView v{e->Type, e->SubType, e->Time, e->Data, e->Bytes.get(),
-                             static_cast<uint32_t>(e->Size > 0 ? e->Size : 0)};
+    awtrace::TLogEntryView v{e->Type, e->SubType,     e->Time,
+                             e->Data, e->Bytes.get(), static_cast<uint32_t>(e->Size > 0 ? e->Size : 0)};
     text += awtrace::FormatLogEntry(v, hex, allHex);
     if (text.size() >= kChunk) {
       file.Write(text);

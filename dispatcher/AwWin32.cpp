@@ -18,8 +18,7 @@ namespace {
 constexpr uint32_t kDispatchEndTicks = 36;
 } // namespace
 
-TApdWin32Dispatcher::TApdWin32Dispatcher(TApdDispatcherOwner *owner)
-    : TApdBaseDispatcher(owner) {}
+TApdWin32Dispatcher::TApdWin32Dispatcher(TApdDispatcherOwner *owner) : TApdBaseDispatcher(owner) {}
 
 TApdWin32Dispatcher::~TApdWin32Dispatcher() { Shutdown(); }
 
@@ -286,11 +285,18 @@ int32_t TApdWin32Dispatcher::CloseDevice() {
 int32_t TReadThread::ReadInto(TDataBuffer &buffer) {
   platform::IoResult r = D->Device.Read(buffer.Data.get(), uint32_t(buffer.Size));
   switch (r.Status) {
-  case IoStatus::Ok: return int32_t(r.Count);
-  case IoStatus::WouldBlock: return 0;
-  case IoStatus::Closed: D->LastPlatformError.store(platform::kErrInvalidHandle); return -1;
-  case IoStatus::Lost: return ecDeviceRead;
-  case IoStatus::Failed: D->LastPlatformError.store(r.Error); return ecDeviceRead;
+  case IoStatus::Ok:
+    return int32_t(r.Count);
+  case IoStatus::WouldBlock:
+    return 0;
+  case IoStatus::Closed:
+    D->LastPlatformError.store(platform::kErrInvalidHandle);
+    return -1;
+  case IoStatus::Lost:
+    return ecDeviceRead;
+  case IoStatus::Failed:
+    D->LastPlatformError.store(r.Error);
+    return ecDeviceRead;
   }
   return ecDeviceRead;
 }
@@ -440,8 +446,7 @@ int32_t TWriteThread::WritePending() {
       }
       // Held by flow control or a full device queue: wait for room or a flush.
       for (;;) {
-        WaitOutcome o =
-            D->Device.WaitWritable({D->TransmitFlushEvent.get(), &D->StopEvent}, kInfinite);
+        WaitOutcome o = D->Device.WaitWritable({D->TransmitFlushEvent.get(), &D->StopEvent}, kInfinite);
         D->CountWake(TThreadKind::Write);
         if (o.Status == WaitStatus::Ready)
           break;
@@ -478,8 +483,8 @@ void TWriteThread::Execute() {
   while (!Terminated()) {
     if (D->StopRequested.load())
       break;
-    int w = platform::WaitForEvents(
-        {D->TransmitEvent.get(), D->TransmitFlushEvent.get(), &D->StopEvent}, platform::kInfinite);
+    int w = platform::WaitForEvents({D->TransmitEvent.get(), D->TransmitFlushEvent.get(), &D->StopEvent},
+                                    platform::kInfinite);
     D->CountWake(TThreadKind::Write);
     if (w == 0) {
       if (D->StopRequested.load())
@@ -526,8 +531,7 @@ void TApdWin32Dispatcher::WaitForDispatchWork() {
   // A full ring cannot take the queued bytes: sleep until a read makes room.
   // What is queued meanwhile still wakes us, for a cycle that records the
   // full ring and takes an event word at the head of the queue.
-  int w = WaitForEvents({&RingSpaceEvent, &InputQueue.WakeEvent(), &DispatchWakeEvent, &StopEvent},
-                        timeout);
+  int w = WaitForEvents({&RingSpaceEvent, &InputQueue.WakeEvent(), &DispatchWakeEvent, &StopEvent}, timeout);
   CountWake(TThreadKind::Dispatch);
   if (w != 0)
     return;
@@ -540,8 +544,7 @@ void TApdWin32Dispatcher::WaitForDispatchWork() {
     RingSpaceWanted = halfWanted ? rsHalfEmpty : rsNone;
   }
   if (halfWanted) {
-    WaitForEvents({&RingSpaceEvent, &DispatchWakeEvent, &StopEvent},
-                  std::min(timeout, RingRefillSliceMs));
+    WaitForEvents({&RingSpaceEvent, &DispatchWakeEvent, &StopEvent}, std::min(timeout, RingRefillSliceMs));
     CountWake(TThreadKind::Dispatch);
     Guard r(ReceiveLock);
     RingSpaceWanted = rsNone;

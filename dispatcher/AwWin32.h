@@ -76,8 +76,7 @@ private:
 // Base of the read, write and status threads.
 class TApdWin32Thread : public TApdDispatcherThread {
 public:
-  explicit TApdWin32Thread(TApdWin32Dispatcher *owner)
-      : TApdDispatcherThread(owner), D(owner) {}
+  explicit TApdWin32Thread(TApdWin32Dispatcher *owner) : TApdDispatcherThread(owner), D(owner) {}
   bool Stopping() const { return Terminated() || D->StopRequested.load(); }
 
 protected:
@@ -88,8 +87,10 @@ class TReadThread : public TApdWin32Thread {
 public:
   using TApdWin32Thread::TApdWin32Thread;
   TThreadKind Kind() const override { return TThreadKind::Read; }
+
 protected:
   void Execute() override;
+
 private:
   // Bytes read into the buffer, 0 when none waited, <0 on failure.
   int32_t ReadInto(TDataBuffer &buffer);
@@ -101,6 +102,7 @@ class TStatusThread : public TApdWin32Thread {
 public:
   using TApdWin32Thread::TApdWin32Thread;
   TThreadKind Kind() const override { return TThreadKind::Status; }
+
 protected:
   void Execute() override;
 };
@@ -109,8 +111,10 @@ class TWriteThread : public TApdWin32Thread {
 public:
   using TApdWin32Thread::TApdWin32Thread;
   TThreadKind Kind() const override { return TThreadKind::Write; }
+
 protected:
   void Execute() override;
+
 private:
   int32_t WritePending();
 };
@@ -119,8 +123,10 @@ class TDispThread : public TApdDispatcherThread {
 public:
   explicit TDispThread(TApdWin32Dispatcher *owner) : TApdDispatcherThread(owner), D(owner) {}
   TThreadKind Kind() const override { return TThreadKind::Dispatch; }
+
 protected:
   void Execute() override;
+
 private:
   TApdWin32Dispatcher *D;
 };

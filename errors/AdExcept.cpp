@@ -82,30 +82,25 @@ std::string MessageForCode(int32_t code) {
   }
   if (!result.empty())
     return result;
-  const std::string platformText =
-      CutText(platform::PlatformErrorText(static_cast<uint32_t>(wanted)));
+  const std::string platformText = CutText(platform::PlatformErrorText(static_cast<uint32_t>(wanted)));
   if (platformText.empty())
     return {};
   return OneLine(platformText);
 }
 
-EAPDException::EAPDException(int32_t code)
-    : Exception(MessageForCode(code)), ResultCode(code) {}
+EAPDException::EAPDException(int32_t code) : Exception(MessageForCode(code)), ResultCode(code) {}
 
-EAPDException::EAPDException(UnknownTag, std::string text)
-    : Exception(std::move(text)), ResultCode(0) {}
+EAPDException::EAPDException(UnknownTag, std::string text) : Exception(std::move(text)), ResultCode(0) {}
 
-EAPDException EAPDException::Unknown(std::string text) {
-  return EAPDException(UnknownTag{}, std::move(text));
-}
+EAPDException EAPDException::Unknown(std::string text) { return EAPDException(UnknownTag{}, std::move(text)); }
 
 const char *ExceptionClassName(int32_t code) {
   switch (code) {
-#define ZK_APD_CLASS(Name, Family, Code)                                      \
-  case ec##Name:                                                              \
+#define ZK_APD_CLASS(Name, Family, Code)                                                                               \
+  case ec##Name:                                                                                                       \
     return "E" #Name;
-#define ZK_APD_ALIAS(Name, Code)                                              \
-  case Code:                                                                  \
+#define ZK_APD_ALIAS(Name, Code)                                                                                       \
+  case Code:                                                                                                           \
     return "E" #Name;
 #include "errors/AdExceptClasses.inc"
 #undef ZK_APD_CLASS
@@ -119,11 +114,11 @@ std::exception_ptr ExceptionForCode(int32_t code) {
   if (code >= 0)
     return nullptr;
   switch (code) {
-#define ZK_APD_CLASS(Name, Family, Code)                                      \
-  case ec##Name:                                                              \
+#define ZK_APD_CLASS(Name, Family, Code)                                                                               \
+  case ec##Name:                                                                                                       \
     return std::make_exception_ptr(E##Name(code));
-#define ZK_APD_ALIAS(Name, Code)                                              \
-  case Code:                                                                  \
+#define ZK_APD_ALIAS(Name, Code)                                                                                       \
+  case Code:                                                                                                           \
     return std::make_exception_ptr(E##Name(code));
 #include "errors/AdExceptClasses.inc"
 #undef ZK_APD_CLASS

@@ -25,11 +25,11 @@ protected:
   EAPDException(UnknownTag, std::string text);
 };
 
-#define ZK_APD_FAMILY(Name)                                                   \
-  class Name : public EAPDException {                                         \
-  public:                                                                     \
-    explicit Name(int32_t code) : EAPDException(code) {}                      \
-    const char *ClassName() const noexcept override { return #Name; }         \
+#define ZK_APD_FAMILY(Name)                                                                                            \
+  class Name : public EAPDException {                                                                                  \
+  public:                                                                                                              \
+    explicit Name(int32_t code) : EAPDException(code) {}                                                               \
+    const char *ClassName() const noexcept override { return #Name; }                                                  \
   };
 ZK_APD_FAMILY(EGeneral)
 ZK_APD_FAMILY(EOpenComm)
@@ -45,13 +45,13 @@ ZK_APD_FAMILY(ERas)
 
 // Each class knows its own code; it may also be created from another code
 // that raises it (EInternal stands for some record-store codes too).
-#define ZK_APD_CLASS(Name, Family, Code)                                      \
-  class E##Name : public Family {                                             \
-  public:                                                                     \
-    static constexpr int32_t kCode = ec##Name;                                \
-    E##Name() : Family(kCode) {}                                              \
-    explicit E##Name(int32_t code) : Family(code) {}                          \
-    const char *ClassName() const noexcept override { return "E" #Name; }     \
+#define ZK_APD_CLASS(Name, Family, Code)                                                                               \
+  class E##Name : public Family {                                                                                      \
+  public:                                                                                                              \
+    static constexpr int32_t kCode = ec##Name;                                                                         \
+    E##Name() : Family(kCode) {}                                                                                       \
+    explicit E##Name(int32_t code) : Family(code) {}                                                                   \
+    const char *ClassName() const noexcept override { return "E" #Name; }                                              \
   };
 #define ZK_APD_ALIAS(Name, Code)
 #include "errors/AdExceptClasses.inc"

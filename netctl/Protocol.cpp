@@ -147,12 +147,25 @@ int ParseTurn(std::string_view text, Turn &turn) {
     code = int(*v);
   }
   switch (code) {
-  case 8: turn = Turn::Ccw; return kOk;
-  case 16: turn = Turn::Cw; return kOk;
-  case 2: turn = Turn::Up; return kOk;
-  case 4: turn = Turn::Down; return kOk;
-  case 32: case 64: case 128: case 256: return kNotAvailable; // both axes at once
-  default: return kInvalid;
+  case 8:
+    turn = Turn::Ccw;
+    return kOk;
+  case 16:
+    turn = Turn::Cw;
+    return kOk;
+  case 2:
+    turn = Turn::Up;
+    return kOk;
+  case 4:
+    turn = Turn::Down;
+    return kOk;
+  case 32:
+  case 64:
+  case 128:
+  case 256:
+    return kNotAvailable; // both axes at once
+  default:
+    return kInvalid;
   }
 }
 
@@ -263,30 +276,30 @@ std::vector<Field> PositionFields(double az, double el) {
 // key=value pairs up to "done"; both accept this.
 std::vector<Field> DumpStateFields() {
   std::vector<Field> out;
-  for (const char *line : {"1", "1", "0.000000", "450.000000", "0.000000", "180.000000", "min_az=0.000000",
-                           "max_az=450.000000", "min_el=0.000000", "max_el=180.000000", "south_zero=0",
-                           "rot_type=AzEl", "done"})
+  for (const char *line :
+       {"1", "1", "0.000000", "450.000000", "0.000000", "180.000000", "min_az=0.000000", "max_az=450.000000",
+        "min_el=0.000000", "max_el=180.000000", "south_zero=0", "rot_type=AzEl", "done"})
     out.push_back({"", line});
   return out;
 }
 
 std::vector<Field> DumpCapsFields(const std::string &modelName) {
   std::vector<Field> out;
-  for (const auto &[key, value] : std::initializer_list<std::pair<const char *, std::string>>{
-           {"Caps dump for model", "1"},
-           {"Model name", modelName},
-           {"Rot type", "Az-El"},
-           {"Min Azimuth", "0.00"},
-           {"Max Azimuth", "450.00"},
-           {"Min Elevation", "0.00"},
-           {"Max Elevation", "180.00"},
-           {"Can set Position", "Y"},
-           {"Can get Position", "Y"},
-           {"Can Stop", "Y"},
-           {"Can Park", "Y"},
-           {"Can Move", "Y"},
-           {"Can get Info", "Y"},
-           {"Can Reset", "N"}})
+  for (const auto &[key, value] :
+       std::initializer_list<std::pair<const char *, std::string>>{{"Caps dump for model", "1"},
+                                                                   {"Model name", modelName},
+                                                                   {"Rot type", "Az-El"},
+                                                                   {"Min Azimuth", "0.00"},
+                                                                   {"Max Azimuth", "450.00"},
+                                                                   {"Min Elevation", "0.00"},
+                                                                   {"Max Elevation", "180.00"},
+                                                                   {"Can set Position", "Y"},
+                                                                   {"Can get Position", "Y"},
+                                                                   {"Can Stop", "Y"},
+                                                                   {"Can Park", "Y"},
+                                                                   {"Can Move", "Y"},
+                                                                   {"Can get Info", "Y"},
+                                                                   {"Can Reset", "N"}})
     out.push_back({"", std::string(key) + ":\t" + value});
   return out;
 }

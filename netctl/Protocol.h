@@ -15,24 +15,24 @@ namespace netctl {
 // Reply codes of the protocol's "RPRT n" line.
 enum Code : int {
   kOk = 0,
-  kInvalid = -1,        // unknown command, missing or bad argument
+  kInvalid = -1, // unknown command, missing or bad argument
   kNotImplemented = -4,
-  kTimeout = -5,        // no position known, or the unit cannot be reached
-  kIoError = -6,        // the command could not be written to the unit
+  kTimeout = -5, // no position known, or the unit cannot be reached
+  kIoError = -6, // the command could not be written to the unit
   kNotAvailable = -11,
 };
 
 enum class Command {
-  Blank,     // empty line: no reply at all
-  GetPos,    // p, \get_pos
-  SetPos,    // P az el, \set_pos
-  Stop,      // S, \stop
-  Park,      // K, \park
-  Move,      // M dir speed, \move
-  GetInfo,   // _, \get_info
-  DumpState, // \dump_state
-  DumpCaps,  // 1, \dump_caps
-  Quit,      // q, Q: close without a reply
+  Blank,       // empty line: no reply at all
+  GetPos,      // p, \get_pos
+  SetPos,      // P az el, \set_pos
+  Stop,        // S, \stop
+  Park,        // K, \park
+  Move,        // M dir speed, \move
+  GetInfo,     // _, \get_info
+  DumpState,   // \dump_state
+  DumpCaps,    // 1, \dump_caps
+  Quit,        // q, Q: close without a reply
   Unsupported, // known to the protocol, not offered here
   Unknown,
 };

@@ -48,30 +48,28 @@ std::function<void()> &BeepHandler() {
 // Enter belongs to a form with a default button, Escape to a dialog (its
 // cancel); a dialog also takes Enter for its auto-default buttons.
 bool FormUsesKey(QWidget *window, int key) {
-  if (qobject_cast<QDialog *>(window)) return true;
-  if (key == Qt::Key_Escape) return false;
+  if (qobject_cast<QDialog *>(window))
+    return true;
+  if (key == Qt::Key_Escape)
+    return false;
   const auto buttons = window->findChildren<QPushButton *>();
-  return std::any_of(buttons.begin(), buttons.end(), [](QPushButton *b) {
-    return b->isDefault() && b->isVisible() && b->isEnabled();
-  });
+  return std::any_of(buttons.begin(), buttons.end(),
+                     [](QPushButton *b) { return b->isDefault() && b->isVisible() && b->isEnabled(); });
 }
 
 bool IsNavigation(QKeyEvent *e) {
   static const QKeySequence::StandardKey keys[] = {
-      QKeySequence::MoveToNextChar,        QKeySequence::MoveToPreviousChar,
-      QKeySequence::MoveToNextWord,        QKeySequence::MoveToPreviousWord,
-      QKeySequence::MoveToStartOfLine,     QKeySequence::MoveToEndOfLine,
-      QKeySequence::MoveToStartOfBlock,    QKeySequence::MoveToEndOfBlock,
-      QKeySequence::MoveToStartOfDocument, QKeySequence::MoveToEndOfDocument,
-      QKeySequence::SelectNextChar,        QKeySequence::SelectPreviousChar,
-      QKeySequence::SelectNextWord,        QKeySequence::SelectPreviousWord,
-      QKeySequence::SelectStartOfLine,     QKeySequence::SelectEndOfLine,
-      QKeySequence::SelectStartOfBlock,    QKeySequence::SelectEndOfBlock,
-      QKeySequence::SelectStartOfDocument, QKeySequence::SelectEndOfDocument,
-      QKeySequence::SelectAll,
+      QKeySequence::MoveToNextChar,        QKeySequence::MoveToPreviousChar,  QKeySequence::MoveToNextWord,
+      QKeySequence::MoveToPreviousWord,    QKeySequence::MoveToStartOfLine,   QKeySequence::MoveToEndOfLine,
+      QKeySequence::MoveToStartOfBlock,    QKeySequence::MoveToEndOfBlock,    QKeySequence::MoveToStartOfDocument,
+      QKeySequence::MoveToEndOfDocument,   QKeySequence::SelectNextChar,      QKeySequence::SelectPreviousChar,
+      QKeySequence::SelectNextWord,        QKeySequence::SelectPreviousWord,  QKeySequence::SelectStartOfLine,
+      QKeySequence::SelectEndOfLine,       QKeySequence::SelectStartOfBlock,  QKeySequence::SelectEndOfBlock,
+      QKeySequence::SelectStartOfDocument, QKeySequence::SelectEndOfDocument, QKeySequence::SelectAll,
   };
   for (auto k : keys)
-    if (e->matches(k)) return true;
+    if (e->matches(k))
+      return true;
   return false;
 }
 
@@ -81,7 +79,8 @@ using numtext::CurrentDecimalSeparator;
 using numtext::CurrentThousandSeparator;
 using numtext::ParseNumber;
 
-template <class F> void TPBNumEdit::Guarded(F &&f) {
+template <class F>
+void TPBNumEdit::Guarded(F &&f) {
   try {
     f();
   } catch (...) {
@@ -103,13 +102,16 @@ TPBNumEdit::TPBNumEdit(QWidget *parent) : QLineEdit(parent) {
   SetFormattedText(FormatValue(0));
   ApplyBackground();
   connect(this, &QLineEdit::textChanged, this, [this] {
-    if (OnChange) Guarded([&] { OnChange(this); });
+    if (OnChange)
+      Guarded([&] { OnChange(this); });
   });
-  if (qApp) qApp->installEventFilter(this);
+  if (qApp)
+    qApp->installEventFilter(this);
 }
 
 TPBNumEdit::~TPBNumEdit() {
-  if (qApp) qApp->removeEventFilter(this);
+  if (qApp)
+    qApp->removeEventFilter(this);
 }
 
 void TPBNumEdit::SetBeepHandler(std::function<void()> handler) { BeepHandler() = std::move(handler); }
@@ -124,7 +126,8 @@ void TPBNumEdit::Beep() {
 // ---- properties ----------------------------------------------------------
 
 void TPBNumEdit::SetAlignment(TAlignment a) {
-  if (a == FAlignment) return;
+  if (a == FAlignment)
+    return;
   FAlignment = a;
   Qt::Alignment h = a == TAlignment::taLeftJustify    ? Qt::AlignLeft
                     : a == TAlignment::taRightJustify ? Qt::AlignRight
@@ -133,21 +136,27 @@ void TPBNumEdit::SetAlignment(TAlignment a) {
 }
 
 void TPBNumEdit::SetDecimals(int d) {
-  if (d == FDecimals) return;
-  if (d < 0) d = -1;
-  if (d > 14) d = 14;
-  if (FMaxLength > 0 && d > FMaxLength - 2) d = FMaxLength - 2;
+  if (d == FDecimals)
+    return;
+  if (d < 0)
+    d = -1;
+  if (d > 14)
+    d = 14;
+  if (FMaxLength > 0 && d > FMaxLength - 2)
+    d = FMaxLength - 2;
   const long double v = Value();
   FDecimals = static_cast<int8_t>(d);
   SetFormattedText(FormatValue(v));
 }
 
 void TPBNumEdit::SetMinValue(long double x) {
-  if (x != FMinValue && !(x > FMaxValue)) FMinValue = x;
+  if (x != FMinValue && !(x > FMaxValue))
+    FMinValue = x;
 }
 
 void TPBNumEdit::SetMaxValue(long double x) {
-  if (x != FMaxValue && !(x < FMinValue)) FMaxValue = x;
+  if (x != FMaxValue && !(x < FMinValue))
+    FMaxValue = x;
 }
 
 void TPBNumEdit::SetNumberFormat(TNumberFormat f) {
@@ -161,7 +170,8 @@ void TPBNumEdit::SetNumberFormat(TNumberFormat f) {
 int TPBNumEdit::SelStart() const { return hasSelectedText() ? selectionStart() : cursorPosition(); }
 
 void TPBNumEdit::ReplaceText(const QString &s, int caret) {
-  if (s != text()) setText(s);
+  if (s != text())
+    setText(s);
   setCursorPosition(std::clamp(caret, 0, static_cast<int>(s.size())));
 }
 
@@ -169,18 +179,21 @@ void TPBNumEdit::SetFormattedText(const QString &s) {
   // A freshly formatted text is in the current separators.
   SavedDecimalSeparator = CurrentDecimalSeparator();
   SavedThousandSeparator = CurrentThousandSeparator();
-  if (s != text()) setText(s);
+  if (s != text())
+    setText(s);
 }
 
 bool TPBNumEdit::InsertTyped(QChar c) {
-  if (FMaxLength > 0 && !hasSelectedText() && text().size() >= FMaxLength) return false;
+  if (FMaxLength > 0 && !hasSelectedText() && text().size() >= FMaxLength)
+    return false;
   insert(QString(c));
   return true;
 }
 
 void TPBNumEdit::KeyDown(int &Key, Qt::KeyboardModifiers Shift) {
   EnteredByMouse = false;
-  if (OnKeyDown) OnKeyDown(this, Key, Shift);
+  if (OnKeyDown)
+    OnKeyDown(this, Key, Shift);
   if (!isReadOnly() && (Key == Qt::Key_Backspace || Key == Qt::Key_Delete)) {
     if (!hasSelectedText())
       DeleteChar(Key);
@@ -191,23 +204,32 @@ void TPBNumEdit::KeyDown(int &Key, Qt::KeyboardModifiers Shift) {
 }
 
 void TPBNumEdit::KeyPress(QChar &Key) {
-  if (OnKeyPress) OnKeyPress(this, Key);
-  if (Key.isNull()) return;
+  if (OnKeyPress)
+    OnKeyPress(this, Key);
+  if (Key.isNull())
+    return;
   const ushort k = Key.unicode();
   if (isReadOnly()) {
-    if (k == 3) CopyToClipboard(); // a read-only field still copies
+    if (k == 3)
+      CopyToClipboard(); // a read-only field still copies
     return;
   }
   switch (k) {
-  case 3: CopyToClipboard(); return;
-  case 22: PasteFromClipboard(); return;
-  case 24: CutToClipboard(); return;
-  default: break;
+  case 3:
+    CopyToClipboard();
+    return;
+  case 22:
+    PasteFromClipboard();
+    return;
+  case 24:
+    CutToClipboard();
+    return;
+  default:
+    break;
   }
   const QChar dec = CurrentDecimalSeparator();
   const bool digit = k >= '0' && k <= '9';
-  const bool accepted =
-      digit || k == '-' || k == 'E' || k == 'e' || (Key == dec && FDecimals != 0);
+  const bool accepted = digit || k == '-' || k == 'E' || k == 'e' || (Key == dec && FDecimals != 0);
   if (!accepted) {
     Beep();
     return;
@@ -219,7 +241,8 @@ void TPBNumEdit::KeyPress(QChar &Key) {
   int ePos = static_cast<int>(t.indexOf('E')) + 1;
 
   if (c == 'E' || c == dec) {
-    if (hasSelectedText()) setCursorPosition(p0);
+    if (hasSelectedText())
+      setCursorPosition(p0);
   } else if (hasSelectedText()) {
     DeleteSelection();
     // Positions from before the deletion would point into the old text.
@@ -231,8 +254,10 @@ void TPBNumEdit::KeyPress(QChar &Key) {
   t = text();
   const bool neg = t.startsWith('-');
   const bool expNeg = ePos > 0 && t.mid(ePos).contains('-');
-  if (neg && cursorPosition() == 0) setCursorPosition(1);
-  if (expNeg && cursorPosition() == ePos) setCursorPosition(ePos + 1);
+  if (neg && cursorPosition() == 0)
+    setCursorPosition(1);
+  if (expNeg && cursorPosition() == ePos)
+    setCursorPosition(ePos + 1);
 
   if (c == '-') {
     if (ePos > 0 && p0 >= ePos) {
@@ -252,7 +277,8 @@ void TPBNumEdit::KeyPress(QChar &Key) {
       setCursorPosition(decPos);
       return;
     }
-    if (FDecimals == -1) setCursorPosition(ePos > 0 ? ePos - 1 : static_cast<int>(t.size()));
+    if (FDecimals == -1)
+      setCursorPosition(ePos > 0 ? ePos - 1 : static_cast<int>(t.size()));
     InsertTyped(dec);
     return;
   }
@@ -295,7 +321,8 @@ void TPBNumEdit::KeyPress(QChar &Key) {
   } else if (caret == decPos + FDecimals) {
     Beep(); // behind the last allowed decimal place
   } else if (caret >= decPos) {
-    if (caret < len) setSelection(caret, 1);
+    if (caret < len)
+      setSelection(caret, 1);
     InsertTyped(c);
   } else {
     InsertTyped(c);
@@ -320,37 +347,44 @@ void TPBNumEdit::DeleteChar(int Key) {
   int i;
   if (Key == Qt::Key_Delete) {
     i = caret + 1;
-    if (i > len) return;
-    while (i <= len && skipped(i)) ++i;
+    if (i > len)
+      return;
+    while (i <= len && skipped(i))
+      ++i;
   } else {
     i = caret;
-    if (i == 0) return;
-    while (i >= 1 && skipped(i)) --i;
+    if (i == 0)
+      return;
+    while (i >= 1 && skipped(i))
+      --i;
   }
-  if (i == 0 || i > len) return;
+  if (i == 0 || i > len)
+    return;
 
   if (decPos > 0 && decPos < i && i < ePos) {
     t.remove(i - 1, 1);
-    if (FDecimals > 0) t.insert(eIndex >= 0 ? eIndex - 1 : t.size(), '0');
+    if (FDecimals > 0)
+      t.insert(eIndex >= 0 ? eIndex - 1 : t.size(), '0');
     ReplaceText(t, i - 1);
   } else if (i == 1 && t.startsWith('-')) {
     t.remove(0, 1);
-    if (t.isEmpty()) t = QStringLiteral("0");
+    if (t.isEmpty())
+      t = QStringLiteral("0");
     ReplaceText(t, 0);
   } else if (i == 1 && (len == 1 || t[1] == dec || t[1] == 'E')) {
     t[0] = '0';
     ReplaceText(t, 1);
   } else {
     t.remove(i - 1, 1);
-    if ((FNumberFormat == TNumberFormat::Scientific || FNumberFormat == TNumberFormat::Engineering) &&
-        t.endsWith('E'))
+    if ((FNumberFormat == TNumberFormat::Scientific || FNumberFormat == TNumberFormat::Engineering) && t.endsWith('E'))
       t += '0';
     ReplaceText(t, i - 1);
   }
 }
 
 void TPBNumEdit::DeleteSelection() {
-  if (!hasSelectedText()) return;
+  if (!hasSelectedText())
+    return;
   const QString sel = selectedText();
   if (sel.size() == text().size()) {
     // The text may already be the formatted 0: drop the selection either
@@ -360,14 +394,18 @@ void TPBNumEdit::DeleteSelection() {
     return;
   }
   int n = static_cast<int>(PlainText(sel).size());
-  if (sel.contains(CurrentDecimalSeparator())) --n;
+  if (sel.contains(CurrentDecimalSeparator()))
+    --n;
   setCursorPosition(selectionStart() + static_cast<int>(sel.size()));
-  for (int j = 0; j < n; ++j) DeleteChar(Qt::Key_Backspace);
+  for (int j = 0; j < n; ++j)
+    DeleteChar(Qt::Key_Backspace);
 }
 
 void TPBNumEdit::KeyUp(int &Key, Qt::KeyboardModifiers Shift) {
-  if (OnKeyUp) OnKeyUp(this, Key, Shift);
-  if (FNumberFormat != TNumberFormat::Thousands || hasSelectedText()) return;
+  if (OnKeyUp)
+    OnKeyUp(this, Key, Shift);
+  if (FNumberFormat != TNumberFormat::Thousands || hasSelectedText())
+    return;
   const QString t = text();
   const QChar dec = CurrentDecimalSeparator();
   const QChar thou = CurrentThousandSeparator();
@@ -375,12 +413,13 @@ void TPBNumEdit::KeyUp(int &Key, Qt::KeyboardModifiers Shift) {
   const int c = cursorPosition();
   long double v = 0;
   // A number still being typed ("1,234E") is regrouped once it is complete.
-  if (!ParseNumber(PlainText(t), dec, v)) return;
+  if (!ParseNumber(PlainText(t), dec, v))
+    return;
   const QString nw = FormatValue(v);
   const int kNew = static_cast<int>(nw.count(thou));
   const int kOld = static_cast<int>(t.count(thou));
-  if (kNew == kOld && nw.indexOf(thou) == t.indexOf(thou) && Key != Qt::Key_Return &&
-      Key != Qt::Key_Enter && Key != Qt::Key_Space)
+  if (kNew == kOld && nw.indexOf(thou) == t.indexOf(thou) && Key != Qt::Key_Return && Key != Qt::Key_Enter &&
+      Key != Qt::Key_Space)
     return;
   int caret = c + kNew - kOld;
   const bool newDec = nw.contains(dec);
@@ -389,24 +428,25 @@ void TPBNumEdit::KeyUp(int &Key, Qt::KeyboardModifiers Shift) {
   else if (b != 0 && !newDec)
     --caret;
   caret = std::clamp(caret, 0, static_cast<int>(nw.size()));
-  if (caret < nw.size() && nw[caret] == thou) ++caret;
+  if (caret < nw.size() && nw[caret] == thou)
+    ++caret;
   SetFormattedText(nw);
   setCursorPosition(caret);
 }
 
 // ---- clipboard -----------------------------------------------------------
 
-void TPBNumEdit::CopyToClipboard() {
-  QGuiApplication::clipboard()->setText(PlainText(selectedText()));
-}
+void TPBNumEdit::CopyToClipboard() { QGuiApplication::clipboard()->setText(PlainText(selectedText())); }
 
 void TPBNumEdit::CutToClipboard() {
   CopyToClipboard();
-  if (!isReadOnly()) DeleteSelection();
+  if (!isReadOnly())
+    DeleteSelection();
 }
 
 void TPBNumEdit::PasteFromClipboard() {
-  if (isReadOnly()) return;
+  if (isReadOnly())
+    return;
   DeleteSelection();
   const QString s = QGuiApplication::clipboard()->text();
   for (QChar ch : s) {
@@ -420,7 +460,8 @@ void TPBNumEdit::ClearSelection() {
     OnClear(this);
     return;
   }
-  if (!isReadOnly()) DeleteSelection();
+  if (!isReadOnly())
+    DeleteSelection();
 }
 
 // ---- range check ---------------------------------------------------------
@@ -428,7 +469,8 @@ void TPBNumEdit::ClearSelection() {
 void TPBNumEdit::DoExit() {
   SetFormattedText(FormatValue(Value()));
   if (FMinValue == 0 && FMaxValue == 0) {
-    if (OnExit) OnExit(this);
+    if (OnExit)
+      OnExit(this);
     emit exited();
     return;
   }
@@ -437,7 +479,8 @@ void TPBNumEdit::DoExit() {
     HandleInvalidEntry();
     return;
   }
-  if (OnExit) OnExit(this);
+  if (OnExit)
+    OnExit(this);
   emit exited();
 }
 
@@ -457,16 +500,18 @@ void TPBNumEdit::HandleInvalidEntry() {
     setFocus(Qt::OtherFocusReason);
     // The focus comes back as on entry: the clamped value selected, so
     // what the user types next replaces it instead of joining it.
-    if (FAutoSelect) selectAll();
+    if (FAutoSelect)
+      selectAll();
   }
 }
 
 void TPBNumEdit::DoEnter(Qt::FocusReason reason) {
-  if (OnEnter) OnEnter(this);
-  if (reason == Qt::MouseFocusReason &&
-      !(QGuiApplication::mouseButtons() & (Qt::RightButton | Qt::MiddleButton)))
+  if (OnEnter)
+    OnEnter(this);
+  if (reason == Qt::MouseFocusReason && !(QGuiApplication::mouseButtons() & (Qt::RightButton | Qt::MiddleButton)))
     EnteredByMouse = true;
-  if (FAutoSelect) selectAll();
+  if (FAutoSelect)
+    selectAll();
 }
 
 // ---- Qt events -----------------------------------------------------------
@@ -480,7 +525,8 @@ bool TPBNumEdit::event(QEvent *e) {
     Guarded([&] {
       const int caret = cursorPosition();
       const QString t = ConvertSeparators(text());
-      if (t != text()) ReplaceText(t, caret);
+      if (t != text())
+        ReplaceText(t, caret);
     });
     return true;
   }
@@ -521,10 +567,12 @@ void TPBNumEdit::keyPressEvent(QKeyEvent *e) {
     case Qt::Key_Down:
       e->ignore(); // focus navigation is the form's
       return;
-    default: break;
+    default:
+      break;
     }
     if (IsNavigation(e)) {
-      if (key != 0) QLineEdit::keyPressEvent(e);
+      if (key != 0)
+        QLineEdit::keyPressEvent(e);
       return;
     }
     if (original == Qt::Key_Insert && (mods & (Qt::ControlModifier | Qt::ShiftModifier))) {
@@ -552,7 +600,8 @@ void TPBNumEdit::keyPressEvent(QKeyEvent *e) {
       chars = e->text();
     }
     if (chars.isEmpty()) {
-      if (original != Qt::Key_Delete && original != Qt::Key_Backspace) e->ignore();
+      if (original != Qt::Key_Delete && original != Qt::Key_Backspace)
+        e->ignore();
       return;
     }
     for (QChar ch : chars) {
@@ -565,7 +614,8 @@ void TPBNumEdit::keyPressEvent(QKeyEvent *e) {
 
 void TPBNumEdit::keyReleaseEvent(QKeyEvent *e) {
   QLineEdit::keyReleaseEvent(e);
-  if (e->isAutoRepeat()) return;
+  if (e->isAutoRepeat())
+    return;
   Guarded([&] {
     int key = e->key();
     KeyUp(key, e->modifiers());
@@ -587,7 +637,8 @@ void TPBNumEdit::focusInEvent(QFocusEvent *e) {
   QLineEdit::focusInEvent(e);
   // Coming back to an active window or from a popup is no entry: the field
   // stayed the window's focus field meanwhile.
-  if (FEntered) return;
+  if (FEntered)
+    return;
   FEntered = true;
   Guarded([&] { DoEnter(e->reason()); });
 }
@@ -595,8 +646,10 @@ void TPBNumEdit::focusInEvent(QFocusEvent *e) {
 void TPBNumEdit::focusOutEvent(QFocusEvent *e) {
   QLineEdit::focusOutEvent(e);
   const Qt::FocusReason r = e->reason();
-  if (r == Qt::ActiveWindowFocusReason || r == Qt::PopupFocusReason) return;
-  if (!FEntered) return;
+  if (r == Qt::ActiveWindowFocusReason || r == Qt::PopupFocusReason)
+    return;
+  if (!FEntered)
+    return;
   FEntered = false;
   Guarded([&] { DoExit(); });
 }
@@ -607,7 +660,8 @@ void TPBNumEdit::mousePressEvent(QMouseEvent *e) {
     if ((e->button() == Qt::LeftButton || (e->buttons() & Qt::LeftButton)) && EnteredByMouse) {
       // The click that brought the focus must not undo the auto-selection.
       EnteredByMouse = false;
-      if (FAutoSelect) selectAll();
+      if (FAutoSelect)
+        selectAll();
     }
     if (OnMouseDown) {
       const QPoint p = e->position().toPoint();
@@ -632,8 +686,7 @@ void TPBNumEdit::contextMenuEvent(QContextMenuEvent *e) {
   cut->setEnabled(sel && !ro);
   QAction *copy = menu.addAction(tr("&Copy"), this, [this] { Guarded([&] { CopyToClipboard(); }); });
   copy->setEnabled(sel);
-  QAction *paste =
-      menu.addAction(tr("&Paste"), this, [this] { Guarded([&] { PasteFromClipboard(); }); });
+  QAction *paste = menu.addAction(tr("&Paste"), this, [this] { Guarded([&] { PasteFromClipboard(); }); });
   paste->setEnabled(!ro && !QGuiApplication::clipboard()->text().isEmpty());
   QAction *del = menu.addAction(tr("Delete"), this, [this] { Guarded([&] { ClearSelection(); }); });
   del->setEnabled(sel && !ro);
@@ -659,29 +712,38 @@ void TPBNumEdit::ApplyBackground() {
 }
 
 void TPBNumEdit::SetColor(const QColor &c) {
-  if (c == FColor) return;
+  if (c == FColor)
+    return;
   FColor = c;
-  if (isEnabled()) ApplyBackground();
-  if (parentWidget() && ParentBackground() != c) FParentColor = false;
+  if (isEnabled())
+    ApplyBackground();
+  if (parentWidget() && ParentBackground() != c)
+    FParentColor = false;
 }
 
 void TPBNumEdit::SetDisabledColor(const QColor &c) {
-  if (c == FDisabledColor) return;
+  if (c == FDisabledColor)
+    return;
   FDisabledColor = c;
-  if (!isEnabled()) ApplyBackground();
+  if (!isEnabled())
+    ApplyBackground();
 }
 
 void TPBNumEdit::SetParentColor(bool b) {
-  if (b == FParentColor) return;
+  if (b == FParentColor)
+    return;
   FParentColor = b;
-  if (b && parentWidget()) FColor = ParentBackground();
+  if (b && parentWidget())
+    FColor = ParentBackground();
   ApplyBackground();
 }
 
 void TPBNumEdit::changeEvent(QEvent *e) {
   QLineEdit::changeEvent(e);
   switch (e->type()) {
-  case QEvent::EnabledChange: ApplyBackground(); break;
+  case QEvent::EnabledChange:
+    ApplyBackground();
+    break;
   case QEvent::PaletteChange:
   case QEvent::ParentChange:
     if (!FApplyingColor && FParentColor && parentWidget()) {
@@ -690,6 +752,7 @@ void TPBNumEdit::changeEvent(QEvent *e) {
       update();
     }
     break;
-  default: break;
+  default:
+    break;
   }
 }

@@ -30,8 +30,8 @@ public:
   using TKeyEvent = std::function<void(TPBNumEdit *Sender, int &Key, Qt::KeyboardModifiers Shift)>;
   // Key may be changed, or set to a null character to swallow it.
   using TKeyPressEvent = std::function<void(TPBNumEdit *Sender, QChar &Key)>;
-  using TMouseEvent = std::function<void(TPBNumEdit *Sender, Qt::MouseButton Button,
-                                         Qt::KeyboardModifiers Shift, int X, int Y)>;
+  using TMouseEvent =
+      std::function<void(TPBNumEdit *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y)>;
 
   explicit TPBNumEdit(QWidget *parent = nullptr);
   ~TPBNumEdit() override;
@@ -129,7 +129,8 @@ private:
   void ApplyBackground();
   QColor ParentBackground() const;
   static void Beep();
-  template <class F> void Guarded(F &&f);
+  template <class F>
+  void Guarded(F &&f);
 
   TAlignment FAlignment = TAlignment::taRightJustify;
   int8_t FDecimals = -1;
@@ -145,6 +146,6 @@ private:
   bool EnteredByMouse = false;
   QChar SavedDecimalSeparator;
   QChar SavedThousandSeparator;
-  bool FEntered = false;        // focus-in seen, exit not yet handled
-  bool FApplyingColor = false;  // our own palette change
+  bool FEntered = false;       // focus-in seen, exit not yet handled
+  bool FApplyingColor = false; // our own palette change
 };

@@ -45,8 +45,10 @@ TDigits Digits18(long double ax) {
   TDigits g;
   const char *p = buf;
   for (; *p && *p != 'e'; ++p)
-    if (*p >= '0' && *p <= '9') g.d += *p; // the point may be any locale's
-  if (*p == 'e') g.e = std::atoi(p + 1);
+    if (*p >= '0' && *p <= '9')
+      g.d += *p; // the point may be any locale's
+  if (*p == 'e')
+    g.e = std::atoi(p + 1);
   g.d.resize(18, '0');
   return g;
 }
@@ -65,11 +67,15 @@ void Increment(std::string &s) {
 // round(|x| * 10^k), halves away from zero, as a digit string.
 std::string RoundToPlace(const TDigits &g, int k) {
   const int cnt = g.e + 1 + k; // digits of g at or above 10^-k
-  if (cnt < 0) return "0";
-  if (cnt == 0) return g.d[0] >= '5' ? "1" : "0";
+  if (cnt < 0)
+    return "0";
+  if (cnt == 0)
+    return g.d[0] >= '5' ? "1" : "0";
   std::string s = g.d.substr(0, std::min(cnt, 18));
-  if (cnt > 18) s.append(cnt - 18, '0');
-  if (cnt < 18 && g.d[cnt] >= '5') Increment(s);
+  if (cnt > 18)
+    s.append(cnt - 18, '0');
+  if (cnt < 18 && g.d[cnt] >= '5')
+    Increment(s);
   return s;
 }
 
@@ -77,7 +83,8 @@ std::string Group(const std::string &intPart) {
   std::string out;
   const size_t n = intPart.size();
   for (size_t i = 0; i < n; ++i) {
-    if (i > 0 && (n - i) % 3 == 0) out += ',';
+    if (i > 0 && (n - i) % 3 == 0)
+      out += ',';
     out += intPart[i];
   }
   return out;
@@ -90,7 +97,8 @@ bool AllZero(const std::string &s) {
 // Fixed-point text with '.' and ',' as placeholders for the separators.
 std::string Fixed(const TDigits &g, bool neg, int k, bool trim, bool group) {
   std::string s = RoundToPlace(g, k);
-  if (static_cast<int>(s.size()) <= k) s.insert(0, k + 1 - s.size(), '0');
+  if (static_cast<int>(s.size()) <= k)
+    s.insert(0, k + 1 - s.size(), '0');
   std::string intPart = s.substr(0, s.size() - k);
   std::string frac = s.substr(s.size() - k);
   const size_t nz = intPart.find_first_not_of('0');
@@ -101,9 +109,11 @@ std::string Fixed(const TDigits &g, bool neg, int k, bool trim, bool group) {
   }
   std::string out;
   // A value that shows as zero shows no sign.
-  if (neg && !(AllZero(intPart) && AllZero(frac))) out += '-';
+  if (neg && !(AllZero(intPart) && AllZero(frac)))
+    out += '-';
   out += group ? Group(intPart) : intPart;
-  if (!frac.empty()) out += '.' + frac;
+  if (!frac.empty())
+    out += '.' + frac;
   return out;
 }
 
@@ -132,9 +142,11 @@ std::string Scientific(long double x, int c, bool trim) {
     frac = last == std::string::npos ? "" : frac.substr(0, last + 1);
   }
   std::string out;
-  if (neg && !AllZero(s)) out += '-';
+  if (neg && !AllZero(s))
+    out += '-';
   out += s[0];
-  if (!frac.empty()) out += '.' + frac;
+  if (!frac.empty())
+    out += '.' + frac;
   out += 'E' + std::to_string(e);
   return out;
 }
@@ -150,34 +162,52 @@ locale_t CLocale() {
 // at least one mantissa digit. Blanks around are allowed.
 bool ParseNumber(const QString &text, QChar dec, long double &out) {
   qsizetype b = 0, e = text.size();
-  while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
-  while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
+  while (b < e && (text[b] == ' ' || text[b] == '\t'))
+    ++b;
+  while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t'))
+    --e;
   std::string c;
   qsizetype i = b;
   auto isDigit = [&](qsizetype j) { return text[j] >= '0' && text[j] <= '9'; };
-  if (i < e && (text[i] == '+' || text[i] == '-')) c += char(text[i++].unicode());
+  if (i < e && (text[i] == '+' || text[i] == '-'))
+    c += char(text[i++].unicode());
   int digits = 0;
-  while (i < e && isDigit(i)) { c += char(text[i++].unicode()); ++digits; }
+  while (i < e && isDigit(i)) {
+    c += char(text[i++].unicode());
+    ++digits;
+  }
   if (i < e && text[i] == dec) {
     c += '.';
     ++i;
-    while (i < e && isDigit(i)) { c += char(text[i++].unicode()); ++digits; }
+    while (i < e && isDigit(i)) {
+      c += char(text[i++].unicode());
+      ++digits;
+    }
   }
-  if (digits == 0) return false;
+  if (digits == 0)
+    return false;
   if (i < e && (text[i] == 'E' || text[i] == 'e')) {
     c += 'e';
     ++i;
-    if (i < e && (text[i] == '+' || text[i] == '-')) c += char(text[i++].unicode());
+    if (i < e && (text[i] == '+' || text[i] == '-'))
+      c += char(text[i++].unicode());
     int expDigits = 0;
-    while (i < e && isDigit(i)) { c += char(text[i++].unicode()); ++expDigits; }
-    if (expDigits == 0) return false;
+    while (i < e && isDigit(i)) {
+      c += char(text[i++].unicode());
+      ++expDigits;
+    }
+    if (expDigits == 0)
+      return false;
   }
-  if (i != e) return false;
+  if (i != e)
+    return false;
   errno = 0;
   char *end = nullptr;
   const long double v = strtold_l(c.c_str(), &end, CLocale());
-  if (end != c.c_str() + c.size()) return false;
-  if (errno == ERANGE && std::isinf(v)) return false;
+  if (end != c.c_str() + c.size())
+    return false;
+  if (errno == ERANGE && std::isinf(v))
+    return false;
   out = v;
   return true;
 }
@@ -208,22 +238,26 @@ int32_t TPBNumEdit::AsInteger() const {
 // ---- formatting ----------------------------------------------------------
 
 QString TPBNumEdit::FormatValue(long double x) const {
-  if (std::isnan(x)) return QStringLiteral("NAN");
-  if (std::isinf(x)) return x > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
+  if (std::isnan(x))
+    return QStringLiteral("NAN");
+  if (std::isinf(x))
+    return x > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
   const int d = FDecimals;
   const bool neg = x < 0;
   std::string r;
-  const bool expFormat =
-      FNumberFormat == TNumberFormat::Scientific || FNumberFormat == TNumberFormat::Engineering;
+  const bool expFormat = FNumberFormat == TNumberFormat::Scientific || FNumberFormat == TNumberFormat::Engineering;
   TDigits g = Digits18(std::fabs(x));
   if (FNumberFormat == TNumberFormat::Engineering && x != 0) {
     const int e = 3 * static_cast<int>(std::trunc(std::log10(std::fabs(x)) / 3));
     const long double p = strtold_l(("1E" + std::to_string(e)).c_str(), nullptr, CLocale());
     const long double m = x / p;
     int c = 14;
-    if (m > 9) c = 13;
-    if (m > 99) c = 12;
-    if (d != -1 && d < c) c = d;
+    if (m > 9)
+      c = 13;
+    if (m > 99)
+      c = 12;
+    if (d != -1 && d < c)
+      c = d;
     r = Fixed(Digits18(std::fabs(m)), m < 0, c, d == -1, false) + 'E' + std::to_string(e);
   } else if (expFormat || (g.e >= 18 && !AllZero(g.d))) {
     // More than 18 integer digits have no fixed form worth showing.
@@ -233,15 +267,16 @@ QString TPBNumEdit::FormatValue(long double x) const {
     r = Fixed(g, neg, d == -1 ? 14 : d, d == -1, group);
     const size_t point = r.find('.');
     if (point != std::string::npos) {
-      const int n = static_cast<int>(
-          std::count_if(r.begin(), r.begin() + point, [](char c) { return c >= '0' && c <= '9'; }));
+      const int n =
+          static_cast<int>(std::count_if(r.begin(), r.begin() + point, [](char c) { return c >= '0' && c <= '9'; }));
       if (d == -1 && group) {
         r = Fixed(g, neg, std::max(15 - n, 0), true, group);
       } else if (d > 0 && 15 - n < d) {
         // At most 15 digits carry the value; the rest of the places show 0.
         const int k = std::max(15 - n, 0);
         r = Fixed(g, neg, k, false, group);
-        if (k == 0) r += '.';
+        if (k == 0)
+          r += '.';
         r.append(d - k, '0');
       }
     }
@@ -250,7 +285,8 @@ QString TPBNumEdit::FormatValue(long double x) const {
   const QChar thou = CurrentThousandSeparator();
   QString out;
   out.reserve(static_cast<qsizetype>(r.size()));
-  for (char c : r) out += c == '.' ? dec : c == ',' ? thou : QChar(c);
+  for (char c : r)
+    out += c == '.' ? dec : c == ',' ? thou : QChar(c);
   return out;
 }
 
@@ -278,12 +314,12 @@ QString TPBNumEdit::PlainText(const QString &s) const {
   // Only maps: the text itself is converted when the separators-changed
   // event arrives, and that needs the saved separators unchanged.
   QString r = s;
-  if (SavedDecimalSeparator != CurrentDecimalSeparator() ||
-      SavedThousandSeparator != CurrentThousandSeparator())
+  if (SavedDecimalSeparator != CurrentDecimalSeparator() || SavedThousandSeparator != CurrentThousandSeparator())
     r = MapSeparators(r);
   r.remove(CurrentThousandSeparator());
-  if (r.isEmpty()) return QStringLiteral("0");
-  if (r == QLatin1String("-")) return QStringLiteral("-0");
+  if (r.isEmpty())
+    return QStringLiteral("0");
+  if (r == QLatin1String("-"))
+    return QStringLiteral("-0");
   return r;
 }
-

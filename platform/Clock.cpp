@@ -51,12 +51,8 @@ uint32_t TickTimerRemainingMsAt(const TTickTimer &timer, uint32_t clockMs) {
   return left > 0xFFFFFFFEu ? 0xFFFFFFFEu : uint32_t(left);
 }
 
-void StartTickTimer(TTickTimer &timer, int32_t ticks) {
-  StartTickTimerAt(timer, ticks, MillisecondClock());
-}
+void StartTickTimer(TTickTimer &timer, int32_t ticks) { StartTickTimerAt(timer, ticks, MillisecondClock()); }
 
-bool TickTimerExpired(const TTickTimer &timer) {
-  return TickTimerExpiredAt(timer, MillisecondClock());
-}
+bool TickTimerExpired(const TTickTimer &timer) { return TickTimerExpiredAt(timer, MillisecondClock()); }
 
 } // namespace platform

@@ -35,7 +35,7 @@ struct Message {
 struct ThreadQueue {
   std::mutex m;
   std::condition_variable cv;
-  std::deque<Message> sent;   // sent messages go before posted ones
+  std::deque<Message> sent; // sent messages go before posted ones
   std::deque<Message> posted;
   std::function<void()> hook;
   std::thread::id owner;
@@ -175,8 +175,7 @@ bool PostMessage(HWND wnd, uint32_t msg, WPARAM wParam, LPARAM lParam) {
   return true;
 }
 
-bool SendMessageTimeout(HWND wnd, uint32_t msg, WPARAM wParam, LPARAM lParam,
-                        uint32_t timeoutMs, LRESULT *result) {
+bool SendMessageTimeout(HWND wnd, uint32_t msg, WPARAM wParam, LPARAM lParam, uint32_t timeoutMs, LRESULT *result) {
   Registry &r = Reg();
   std::shared_ptr<ThreadQueue> q;
   WindowProc proc = nullptr;
@@ -202,9 +201,8 @@ bool SendMessageTimeout(HWND wnd, uint32_t msg, WPARAM wParam, LPARAM lParam,
 
   std::unique_lock<std::mutex> lk(state->m);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  bool finished = state->cv.wait_until(lk, deadline, [&] {
-    return state->phase == SendState::Done || state->phase == SendState::Dropped;
-  });
+  bool finished = state->cv.wait_until(
+      lk, deadline, [&] { return state->phase == SendState::Done || state->phase == SendState::Dropped; });
   if (!finished) {
     // Not started yet: withdraw it so it never runs late. Already running:
     // it completes on its own, the sender just stops waiting.
@@ -268,8 +266,7 @@ bool ProcessOneMessage() {
 bool WaitForMessage(uint32_t timeoutMs) {
   ThreadQueue &q = *ThisQueue();
   std::unique_lock<std::mutex> lk(q.m);
-  return q.cv.wait_for(lk, std::chrono::milliseconds(timeoutMs),
-                       [&] { return !q.sent.empty() || !q.posted.empty(); });
+  return q.cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), [&] { return !q.sent.empty() || !q.posted.empty(); });
 }
 
 void SetMessageArrivedHook(std::function<void()> hook) {

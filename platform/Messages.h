@@ -37,8 +37,7 @@ bool PostMessage(HWND wnd, uint32_t msg, WPARAM wParam, LPARAM lParam);
 // thread the procedure is called directly. A send that times out before its
 // procedure started is withdrawn and never runs. Returns true when the
 // procedure ran (result stored when result != nullptr).
-bool SendMessageTimeout(HWND wnd, uint32_t msg, WPARAM wParam, LPARAM lParam,
-                        uint32_t timeoutMs, LRESULT *result);
+bool SendMessageTimeout(HWND wnd, uint32_t msg, WPARAM wParam, LPARAM lParam, uint32_t timeoutMs, LRESULT *result);
 
 // Takes one pending message (sent or posted) of the calling thread and
 // dispatches it. Returns false when none was waiting.

@@ -108,12 +108,12 @@ uint32_t TSerialDevice::Open(const std::string &name) {
   };
   if (flock(fd, LOCK_EX | LOCK_NB) != 0)
     return fail(errno == EWOULDBLOCK ? kErrAccessDenied : TranslateErrno(errno));
-  termios t {};
+  termios t{};
   if (tcgetattr(fd, &t) != 0)
     return fail(errno == ENOTTY ? kErrFileNotFound : TranslateErrno(errno));
   if (Ioctl(fd, TIOCEXCL, nullptr) != 0 && !Unsupported(errno))
     return fail(TranslateErrno(errno));
-  serial_struct ss {};
+  serial_struct ss{};
   if (Ioctl(fd, TIOCGSERIAL, &ss) == 0 && ss.type == PORT_UNKNOWN)
     return fail(kErrFileNotFound); // a node without a UART behind it
 
@@ -127,7 +127,7 @@ uint32_t TSerialDevice::Open(const std::string &name) {
 
   int bits = 0;
   hasModemLines_ = Ioctl(fd, TIOCMGET, &bits) == 0;
-  serial_icounter_struct ic {};
+  serial_icounter_struct ic{};
   hasCounters_ = Ioctl(fd, TIOCGICOUNT, &ic) == 0;
   lastModem_ = 0;
   rxPending_ = false;
@@ -165,15 +165,15 @@ bool TSerialDevice::Close() {
 
 uint32_t TSerialDevice::GetState(TDeviceControl &dcb) {
   int fd = fd_.load();
-  termios t {};
+  termios t{};
   if (tcgetattr(fd, &t) != 0)
     return TranslateErrno(errno);
   uint32_t rate = 0;
   if (int e = detail::GetLineRate(fd, rate))
     return TranslateErrno(e);
   dcb.BaudRate = rate;
-  uint32_t f = dcb.Flags & (dcbDtrControlMask | dcbRtsControlMask | dcbTxContinueOnXoff |
-                            dcbDsrSensitivity | dcbNull | dcbOutxDsrFlow);
+  uint32_t f = dcb.Flags & (dcbDtrControlMask | dcbRtsControlMask | dcbTxContinueOnXoff | dcbDsrSensitivity | dcbNull |
+                            dcbOutxDsrFlow);
   f |= dcbBinary;
   if (t.c_iflag & INPCK)
     f |= dcbParityCheck;
@@ -200,10 +200,18 @@ uint32_t TSerialDevice::GetState(TDeviceControl &dcb) {
     f |= dcbInX;
   dcb.Flags = f;
   switch (t.c_cflag & CSIZE) {
-  case CS5: dcb.ByteSize = 5; break;
-  case CS6: dcb.ByteSize = 6; break;
-  case CS7: dcb.ByteSize = 7; break;
-  default: dcb.ByteSize = 8; break;
+  case CS5:
+    dcb.ByteSize = 5;
+    break;
+  case CS6:
+    dcb.ByteSize = 6;
+    break;
+  case CS7:
+    dcb.ByteSize = 7;
+    break;
+  default:
+    dcb.ByteSize = 8;
+    break;
   }
   if (!(t.c_cflag & PARENB))
     dcb.Parity = parityNone;
@@ -225,7 +233,7 @@ uint32_t TSerialDevice::SetState(const TDeviceControl &dcb) {
   if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > paritySpace || dcb.StopBits > stopBitsTwo ||
       dcb.BaudRate == 0)
     return kErrInvalidParameter;
-  termios t {};
+  termios t{};
   if (tcgetattr(fd, &t) != 0)
     return TranslateErrno(errno);
   cfmakeraw(&t);
@@ -238,11 +246,20 @@ uint32_t TSerialDevice::SetState(const TDeviceControl &dcb) {
   t.c_cflag |= sizes[dcb.ByteSize - 5];
   t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
   switch (dcb.Parity) {
-  case parityOdd: t.c_cflag |= PARENB | PARODD; break;
-  case parityEven: t.c_cflag |= PARENB; break;
-  case parityMark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-  case paritySpace: t.c_cflag |= PARENB | CMSPAR; break;
-  default: break;
+  case parityOdd:
+    t.c_cflag |= PARENB | PARODD;
+    break;
+  case parityEven:
+    t.c_cflag |= PARENB;
+    break;
+  case parityMark:
+    t.c_cflag |= PARENB | CMSPAR | PARODD;
+    break;
+  case paritySpace:
+    t.c_cflag |= PARENB | CMSPAR;
+    break;
+  default:
+    break;
   }
   if (dcb.Flags & dcbParityCheck)
     t.c_iflag |= INPCK;
@@ -288,16 +305,28 @@ uint32_t TSerialDevice::Escape(uint32_t function, uint32_t *value) {
   int bit = 0;
   unsigned long req = 0;
   switch (function) {
-  case escSetRts: bit = TIOCM_RTS; req = TIOCMBIS; break;
-  case escClrRts: bit = TIOCM_RTS; req = TIOCMBIC; break;
-  case escSetDtr: bit = TIOCM_DTR; req = TIOCMBIS; break;
-  case escClrDtr: bit = TIOCM_DTR; req = TIOCMBIC; break;
+  case escSetRts:
+    bit = TIOCM_RTS;
+    req = TIOCMBIS;
+    break;
+  case escClrRts:
+    bit = TIOCM_RTS;
+    req = TIOCMBIC;
+    break;
+  case escSetDtr:
+    bit = TIOCM_DTR;
+    req = TIOCMBIS;
+    break;
+  case escClrDtr:
+    bit = TIOCM_DTR;
+    req = TIOCMBIC;
+    break;
   case escSetBreak:
     return Ioctl(fd, TIOCSBRK, nullptr) == 0 || Unsupported(errno) ? 0 : TranslateErrno(errno);
   case escClrBreak:
     return Ioctl(fd, TIOCCBRK, nullptr) == 0 || Unsupported(errno) ? 0 : TranslateErrno(errno);
   case escGetBaseAddress: {
-    serial_struct ss {};
+    serial_struct ss{};
     if (Ioctl(fd, TIOCGSERIAL, &ss) == 0 && value)
       *value = uint32_t(ss.port);
     return 0;
@@ -378,7 +407,7 @@ void TSerialDevice::SampleLines(uint32_t &events) {
 }
 
 uint32_t TSerialDevice::TakeCounterErrorsLocked() {
-  serial_icounter_struct ic {};
+  serial_icounter_struct ic{};
   if (!hasCounters_ || Ioctl(fd_.load(), TIOCGICOUNT, &ic) != 0)
     return 0;
   int now[5] = {ic.frame, ic.parity, ic.overrun, ic.buf_overrun, ic.brk};
@@ -494,8 +523,8 @@ IoResult TSerialDevice::Write(const void *buffer, size_t size) {
   return r;
 }
 
-static WaitOutcome PollWith(int fd, short devEvents, std::initializer_list<TEvent *> events,
-                            uint32_t timeoutMs, short &devRevents) {
+static WaitOutcome PollWith(int fd, short devEvents, std::initializer_list<TEvent *> events, uint32_t timeoutMs,
+                            short &devRevents) {
   WaitOutcome out;
   std::vector<pollfd> fds;
   fds.push_back(pollfd{fd, devEvents, 0});
@@ -552,8 +581,7 @@ WaitOutcome TSerialDevice::WaitWritable(std::initializer_list<TEvent *> events, 
 
 void TSerialDevice::SetCommMask(uint32_t mask) { commMask_.store(mask); }
 
-WaitOutcome TSerialDevice::WaitCommEvent(uint32_t &events, TEvent *stop, TEvent *rxRearm,
-                                         uint32_t sliceMs) {
+WaitOutcome TSerialDevice::WaitCommEvent(uint32_t &events, TEvent *stop, TEvent *rxRearm, uint32_t sliceMs) {
   events = 0;
   int fd = fd_.load();
   if (fd < 0) {
@@ -568,11 +596,11 @@ WaitOutcome TSerialDevice::WaitCommEvent(uint32_t &events, TEvent *stop, TEvent 
   const bool sample = watchLines_.load() && HasLineEvents();
   uint32_t slice = sample && sliceMs > kLineSampleMs ? kLineSampleMs : sliceMs;
   short rev = 0;
-  WaitOutcome o = PollWith(fd, wantRx ? POLLIN : 0,
-                           {stop, rxPending_ ? rxRearm : nullptr, &watchSwitched_}, slice, rev);
+  WaitOutcome o =
+      PollWith(fd, wantRx ? POLLIN : 0, {stop, rxPending_ ? rxRearm : nullptr, &watchSwitched_}, slice, rev);
   if (o.Status == WaitStatus::Event) {
     if (o.EventIndex == 0)
-      return o; // stop
+      return o;            // stop
     if (o.EventIndex == 1) // the input was drained: watch it again
       rxPending_ = false;
     // Either way nothing arrived: sample if watched and look again.
@@ -596,7 +624,7 @@ bool TSerialDevice::SetRs485(bool on) {
   int fd = fd_.load();
   if (fd < 0)
     return false;
-  serial_rs485 rs {};
+  serial_rs485 rs{};
   if (Ioctl(fd, TIOCGRS485, &rs) != 0)
     return false;
   if (on)

@@ -16,8 +16,7 @@ bool wholeNumber(const std::string &text, long long lo, long long hi, long long 
 bool decimal(const std::string &text, double lo, double hi, double &out) {
   const char *end = text.data() + text.size();
   auto [p, ec] = std::from_chars(text.data(), end, out, std::chars_format::fixed);
-  return ec == std::errc() && p == end && !text.empty() && std::isfinite(out) && out >= lo &&
-         out <= hi;
+  return ec == std::errc() && p == end && !text.empty() && std::isfinite(out) && out >= lo && out <= hi;
 }
 
 bool sizeList(const std::string &text, std::vector<int> &out) {
@@ -26,9 +25,11 @@ bool sizeList(const std::string &text, std::vector<int> &out) {
   for (;;) {
     size_t comma = text.find(',', pos);
     long long n = 0;
-    if (!wholeNumber(text.substr(pos, comma - pos), 1, 17, n)) return false;
+    if (!wholeNumber(text.substr(pos, comma - pos), 1, 17, n))
+      return false;
     out.push_back(int(n));
-    if (comma == std::string::npos) return true;
+    if (comma == std::string::npos)
+      return true;
     pos = comma + 1;
   }
 }
@@ -104,12 +105,12 @@ std::string parseArguments(const std::vector<std::string> &args, ProgramOptions 
       name = name.substr(0, eq);
       hasValue = true;
     }
-    auto flag = [&]() {
-      return hasValue ? "option " + name + " takes no value" : std::string();
-    };
+    auto flag = [&]() { return hasValue ? "option " + name + " takes no value" : std::string(); };
     auto need = [&]() -> bool {
-      if (hasValue) return true;
-      if (i + 1 >= args.size()) return false;
+      if (hasValue)
+        return true;
+      if (i + 1 >= args.size())
+        return false;
       value = args[++i];
       return true;
     };
@@ -120,41 +121,58 @@ std::string parseArguments(const std::vector<std::string> &args, ProgramOptions 
 
     if (name == "-h" || name == "--help") {
       out.help = true;
-      if (auto e = flag(); !e.empty()) return e;
+      if (auto e = flag(); !e.empty())
+        return e;
     } else if (name == "--leading-cr") {
       f.leadingCr = true;
-      if (auto e = flag(); !e.empty()) return e;
+      if (auto e = flag(); !e.empty())
+        return e;
     } else if (name == "--stall") {
       f.stall = true;
-      if (auto e = flag(); !e.empty()) return e;
+      if (auto e = flag(); !e.empty())
+        return e;
     } else if (name == "--mute" || name == "--no-answer") {
       f.mute = true;
-      if (auto e = flag(); !e.empty()) return e;
+      if (auto e = flag(); !e.empty())
+        return e;
     } else if (name == "--link" || name == "--log") {
-      if (!need()) return "option " + name + " needs a value";
-      if (value.empty()) return bad();
+      if (!need())
+        return "option " + name + " needs a value";
+      if (value.empty())
+        return bad();
       (name == "--link" ? out.linkPath : out.logPath) = value;
     } else if (name == "--az-speed" || name == "--el-speed") {
-      if (!need()) return "option " + name + " needs a value";
-      if (!decimal(value, 0.001, 3600, d) || d <= 0) return bad();
+      if (!need())
+        return "option " + name + " needs a value";
+      if (!decimal(value, 0.001, 3600, d) || d <= 0)
+        return bad();
       (name == "--az-speed" ? out.unit.azSpeed : out.unit.elSpeed) = d;
     } else if (name == "--start-az") {
-      if (!need()) return "option " + name + " needs a value";
-      if (!wholeNumber(value, 0, 360, n)) return bad();
+      if (!need())
+        return "option " + name + " needs a value";
+      if (!wholeNumber(value, 0, 360, n))
+        return bad();
       out.unit.startAz = int(n);
     } else if (name == "--start-el") {
-      if (!need()) return "option " + name + " needs a value";
-      if (!wholeNumber(value, 0, 180, n)) return bad();
+      if (!need())
+        return "option " + name + " needs a value";
+      if (!wholeNumber(value, 0, 180, n))
+        return bad();
       out.unit.startEl = int(n);
     } else if (name == "--reply-delay" || name == "--split-pause") {
-      if (!need()) return "option " + name + " needs a value";
-      if (!wholeNumber(value, 0, 600000, n)) return bad();
+      if (!need())
+        return "option " + name + " needs a value";
+      if (!wholeNumber(value, 0, 600000, n))
+        return bad();
       (name == "--reply-delay" ? f.replyDelay : f.splitPause) = std::chrono::milliseconds(n);
     } else if (name == "--split") {
-      if (!need()) return "option " + name + " needs a value";
-      if (!sizeList(value, f.splitSizes)) return bad();
+      if (!need())
+        return "option " + name + " needs a value";
+      if (!sizeList(value, f.splitSizes))
+        return bad();
     } else if (name == "--delivery") {
-      if (!need()) return "option " + name + " needs a value";
+      if (!need())
+        return "option " + name + " needs a value";
       Wire &w = out.unit.wire;
       if (value == "line") {
         w.delivery = Delivery::Line;
@@ -167,20 +185,28 @@ std::string parseArguments(const std::vector<std::string> &args, ProgramOptions 
         return bad();
       }
     } else if (name == "--baud") {
-      if (!need()) return "option " + name + " needs a value";
-      if (!wholeNumber(value, 50, 4000000, n)) return bad();
+      if (!need())
+        return "option " + name + " needs a value";
+      if (!wholeNumber(value, 50, 4000000, n))
+        return bad();
       out.unit.wire.baud = int(n);
     } else if (name == "--garbage") {
-      if (!need()) return "option " + name + " needs a value";
-      if (!decimal(value, 0, 10000, d)) return bad();
+      if (!need())
+        return "option " + name + " needs a value";
+      if (!decimal(value, 0, 10000, d))
+        return bad();
       f.garbagePerSecond = d;
     } else if (name == "--seed") {
-      if (!need()) return "option " + name + " needs a value";
-      if (!wholeNumber(value, 0, 0xFFFFFFFFLL, n)) return bad();
+      if (!need())
+        return "option " + name + " needs a value";
+      if (!wholeNumber(value, 0, 0xFFFFFFFFLL, n))
+        return bad();
       f.seed = uint32_t(n);
     } else if (name == "--hangup-after") {
-      if (!need()) return "option " + name + " needs a value";
-      if (!wholeNumber(value, 1, 1000000000, n)) return bad();
+      if (!need())
+        return "option " + name + " needs a value";
+      if (!wholeNumber(value, 1, 1000000000, n))
+        return bad();
       f.hangUpAfter = int(n);
     } else {
       return "unknown option '" + args[i] + "'";

@@ -33,46 +33,58 @@ constexpr auto kHandOver = std::chrono::milliseconds(50);
 }
 
 void closeFd(int &fd) {
-  if (fd >= 0) ::close(fd);
+  if (fd >= 0)
+    ::close(fd);
   fd = -1;
 }
 
 } // namespace
 
 PtyServer::PtyServer(const Options &options, ServerOptions server, std::shared_ptr<Clock> clock)
-    : clock_(clock ? std::move(clock) : std::make_shared<SteadyClock>()),
-      server_(std::move(server)), start_(clock_->now()), unit_(options, start_) {
+    : clock_(clock ? std::move(clock) : std::make_shared<SteadyClock>()), server_(std::move(server)),
+      start_(clock_->now()), unit_(options, start_) {
   try {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0) fail("posix_openpt");
-    if (::grantpt(master_) != 0) fail("grantpt");
-    if (::unlockpt(master_) != 0) fail("unlockpt");
+    if (master_ < 0)
+      fail("posix_openpt");
+    if (::grantpt(master_) != 0)
+      fail("grantpt");
+    if (::unlockpt(master_) != 0)
+      fail("unlockpt");
     char name[128];
-    if (int err = ::ptsname_r(master_, name, sizeof name); err != 0) fail("ptsname_r", err);
+    if (int err = ::ptsname_r(master_, name, sizeof name); err != 0)
+      fail("ptsname_r", err);
     device_ = name;
 
     // Our own slave descriptor keeps the line settings and spares the master
     // the endless hang-up state between the user's close and reopen.
     slave_ = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave_ < 0) fail("open " + device_);
+    if (slave_ < 0)
+      fail("open " + device_);
     termios tio{};
-    if (::tcgetattr(slave_, &tio) != 0) fail("tcgetattr");
+    if (::tcgetattr(slave_, &tio) != 0)
+      fail("tcgetattr");
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     ::cfsetispeed(&tio, B9600);
     ::cfsetospeed(&tio, B9600);
-    if (::tcsetattr(slave_, TCSANOW, &tio) != 0) fail("tcsetattr");
+    if (::tcsetattr(slave_, TCSANOW, &tio) != 0)
+      fail("tcsetattr");
 
     int flags = ::fcntl(master_, F_GETFL);
-    if (flags < 0 || ::fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0) fail("fcntl");
+    if (flags < 0 || ::fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0)
+      fail("fcntl");
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd_ < 0) fail("eventfd");
+    if (wakeFd_ < 0)
+      fail("eventfd");
 
     if (!server_.linkPath.empty()) {
       struct stat st {};
       if (::lstat(server_.linkPath.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) fail(server_.linkPath + " exists and is not a symbolic link", EEXIST);
-        if (::unlink(server_.linkPath.c_str()) != 0) fail("unlink " + server_.linkPath);
+        if (!S_ISLNK(st.st_mode))
+          fail(server_.linkPath + " exists and is not a symbolic link", EEXIST);
+        if (::unlink(server_.linkPath.c_str()) != 0)
+          fail("unlink " + server_.linkPath);
       }
       if (::symlink(device_.c_str(), server_.linkPath.c_str()) != 0)
         fail("symlink " + server_.linkPath);
@@ -96,7 +108,8 @@ PtyServer::~PtyServer() {
 
 void PtyServer::wake() {
   uint64_t one = 1;
-  if (wakeFd_ >= 0) (void)!::write(wakeFd_, &one, sizeof one);
+  if (wakeFd_ >= 0)
+    (void)!::write(wakeFd_, &one, sizeof one);
 }
 
 bool PtyServer::settle(std::chrono::milliseconds timeout) {
@@ -108,8 +121,7 @@ bool PtyServer::settle(std::chrono::milliseconds timeout) {
   lock.unlock();
   wake();
   lock.lock();
-  bool done = turned_.wait_for(lock, timeout, [&] { return turns_ >= target || !running_; }) &&
-              turns_ >= target;
+  bool done = turned_.wait_for(lock, timeout, [&] { return turns_ >= target || !running_; }) && turns_ >= target;
   --settling_;
   return done;
 }
@@ -118,7 +130,8 @@ void PtyServer::hangUp() {
   std::lock_guard<std::mutex> life(lifeMutex_); // two callers must not both join
   stop_.store(true);
   wake();
-  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+    thread_.join();
   std::lock_guard<std::mutex> lock(mutex_);
   closeDevice();
   removeLink();
@@ -131,12 +144,14 @@ void PtyServer::closeDevice() {
 }
 
 void PtyServer::removeLink() {
-  if (!linked_) return;
+  if (!linked_)
+    return;
   linked_ = false;
   // Only our own link goes; someone may have replaced it meanwhile.
   char target[512];
   ssize_t n = ::readlink(link_.c_str(), target, sizeof target - 1);
-  if (n >= 0 && std::string(target, size_t(n)) == device_) ::unlink(link_.c_str());
+  if (n >= 0 && std::string(target, size_t(n)) == device_)
+    ::unlink(link_.c_str());
 }
 
 void PtyServer::run() {
@@ -153,7 +168,8 @@ void PtyServer::run() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       for (std::string &piece : unit_.takeDeliveries(now)) {
-        if (outBytes + piece.size() > kMaxPendingOutput) continue; // overrun: lost
+        if (outBytes + piece.size() > kMaxPendingOutput)
+          continue; // overrun: lost
         outBytes += piece.size();
         out.push_back(std::move(piece));
       }
@@ -168,7 +184,8 @@ void PtyServer::run() {
         {
           std::lock_guard<std::mutex> lock(mutex_);
           delivered_.push_back({lastWrite, front.substr(0, size_t(n))});
-          while (delivered_.size() > unit_.options().recordLimit) delivered_.pop_front();
+          while (delivered_.size() > unit_.options().recordLimit)
+            delivered_.pop_front();
         }
         outBytes -= size_t(n);
         if (size_t(n) == front.size())
@@ -192,13 +209,16 @@ void PtyServer::run() {
       // A hang-up discards whatever the user has not read yet, so give the
       // last answers a moment to be read first.
       int unread = 0;
-      if (out.empty()) ::ioctl(slave_, FIONREAD, &unread);
+      if (out.empty())
+        ::ioctl(slave_, FIONREAD, &unread);
       // The kernel hands written bytes on to the reader's queue a moment
       // later, so an empty queue right after a write proves nothing.
       auto real = std::chrono::steady_clock::now();
-      if (!hangGrace) hangGrace = real + kHangUpGrace;
+      if (!hangGrace)
+        hangGrace = real + kHangUpGrace;
       bool settled = real >= lastWrite + kHandOver;
-      if ((out.empty() && unread == 0 && settled) || real >= *hangGrace) break;
+      if ((out.empty() && unread == 0 && settled) || real >= *hangGrace)
+        break;
     }
 
     // Bytes paced at the line's rate are due about a millisecond apart, so
@@ -213,10 +233,10 @@ void PtyServer::run() {
     }
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec slice{time_t(ns / 1000000000), long(ns % 1000000000)};
-    pollfd fds[2] = {{master_, short(POLLIN | (out.empty() ? 0 : POLLOUT)), 0},
-                     {wakeFd_, POLLIN, 0}};
+    pollfd fds[2] = {{master_, short(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}, {wakeFd_, POLLIN, 0}};
     if (::ppoll(fds, 2, &slice, nullptr) < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR)
+        continue;
       break;
     }
     if (fds[1].revents & POLLIN) {
@@ -230,11 +250,13 @@ void PtyServer::run() {
         {
           std::lock_guard<std::mutex> lock(mutex_);
           // Answers go out at the pace the user set the line to.
-          if (auto format = readLineFormat(slave_)) unit_.setLineFormat(*format);
+          if (auto format = readLineFormat(slave_))
+            unit_.setLineFormat(*format);
           done = unit_.receive(std::string_view(buf, size_t(n)), clock_->now());
         }
         if (server_.onCommand)
-          for (const auto &rec : done) server_.onCommand(rec);
+          for (const auto &rec : done)
+            server_.onCommand(rec);
       } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
         // Cannot happen while we hold the slave; never spin on it.
         break;

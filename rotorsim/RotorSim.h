@@ -91,16 +91,16 @@ private:
 // --------------------------------------------------------------- options
 
 struct Faults {
-  Duration replyDelay{};            // every answer leaves this late
-  std::vector<int> splitSizes;      // report cut into pieces of these sizes
-                                    // (the rest is one last piece); empty: whole
+  Duration replyDelay{};                                // every answer leaves this late
+  std::vector<int> splitSizes;                          // report cut into pieces of these sizes
+                                                        // (the rest is one last piece); empty: whole
   Duration splitPause = std::chrono::milliseconds(100); // between pieces
-  bool leadingCr = false;           // a CR before each report (17 bytes)
-  double garbagePerSecond = 0;      // random bytes sent at this steady rate
-  uint32_t seed = 1;                // for the garbage byte values
-  bool mute = false;                // acts on commands but never answers
-  bool stall = false;               // answers moves and turns, but nothing moves
-  int hangUpAfter = 0;              // hang up after this many commands; 0: never
+  bool leadingCr = false;                               // a CR before each report (17 bytes)
+  double garbagePerSecond = 0;                          // random bytes sent at this steady rate
+  uint32_t seed = 1;                                    // for the garbage byte values
+  bool mute = false;                                    // acts on commands but never answers
+  bool stall = false;                                   // answers moves and turns, but nothing moves
+  int hangUpAfter = 0;                                  // hang up after this many commands; 0: never
 };
 
 // How the answers reach the computer. On a real line each byte takes its
@@ -164,11 +164,11 @@ struct ReceivedByte {
 };
 
 struct CommandRecord {
-  TimePoint first;    // time of the first byte
-  TimePoint last;     // time of the CR (or of the last byte so far)
-  std::string bytes;  // as received, CR included (long junk is cut at 64)
+  TimePoint first;   // time of the first byte
+  TimePoint last;    // time of the CR (or of the last byte so far)
+  std::string bytes; // as received, CR included (long junk is cut at 64)
   Command command = Command::Ignored;
-  int az = -1;        // targets of a move, else -1
+  int az = -1; // targets of a move, else -1
   int el = -1;
 };
 
@@ -230,10 +230,10 @@ private:
   struct Axis {
     double speed;
     int min, max;
-    double from;         // where the current segment started
-    TimePoint since;     // when it started
-    int dir = 0;         // -1, 0, +1
-    int limit = 0;       // where the segment ends (target or end stop)
+    double from;     // where the current segment started
+    TimePoint since; // when it started
+    int dir = 0;     // -1, 0, +1
+    int limit = 0;   // where the segment ends (target or end stop)
     double raw(TimePoint t) const;
     int reported(TimePoint t) const;
     bool moving(TimePoint t) const;
@@ -301,8 +301,7 @@ struct ServerOptions {
 class PtyServer {
 public:
   // Throws std::system_error when the pseudo-terminal or link cannot be made.
-  explicit PtyServer(const Options &options, ServerOptions server = {},
-                     std::shared_ptr<Clock> clock = nullptr);
+  explicit PtyServer(const Options &options, ServerOptions server = {}, std::shared_ptr<Clock> clock = nullptr);
   // Stops the thread, closes the device and removes the link.
   ~PtyServer();
   PtyServer(const PtyServer &) = delete;
@@ -345,9 +344,9 @@ private:
   std::mutex lifeMutex_;
   mutable std::mutex mutex_;
   std::condition_variable turned_;
-  uint64_t turns_ = 0;       // loop turns completed, under mutex_
-  int settling_ = 0;         // callers waiting in settle(), under mutex_
-  bool running_ = false;     // under mutex_
+  uint64_t turns_ = 0;   // loop turns completed, under mutex_
+  int settling_ = 0;     // callers waiting in settle(), under mutex_
+  bool running_ = false; // under mutex_
   Unit unit_;
   std::deque<Delivered> delivered_; // under mutex_
   std::string device_;

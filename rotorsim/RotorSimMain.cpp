@@ -77,7 +77,8 @@ int main(int argc, char **argv) {
     for (;;) {
       timespec slice{0, 100 * 1000 * 1000};
       int sig = sigtimedwait(&signals, nullptr, &slice);
-      if (sig > 0) break;
+      if (sig > 0)
+        break;
       if (unit.hungUp()) {
         std::cerr << "rotorsim: hung up after " << unit.commandsHandled() << " commands\n";
         break;
@@ -85,7 +86,8 @@ int main(int argc, char **argv) {
     }
     unit.hangUp();
     if (log.is_open()) {
-      if (auto rest = unit.pendingCommand()) log << rotorsim::formatLogLine(*rest, origin) << '\n';
+      if (auto rest = unit.pendingCommand())
+        log << rotorsim::formatLogLine(*rest, origin) << '\n';
     }
   } catch (const std::system_error &e) {
     std::cerr << e.what() << "\n";

@@ -12,10 +12,12 @@ namespace {
 constexpr size_t kMaxLine = 64;
 
 bool threeDigits(std::string_view s, int &value) {
-  if (s.size() != 3) return false;
+  if (s.size() != 3)
+    return false;
   value = 0;
   for (char c : s) {
-    if (c < '0' || c > '9') return false;
+    if (c < '0' || c > '9')
+      return false;
     value = value * 10 + (c - '0');
   }
   return true;
@@ -24,20 +26,38 @@ bool threeDigits(std::string_view s, int &value) {
 // Parses one command (without its CR); out-of-range targets make it ignored.
 void parse(CommandRecord &rec) {
   std::string_view s = rec.bytes;
-  if (!s.empty() && s.back() == '\r') s.remove_suffix(1);
+  if (!s.empty() && s.back() == '\r')
+    s.remove_suffix(1);
   rec.command = Command::Ignored;
   int a = 0, e = 0;
   if (s.size() == 1) {
     switch (s[0]) {
-    case 'C': rec.command = Command::Poll; break;
-    case 'A': rec.command = Command::StopAz; break;
-    case 'E': rec.command = Command::StopEl; break;
-    case 'S': rec.command = Command::StopBoth; break;
-    case 'L': rec.command = Command::TurnCcw; break;
-    case 'R': rec.command = Command::TurnCw; break;
-    case 'D': rec.command = Command::TurnDown; break;
-    case 'U': rec.command = Command::TurnUp; break;
-    default: break;
+    case 'C':
+      rec.command = Command::Poll;
+      break;
+    case 'A':
+      rec.command = Command::StopAz;
+      break;
+    case 'E':
+      rec.command = Command::StopEl;
+      break;
+    case 'S':
+      rec.command = Command::StopBoth;
+      break;
+    case 'L':
+      rec.command = Command::TurnCcw;
+      break;
+    case 'R':
+      rec.command = Command::TurnCw;
+      break;
+    case 'D':
+      rec.command = Command::TurnDown;
+      break;
+    case 'U':
+      rec.command = Command::TurnUp;
+      break;
+    default:
+      break;
     }
   } else if (s == "C2") {
     rec.command = Command::PollBoth;
@@ -76,14 +96,16 @@ void ManualClock::set(TimePoint t) { ticks_.store(t.time_since_epoch().count());
 // ------------------------------------------------------------------ axis
 
 double Unit::Axis::raw(TimePoint t) const {
-  if (dir == 0) return from;
+  if (dir == 0)
+    return from;
   double secs = std::max(0.0, std::chrono::duration<double>(t - since).count());
   double p = from + dir * speed * secs;
   return dir > 0 ? std::min(p, double(limit)) : std::max(p, double(limit));
 }
 
 int Unit::Axis::reported(TimePoint t) const {
-  if (dir == 0) return int(std::lround(from));
+  if (dir == 0)
+    return int(std::lround(from));
   // The last whole degree passed: toward the start of the motion. The small
   // margin keeps exact arrivals (90.0 computed as 89.9999999) from lagging.
   double p = raw(t);
@@ -102,13 +124,15 @@ void Unit::Axis::hold(TimePoint t) {
 void Unit::Axis::moveTo(int target, TimePoint t) {
   hold(t);
   limit = std::clamp(target, min, max);
-  if (limit != int(from)) dir = limit > from ? 1 : -1;
+  if (limit != int(from))
+    dir = limit > from ? 1 : -1;
 }
 
 void Unit::Axis::turn(int direction, TimePoint t) {
   hold(t);
   limit = direction > 0 ? max : min;
-  if (limit != int(from)) dir = direction;
+  if (limit != int(from))
+    dir = direction;
 }
 
 // ------------------------------------------------------------------ unit
@@ -119,14 +143,15 @@ Duration LineFormat::charTime() const {
 }
 
 Unit::Unit(const Options &options, TimePoint start)
-    : options_(options), lastDue_(start), wireFree_(start), lastHandOver_(start),
-      chunkPhase_(start), rng_(options.faults.seed) {
-  if (options.wire.baud > 0) line_format_.baud = options.wire.baud;
+    : options_(options), lastDue_(start), wireFree_(start), lastHandOver_(start), chunkPhase_(start),
+      rng_(options.faults.seed) {
+  if (options.wire.baud > 0)
+    line_format_.baud = options.wire.baud;
   if (options.wire.delivery == Delivery::Chunked && options.wire.chunkPeriod > Duration::zero()) {
     // Its own generator, so the garbage bytes stay what the seed made them.
     std::mt19937 phase(options.faults.seed ^ 0x5bd1e995u);
-    chunkPhase_ += Duration(
-        std::uniform_int_distribution<Duration::rep>(0, options.wire.chunkPeriod.count() - 1)(phase));
+    chunkPhase_ +=
+        Duration(std::uniform_int_distribution<Duration::rep>(0, options.wire.chunkPeriod.count() - 1)(phase));
   }
   az_.speed = options.azSpeed;
   az_.min = 0;
@@ -140,8 +165,8 @@ Unit::Unit(const Options &options, TimePoint start)
   el_.since = start;
   double rate = options.faults.garbagePerSecond;
   if (rate > 0) {
-    garbageStep_ = std::max<Duration>(
-        Duration(1), std::chrono::duration_cast<Duration>(std::chrono::duration<double>(1.0 / rate)));
+    garbageStep_ = std::max<Duration>(Duration(1),
+                                      std::chrono::duration_cast<Duration>(std::chrono::duration<double>(1.0 / rate)));
     garbageNext_ = start + garbageStep_;
   }
 }
@@ -152,7 +177,8 @@ std::vector<CommandRecord> Unit::receive(std::string_view bytes, TimePoint at) {
     received_.push_back({at, uint8_t(ch)});
     if (!line_) {
       // Line ends of terminal programs (CR LF) and idle NULs start nothing.
-      if (ch == '\n' || ch == '\0') continue;
+      if (ch == '\n' || ch == '\0')
+        continue;
       line_ = CommandRecord{at, at, {}, Command::Unfinished};
     }
     line_->last = at;
@@ -172,7 +198,8 @@ void Unit::finishLine(TimePoint at, std::vector<CommandRecord> &done) {
   line_.reset();
   parse(rec);
   // A unit that has hung up acts on nothing more.
-  if (rec.command != Command::Ignored && !hangUpAt_) act(rec, at);
+  if (rec.command != Command::Ignored && !hangUpAt_)
+    act(rec, at);
   commands_.push_back(rec);
   done.push_back(std::move(rec));
 }
@@ -181,39 +208,60 @@ void Unit::act(CommandRecord &rec, TimePoint at) {
   // A jammed rotator: the unit takes moves and turns, the axes stay put.
   const bool jammed = options_.faults.stall;
   auto moveTo = [&](Axis &axis, int target) {
-    if (!jammed) axis.moveTo(target, at);
+    if (!jammed)
+      axis.moveTo(target, at);
   };
   auto turn = [&](Axis &axis, int direction) {
-    if (!jammed) axis.turn(direction, at);
+    if (!jammed)
+      axis.turn(direction, at);
   };
   switch (rec.command) {
   case Command::Poll:
   case Command::PollBoth: {
     std::string text = report(position(at));
-    if (options_.faults.leadingCr) text.insert(text.begin(), '\r');
+    if (options_.faults.leadingCr)
+      text.insert(text.begin(), '\r');
     answer(std::move(text), true, at);
     break;
   }
-  case Command::MoveAz: moveTo(az_, rec.az); break;
-  case Command::MoveEl: moveTo(el_, rec.el); break;
+  case Command::MoveAz:
+    moveTo(az_, rec.az);
+    break;
+  case Command::MoveEl:
+    moveTo(el_, rec.el);
+    break;
   case Command::MoveBoth:
     moveTo(az_, rec.az);
     moveTo(el_, rec.el);
     break;
-  case Command::StopAz: az_.hold(at); break;
-  case Command::StopEl: el_.hold(at); break;
+  case Command::StopAz:
+    az_.hold(at);
+    break;
+  case Command::StopEl:
+    el_.hold(at);
+    break;
   case Command::StopBoth:
     az_.hold(at);
     el_.hold(at);
     break;
-  case Command::TurnCcw: turn(az_, -1); break;
-  case Command::TurnCw: turn(az_, 1); break;
-  case Command::TurnDown: turn(el_, -1); break;
-  case Command::TurnUp: turn(el_, 1); break;
+  case Command::TurnCcw:
+    turn(az_, -1);
+    break;
+  case Command::TurnCw:
+    turn(az_, 1);
+    break;
+  case Command::TurnDown:
+    turn(el_, -1);
+    break;
+  case Command::TurnUp:
+    turn(el_, 1);
+    break;
   case Command::Ignored:
-  case Command::Unfinished: return;
+  case Command::Unfinished:
+    return;
   }
-  if (rec.command != Command::Poll && rec.command != Command::PollBoth) answer("\r", false, at);
+  if (rec.command != Command::Poll && rec.command != Command::PollBoth)
+    answer("\r", false, at);
   ++handled_;
   const Faults &f = options_.faults;
   if (f.hangUpAfter > 0 && handled_ == f.hangUpAfter)
@@ -222,13 +270,15 @@ void Unit::act(CommandRecord &rec, TimePoint at) {
 
 void Unit::answer(std::string bytes, bool isReport, TimePoint at) {
   const Faults &f = options_.faults;
-  if (f.mute) return;
+  if (f.mute)
+    return;
   // Answers leave in the order their commands came, never overtaking.
   TimePoint due = std::max(at + f.replyDelay, lastDue_);
   if (isReport && !f.splitSizes.empty()) {
     size_t pos = 0;
     for (int size : f.splitSizes) {
-      if (pos >= bytes.size()) break;
+      if (pos >= bytes.size())
+        break;
       size_t n = std::min(bytes.size() - pos, size_t(std::max(size, 1)));
       send(bytes.substr(pos, n), due);
       pos += n;
@@ -245,14 +295,17 @@ void Unit::answer(std::string bytes, bool isReport, TimePoint at) {
 }
 
 void Unit::setLineFormat(LineFormat format) {
-  if (options_.wire.baud > 0) format.baud = options_.wire.baud;
-  if (format.baud > 0 && format.bitsPerChar > 0) line_format_ = format;
+  if (options_.wire.baud > 0)
+    format.baud = options_.wire.baud;
+  if (format.baud > 0 && format.bitsPerChar > 0)
+    line_format_ = format;
 }
 
 // Puts bytes on the wire from `due` on, behind whatever is still leaving it.
 void Unit::send(const std::string &bytes, TimePoint due) {
   if (options_.wire.delivery == Delivery::Burst) {
-    for (char c : bytes) out_.push_back({due, c});
+    for (char c : bytes)
+      out_.push_back({due, c});
     lastHandOver_ = std::max(lastHandOver_, due);
     return;
   }
@@ -263,13 +316,16 @@ void Unit::send(const std::string &bytes, TimePoint due) {
     out_.push_back({handOverOf(t), c});
   }
   wireFree_ = t;
-  if (!out_.empty()) lastHandOver_ = std::max(lastHandOver_, out_.back().handOver);
+  if (!out_.empty())
+    lastHandOver_ = std::max(lastHandOver_, out_.back().handOver);
 }
 
 TimePoint Unit::handOverOf(TimePoint arrival) const {
   const Duration period = options_.wire.chunkPeriod;
-  if (options_.wire.delivery != Delivery::Chunked || period <= Duration::zero()) return arrival;
-  if (arrival <= chunkPhase_) return chunkPhase_;
+  if (options_.wire.delivery != Delivery::Chunked || period <= Duration::zero())
+    return arrival;
+  if (arrival <= chunkPhase_)
+    return chunkPhase_;
   // The first latency-timer tick at or after the byte's arrival.
   auto ticks = (arrival - chunkPhase_ + period - Duration(1)) / period;
   return chunkPhase_ + ticks * period;
@@ -288,9 +344,11 @@ std::vector<std::string> Unit::takeDeliveries(TimePoint now) {
   for (;;) {
     bool answer = !out_.empty() && out_.front().handOver <= now;
     std::optional<TimePoint> junkAt;
-    if (garbageNext_) junkAt = handOverOf(*garbageNext_);
+    if (garbageNext_)
+      junkAt = handOverOf(*garbageNext_);
     bool junk = junkAt && *junkAt <= now;
-    if (!answer && !junk) break;
+    if (!answer && !junk)
+      break;
     if (answer && (!junk || out_.front().handOver <= *junkAt)) {
       put(out_.front().handOver, out_.front().byte);
       out_.pop_front();
@@ -304,18 +362,23 @@ std::vector<std::string> Unit::takeDeliveries(TimePoint now) {
 
 std::string Unit::takeOutput(TimePoint now) {
   std::string out;
-  for (const std::string &g : takeDeliveries(now)) out += g;
+  for (const std::string &g : takeDeliveries(now))
+    out += g;
   return out;
 }
 
 std::optional<TimePoint> Unit::nextDue() const {
   std::optional<TimePoint> next;
   auto consider = [&](TimePoint t) {
-    if (!next || t < *next) next = t;
+    if (!next || t < *next)
+      next = t;
   };
-  if (!out_.empty()) consider(out_.front().handOver);
-  if (garbageNext_) consider(handOverOf(*garbageNext_));
-  if (hangUpAt_) consider(*hangUpAt_);
+  if (!out_.empty())
+    consider(out_.front().handOver);
+  if (garbageNext_)
+    consider(handOverOf(*garbageNext_));
+  if (hangUpAt_)
+    consider(*hangUpAt_);
   return next;
 }
 
@@ -328,8 +391,10 @@ bool Unit::hangUpDue(TimePoint now) const { return hangUpAt_ && now >= *hangUpAt
 std::optional<CommandRecord> Unit::pendingCommand() const { return line_; }
 
 void Unit::trim() {
-  while (received_.size() > options_.recordLimit) received_.pop_front();
-  while (commands_.size() > options_.recordLimit) commands_.pop_front();
+  while (received_.size() > options_.recordLimit)
+    received_.pop_front();
+  while (commands_.size() > options_.recordLimit)
+    commands_.pop_front();
 }
 
 // ---------------------------------------------------------------- texts
@@ -342,21 +407,34 @@ std::string report(Position p) {
 
 std::string describe(const CommandRecord &rec) {
   switch (rec.command) {
-  case Command::Poll: return "poll";
-  case Command::PollBoth: return "poll (C2)";
-  case Command::MoveAz: return "move azimuth to " + std::to_string(rec.az);
-  case Command::MoveEl: return "move elevation to " + std::to_string(rec.el);
+  case Command::Poll:
+    return "poll";
+  case Command::PollBoth:
+    return "poll (C2)";
+  case Command::MoveAz:
+    return "move azimuth to " + std::to_string(rec.az);
+  case Command::MoveEl:
+    return "move elevation to " + std::to_string(rec.el);
   case Command::MoveBoth:
     return "move azimuth to " + std::to_string(rec.az) + ", elevation to " + std::to_string(rec.el);
-  case Command::StopAz: return "stop azimuth";
-  case Command::StopEl: return "stop elevation";
-  case Command::StopBoth: return "stop both";
-  case Command::TurnCcw: return "turn azimuth counter-clockwise";
-  case Command::TurnCw: return "turn azimuth clockwise";
-  case Command::TurnDown: return "turn elevation down";
-  case Command::TurnUp: return "turn elevation up";
-  case Command::Ignored: return "ignored";
-  case Command::Unfinished: return "unfinished (no CR)";
+  case Command::StopAz:
+    return "stop azimuth";
+  case Command::StopEl:
+    return "stop elevation";
+  case Command::StopBoth:
+    return "stop both";
+  case Command::TurnCcw:
+    return "turn azimuth counter-clockwise";
+  case Command::TurnCw:
+    return "turn azimuth clockwise";
+  case Command::TurnDown:
+    return "turn elevation down";
+  case Command::TurnUp:
+    return "turn elevation up";
+  case Command::Ignored:
+    return "ignored";
+  case Command::Unfinished:
+    return "unfinished (no CR)";
   }
   return "?";
 }
@@ -379,10 +457,10 @@ std::string formatLogLine(const CommandRecord &rec, TimePoint origin) {
     hex += buf;
   }
   size_t stored = rec.bytes.size() - (!rec.bytes.empty() && rec.bytes.back() == '\r' ? 1 : 0);
-  if (stored >= kMaxLine) text += "...";
+  if (stored >= kMaxLine)
+    text += "...";
   double secs = std::chrono::duration<double>(rec.first - origin).count();
-  long long spanMs =
-      std::chrono::duration_cast<std::chrono::milliseconds>(rec.last - rec.first).count();
+  long long spanMs = std::chrono::duration_cast<std::chrono::milliseconds>(rec.last - rec.first).count();
   char head[64];
   std::snprintf(head, sizeof head, "%8.3f (+%lld ms)  ", secs, spanMs);
   return head + text + "  [" + hex + "]  " + describe(rec);

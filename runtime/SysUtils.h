@@ -23,8 +23,7 @@ private:
 
 class EInOutError : public Exception {
 public:
-  EInOutError(std::string message, int errorCode)
-      : Exception(std::move(message)), ErrorCode(errorCode) {}
+  EInOutError(std::string message, int errorCode) : Exception(std::move(message)), ErrorCode(errorCode) {}
   int ErrorCode;
 };
 

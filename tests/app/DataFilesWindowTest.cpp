@@ -78,10 +78,10 @@ TEST_F(DataFiles, MarkupInTheLanguageFileShowsAsItStands) {
 
 TEST_F(DataFiles, EightBitLanguageFileKeepsItsPunctuation) {
   SetConfig(CrLf({"1", "DE", "1000", "10", "0", "0", "1", "50", "50"}));
-  WriteFile(dir / "Zelkor_M_language.csv",
-            "DE;02;Ende \x96 \x84gut\x93\r\n"
-            "DE;05;Hand\xE4nderung \x85\r\n"
-            "DE;07;Parkposition \x80 \x91" "1\x92\r\n");
+  WriteFile(dir / "Zelkor_M_language.csv", "DE;02;Ende \x96 \x84gut\x93\r\n"
+                                           "DE;05;Hand\xE4nderung \x85\r\n"
+                                           "DE;07;Parkposition \x80 \x91"
+                                           "1\x92\r\n");
   Create();
   EXPECT_TRUE(Complaints().empty());
   EXPECT_EQ(form->Button1->text(), QString::fromUtf8("Ende – „gut“"));
@@ -143,7 +143,8 @@ TEST_F(DataFiles, PositionOffEveryScreenIsShownOnTheNearestAndSavedAsRead) {
     const std::string file = CrLf({"1", "EN", "1000", "10", "0", "0", "1", c.left, c.top});
     SetConfig(file);
     Create();
-    EXPECT_TRUE(screen.contains(form->frameGeometry())) << form->frameGeometry().x() << "," << form->frameGeometry().y();
+    EXPECT_TRUE(screen.contains(form->frameGeometry()))
+        << form->frameGeometry().x() << "," << form->frameGeometry().y();
     // Saved as read while the window stays where it was put, through any
     // number of saves and reloads.
     form->ComboBox3->setEditText("2000");

@@ -170,12 +170,8 @@ TEST(TextFiles, LineEnds) {
     std::string content;
     std::vector<std::string> lines;
   } cases[] = {
-      {"", {}},
-      {"a\r\nb\r\n", {"a", "b"}},
-      {"a\nb", {"a", "b"}},
-      {"a\rb\r\n\r\nc", {"a", "b", "", "c"}},
-      {"\r\n", {""}},
-      {"EN;02;Ende\r\n", {"EN;02;Ende"}},
+      {"", {}},       {"a\r\nb\r\n", {"a", "b"}},         {"a\nb", {"a", "b"}}, {"a\rb\r\n\r\nc", {"a", "b", "", "c"}},
+      {"\r\n", {""}}, {"EN;02;Ende\r\n", {"EN;02;Ende"}},
   };
   for (const Case &c : cases) {
     {
@@ -308,9 +304,8 @@ TEST(ErrorDisplay, FullStopAfterCharactersThatSortAfterIt) {
   struct Case {
     const char *message;
     const char *shown;
-  } cases[] = {{"Fehler", "Fehler."},    {"Fehler.", "Fehler."}, {"Fehler!", "Fehler!"},
-               {"(x)", "(x)"},           {"", ""},               {"Wert 5", "Wert 5."},
-               {"Ende -", "Ende -"},     {"a/", "a/."},          {"Größe ü", "Größe ü."}};
+  } cases[] = {{"Fehler", "Fehler."}, {"Fehler.", "Fehler."}, {"Fehler!", "Fehler!"}, {"(x)", "(x)"},         {"", ""},
+               {"Wert 5", "Wert 5."}, {"Ende -", "Ende -"},   {"a/", "a/."},          {"Größe ü", "Größe ü."}};
   for (const Case &c : cases)
     EXPECT_EQ(ExceptionDisplayText(QString::fromUtf8(c.message)), QString::fromUtf8(c.shown)) << c.message;
   EXPECT_EQ(ExceptionDisplayText(EConvertError(InvalidIntegerText("x"))),

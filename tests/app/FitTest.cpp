@@ -200,13 +200,17 @@ protected:
   }
 
   std::vector<QPushButton *> Buttons() const {
-    return {form->Button1, form->Button5, form->Button9, form->Button11, form->Button2,
-            form->Button8, form->Button6, form->Button4, form->Button10, form->Button7,
+    return {form->Button1,  form->Button5,  form->Button9, form->Button11, form->Button2,
+            form->Button8,  form->Button6,  form->Button4, form->Button10, form->Button7,
             form->Button12, form->Button13, form->Button3, form->Button14};
   }
-  std::vector<QGroupBox *> Groups() const { return {form->GroupBox2, form->GroupBox3, form->GroupBox4, form->GroupBox5}; }
+  std::vector<QGroupBox *> Groups() const {
+    return {form->GroupBox2, form->GroupBox3, form->GroupBox4, form->GroupBox5};
+  }
   std::vector<QLabel *> Captions() const { return {form->Label1, form->Label13}; }
-  std::vector<TPBNumEdit *> Fields() const { return {form->PBNumEdit1, form->PBNumEdit3, form->PBNumEdit2, form->PBNumEdit4}; }
+  std::vector<TPBNumEdit *> Fields() const {
+    return {form->PBNumEdit1, form->PBNumEdit3, form->PBNumEdit2, form->PBNumEdit4};
+  }
 
   // Checks the text shown in `area` (widget pixels) of the shot against the
   // same text drawn whole; `cutLeft`/`cutRight` name the edges at which the
@@ -230,7 +234,8 @@ protected:
       problem += " ink reaches the left edge;";
     if (cutRight && ink.last >= in.right())
       problem += " ink reaches the right edge;";
-    return problem.empty() ? problem : "'" + text.toStdString() + "' in a " + w->metaObject()->className() + ":" + problem;
+    return problem.empty() ? problem
+                           : "'" + text.toStdString() + "' in a " + w->metaObject()->className() + ":" + problem;
   }
 
   // Pixel checks are retried until the deadline: the server may still be
@@ -238,10 +243,12 @@ protected:
   void ExpectWhole(const char *what, QWidget *w, const QString &text, QRect area, QRgb pen, bool cutLeft,
                    bool cutRight) {
     std::string problem;
-    const bool ok = RunEventsUntil([&] {
-      problem = Whole(w, text, area, pen, cutLeft, cutRight);
-      return problem.empty();
-    }, 2000ms);
+    const bool ok = RunEventsUntil(
+        [&] {
+          problem = Whole(w, text, area, pen, cutLeft, cutRight);
+          return problem.empty();
+        },
+        2000ms);
     EXPECT_TRUE(ok) << what << ": " << problem;
   }
 
@@ -291,17 +298,34 @@ TEST_F(Fit, ControlsKeepTheirPlaceWithinAFewPixels) {
     QWidget *w;
     QRect designed;
   } places[] = {
-      {form->GroupBox2, {0, 0, 201, 61}},    {form->Label1, {5, 20, 0, 0}},        {form->Label13, {6, 40, 0, 0}},
-      {form->ComboBox1, {55, 15, 51, 21}},   {form->ComboBox3, {55, 35, 51, 21}},  {form->Button1, {121, 10, 75, 25}},
-      {form->Image1, {0, 61, 200, 200}},     {form->Label6, {0, 61, 0, 0}},        {form->GroupBox3, {42, 265, 116, 105}},
-      {form->Button5, {35, 15, 45, 25}},     {form->Button9, {5, 15, 26, 25}},     {form->Button11, {85, 15, 26, 25}},
-      {form->Button2, {35, 45, 45, 25}},     {FieldWidget(form->PBNumEdit1), {5, 48, 26, 21}},
-      {FieldWidget(form->PBNumEdit3), {5, 77, 26, 21}},                            {form->Button8, {35, 75, 45, 25}},
-      {form->GroupBox4, {162, 300, 81, 106}}, {form->Button6, {5, 15, 71, 25}},    {form->Button4, {5, 45, 71, 25}},
-      {form->Button10, {6, 75, 70, 25}},     {form->GroupBox5, {247, 300, 116, 105}}, {form->Button7, {35, 15, 45, 25}},
-      {form->Button12, {5, 15, 26, 25}},     {form->Button13, {85, 15, 26, 25}},   {form->Button3, {35, 45, 45, 25}},
+      {form->GroupBox2, {0, 0, 201, 61}},
+      {form->Label1, {5, 20, 0, 0}},
+      {form->Label13, {6, 40, 0, 0}},
+      {form->ComboBox1, {55, 15, 51, 21}},
+      {form->ComboBox3, {55, 35, 51, 21}},
+      {form->Button1, {121, 10, 75, 25}},
+      {form->Image1, {0, 61, 200, 200}},
+      {form->Label6, {0, 61, 0, 0}},
+      {form->GroupBox3, {42, 265, 116, 105}},
+      {form->Button5, {35, 15, 45, 25}},
+      {form->Button9, {5, 15, 26, 25}},
+      {form->Button11, {85, 15, 26, 25}},
+      {form->Button2, {35, 45, 45, 25}},
+      {FieldWidget(form->PBNumEdit1), {5, 48, 26, 21}},
+      {FieldWidget(form->PBNumEdit3), {5, 77, 26, 21}},
+      {form->Button8, {35, 75, 45, 25}},
+      {form->GroupBox4, {162, 300, 81, 106}},
+      {form->Button6, {5, 15, 71, 25}},
+      {form->Button4, {5, 45, 71, 25}},
+      {form->Button10, {6, 75, 70, 25}},
+      {form->GroupBox5, {247, 300, 116, 105}},
+      {form->Button7, {35, 15, 45, 25}},
+      {form->Button12, {5, 15, 26, 25}},
+      {form->Button13, {85, 15, 26, 25}},
+      {form->Button3, {35, 45, 45, 25}},
       {FieldWidget(form->PBNumEdit2), {85, 48, 26, 21}},
-      {FieldWidget(form->PBNumEdit4), {85, 77, 26, 21}},                           {form->Button14, {35, 75, 45, 25}},
+      {FieldWidget(form->PBNumEdit4), {85, 77, 26, 21}},
+      {form->Button14, {35, 75, 45, 25}},
   };
   constexpr int Few = 3;
   for (const Place &p : places) {

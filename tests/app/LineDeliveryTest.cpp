@@ -36,7 +36,7 @@ struct Pacing {
   const char *name;
   rotorsim::Delivery delivery;
   int chunkMs;
-  int32_t baud;     // set on the port; the unit paces at the rate the line has
+  int32_t baud; // set on the port; the unit paces at the rate the line has
   int32_t pollMs;
 };
 
@@ -102,15 +102,14 @@ TEST_P(PacedUnit, EveryReportIsShownBeforeTheNextPoll) {
     EXPECT_EQ(shownAfterPoll[k], std::vector<int32_t>{sent[k]}) << "poll " << k;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, PacedUnit,
-    ::testing::Values(Pacing{"line_1200", rotorsim::Delivery::Line, 0, 1200, 500},
-                      Pacing{"line_9600", rotorsim::Delivery::Line, 0, 9600, 200},
-                      Pacing{"line_115200", rotorsim::Delivery::Line, 0, 115200, 200},
-                      Pacing{"chunked_1ms", rotorsim::Delivery::Chunked, 1, 9600, 200},
-                      Pacing{"chunked_16ms", rotorsim::Delivery::Chunked, 16, 9600, 200},
-                      Pacing{"burst", rotorsim::Delivery::Burst, 0, 9600, 200}),
-    [](const ::testing::TestParamInfo<Pacing> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Lines, PacedUnit,
+                         ::testing::Values(Pacing{"line_1200", rotorsim::Delivery::Line, 0, 1200, 500},
+                                           Pacing{"line_9600", rotorsim::Delivery::Line, 0, 9600, 200},
+                                           Pacing{"line_115200", rotorsim::Delivery::Line, 0, 115200, 200},
+                                           Pacing{"chunked_1ms", rotorsim::Delivery::Chunked, 1, 9600, 200},
+                                           Pacing{"chunked_16ms", rotorsim::Delivery::Chunked, 16, 9600, 200},
+                                           Pacing{"burst", rotorsim::Delivery::Burst, 0, 9600, 200}),
+                         [](const ::testing::TestParamInfo<Pacing> &info) { return std::string(info.param.name); });
 
 // ------------------------------------------------------------ random splits
 
@@ -185,7 +184,7 @@ TEST_F(RandomSplits, EveryWholeReportIsShownInOrder) {
       written = true;
     });
     const bool all = RunEventsUntil([&] { return written && shown.size() >= stream.whole.size(); },
-                             std::chrono::milliseconds(60000));
+                                    std::chrono::milliseconds(60000));
     writer.join();
     EXPECT_TRUE(all) << shown.size() << " of " << stream.whole.size() << " shown";
     EXPECT_EQ(shown, stream.whole);

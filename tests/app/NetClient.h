@@ -74,11 +74,13 @@ public:
   // read brought, as a client that reads once per reply does.
   std::string NextRead(std::chrono::milliseconds limit = support::kDeadline) {
     std::string got;
-    RunEventsUntil([&] {
-      if (Ready(POLLIN))
-        got = ReadOnce();
-      return !got.empty() || eof_;
-    }, limit);
+    RunEventsUntil(
+        [&] {
+          if (Ready(POLLIN))
+            got = ReadOnce();
+          return !got.empty() || eof_;
+        },
+        limit);
     return got;
   }
 

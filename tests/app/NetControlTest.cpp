@@ -142,14 +142,17 @@ TEST_F(NetControl, RealClientReadsMovesStopsParksTurnsAndAsks) {
 
   // The unit arrives, as the client sees it.
   std::vector<double> seen;
-  ASSERT_TRUE(RunEventsUntil([&] {
-    ClientRun p = Rotctl({"p"});
-    double a = 0, e = 0;
-    if (p.rc != 0 || !Numbers(p.out, a, e))
-      return false;
-    seen.push_back(a);
-    return a == 270 && e == 30;
-  }, 30s)) << "last seen azimuth " << (seen.empty() ? -1 : seen.back());
+  ASSERT_TRUE(RunEventsUntil(
+      [&] {
+        ClientRun p = Rotctl({"p"});
+        double a = 0, e = 0;
+        if (p.rc != 0 || !Numbers(p.out, a, e))
+          return false;
+        seen.push_back(a);
+        return a == 270 && e == 30;
+      },
+      30s))
+      << "last seen azimuth " << (seen.empty() ? -1 : seen.back());
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
 
   struct Case {
@@ -248,15 +251,12 @@ TEST_F(NetControl, ARepeatedTargetIsAcknowledgedAndNotSentAgain) {
     const char *line;
     const char *sent; // nullptr: nothing goes out
   } steps[] = {
-      {"P 100 20\n", "W100 020\r"},
-      {"P 100,4 20\n", nullptr},
+      {"P 100 20\n", "W100 020\r"}, {"P 100,4 20\n", nullptr},
       {"P 101 21\n", nullptr},    // within a degree
       {"P 99.6 19.5\n", nullptr}, // rounds to 100 20
-      {"P 102 20\n", "W102 020\r"},
-      {"S\n", "S\r"},
-      {"P 102 20\n", "W102 020\r"}, // the stop ended the last move
-      {"P 359 0\n", "W359 000\r"},
-      {"P 0,4 1\n", nullptr}, // across north
+      {"P 102 20\n", "W102 020\r"}, {"S\n", "S\r"},
+      {"P 102 20\n", "W102 020\r"},                         // the stop ended the last move
+      {"P 359 0\n", "W359 000\r"},  {"P 0,4 1\n", nullptr}, // across north
       {"P 360 2\n", "W000 002\r"},
   };
   std::vector<std::string> want;
@@ -339,18 +339,20 @@ TEST_F(NetControl, FiveClientsPollingTogetherAllGetTheirReplies) {
       }
   });
   every.start(500);
-  const bool done = RunEventsUntil([&] {
-    for (int i = 0; i < kClients; ++i)
-      if (waiting[i] && clients[i]->Ready(POLLIN)) {
-        const std::string r = clients[i]->ReadOnce();
-        if (r.empty())
-          continue;
-        waiting[i] = false;
-        ++replies[i];
-        bad[i] += !IsPositionReply(r);
-      }
-    return std::all_of(replies.begin(), replies.end(), [](int n) { return n >= kRounds; });
-  }, 30s);
+  const bool done = RunEventsUntil(
+      [&] {
+        for (int i = 0; i < kClients; ++i)
+          if (waiting[i] && clients[i]->Ready(POLLIN)) {
+            const std::string r = clients[i]->ReadOnce();
+            if (r.empty())
+              continue;
+            waiting[i] = false;
+            ++replies[i];
+            bad[i] += !IsPositionReply(r);
+          }
+        return std::all_of(replies.begin(), replies.end(), [](int n) { return n >= kRounds; });
+      },
+      30s);
   EXPECT_TRUE(done);
   EXPECT_EQ(bad, std::vector<int>(kClients, 0));
   EXPECT_EQ(control->Server().Clients(), kClients);
@@ -392,12 +394,14 @@ TEST_F(NetControl, AClientThatNeverReadsIsHeldBackAndTooManyClientsAreTurnedAway
     requests += "1\n";
   std::size_t sent = 0;
   int stalls = 0;
-  RunEventsUntil([&] {
-    const std::size_t n = greedy.TrySend(requests);
-    sent += n;
-    stalls = n == 0 ? stalls + 1 : 0;
-    return stalls > 20 || sent > (std::size_t(32) << 20);
-  }, 60s);
+  RunEventsUntil(
+      [&] {
+        const std::size_t n = greedy.TrySend(requests);
+        sent += n;
+        stalls = n == 0 ? stalls + 1 : 0;
+        return stalls > 20 || sent > (std::size_t(32) << 20);
+      },
+      60s);
   EXPECT_LT(sent, std::size_t(32) << 20) << "the server never pushed back";
   EXPECT_TRUE(IsPositionReply(quiet.Ask("p\n")));
   greedy.Close();
@@ -485,10 +489,12 @@ TEST_F(NetControl, TheProgramRefusesUnknownOptionsAndServesWhenAsked) {
     env = {{"LOCPATH", comma.Folder()}, {"LC_ALL", CommaLocale::Name()}};
   ChildProcess program({ZK_PROGRAM, "--rotctld", std::to_string(port)}, env, dir);
   double az = -1, el = -1;
-  const bool served = RunEventsUntil([&] {
-    ClientRun r = Rotctl({"p"});
-    return r.rc == 0 && Numbers(r.out, az, el);
-  }, 30s);
+  const bool served = RunEventsUntil(
+      [&] {
+        ClientRun r = Rotctl({"p"});
+        return r.rc == 0 && Numbers(r.out, az, el);
+      },
+      30s);
   EXPECT_TRUE(served);
   EXPECT_EQ(az, 10);
   EXPECT_EQ(el, 5);

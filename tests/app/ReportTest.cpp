@@ -124,8 +124,10 @@ TEST_F(Reports, NeedlePointsAtTheAzimuth) {
   struct Case {
     const char *report;
     int dx, dy;
-  } cases[] = {{"AZ=045  EL=000\r\n", 21, -21}, {"AZ=000  EL=000\r\n", 0, -30},
-               {"AZ=090  EL=000\r\n", 30, 0},   {"AZ=123  EL=000\r\n", 25, 16},
+  } cases[] = {{"AZ=045  EL=000\r\n", 21, -21},
+               {"AZ=000  EL=000\r\n", 0, -30},
+               {"AZ=090  EL=000\r\n", 30, 0},
+               {"AZ=123  EL=000\r\n", 25, 16},
                {"AZ=270  EL=000\r\n", -30, 0}};
   const QPoint centre = form->Image1->pos() + QPoint(100, 100);
   for (const Case &c : cases) {
@@ -152,12 +154,12 @@ TEST_F(Reports, PointerOverTheDialsSetsTheFieldsAndClickSendsIt) {
     QPoint at;
     TPBNumEdit *field;
     int value;
-  } cases[] = {{form->Image1, {150, 50}, form->PBNumEdit1, 45},   {form->Image1, {100, 0}, form->PBNumEdit1, 360},
-               {form->Image1, {100, 100}, form->PBNumEdit1, 0},   {form->Image2, {150, 50}, form->PBNumEdit2, 135},
-               {form->Image2, {40, 160}, form->PBNumEdit2, 0},    {form->Image2, {100, 20}, form->PBNumEdit2, 90}};
+  } cases[] = {{form->Image1, {150, 50}, form->PBNumEdit1, 45}, {form->Image1, {100, 0}, form->PBNumEdit1, 360},
+               {form->Image1, {100, 100}, form->PBNumEdit1, 0}, {form->Image2, {150, 50}, form->PBNumEdit2, 135},
+               {form->Image2, {40, 160}, form->PBNumEdit2, 0},  {form->Image2, {100, 20}, form->PBNumEdit2, 90}};
   for (const Case &c : cases) {
-    QMouseEvent move(QEvent::MouseMove, QPointF(c.at), c.image->mapToGlobal(QPointF(c.at)), Qt::NoButton,
-                     Qt::NoButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(c.at), c.image->mapToGlobal(QPointF(c.at)), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
     QApplication::sendEvent(c.image, &move);
     EXPECT_EQ(FieldAsInteger(c.field), c.value) << c.at.x() << "," << c.at.y();
   }

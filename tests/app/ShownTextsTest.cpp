@@ -16,19 +16,19 @@ TEST(Utf8Check, WellFormedOnlyAndWholeAtTheEnd) {
   } cases[] = {
       {"", true},
       {"EN;02;Exit", true},
-      {"\xC3\xA4", true},                  // ä
-      {"\xE2\x80\x93", true},              // –
-      {"\xF0\x9F\x98\x80", true},          // U+1F600
-      {"\xF4\x8F\xBF\xBF", true},          // U+10FFFF
-      {"\xE4", false},                     // ä in 8-bit text
-      {"\x96 \x84\x93", false},            // 8-bit punctuation
-      {"\xC0\xAF", false},                 // overlong
-      {"\xE0\x80\xAF", false},             // overlong
-      {"\xED\xA0\x80", false},             // a surrogate
-      {"\xF4\x90\x80\x80", false},         // above U+10FFFF
+      {"\xC3\xA4", true},          // ä
+      {"\xE2\x80\x93", true},      // –
+      {"\xF0\x9F\x98\x80", true},  // U+1F600
+      {"\xF4\x8F\xBF\xBF", true},  // U+10FFFF
+      {"\xE4", false},             // ä in 8-bit text
+      {"\x96 \x84\x93", false},    // 8-bit punctuation
+      {"\xC0\xAF", false},         // overlong
+      {"\xE0\x80\xAF", false},     // overlong
+      {"\xED\xA0\x80", false},     // a surrogate
+      {"\xF4\x90\x80\x80", false}, // above U+10FFFF
       {"\xF5\x80\x80\x80", false},
-      {"\x80", false},                     // continuation alone
-      {"\xE2\x80", false},                 // cut short at the end
+      {"\x80", false},     // continuation alone
+      {"\xE2\x80", false}, // cut short at the end
       {"a\xC3", false},
       {std::string("\0\x7F", 2), true},
   };
@@ -49,8 +49,11 @@ TEST(Windows1252, PunctuationAndLettersOfThe8BitPage) {
     std::string bytes;
     const char16_t *text;
   } cases[] = {
-      {"\x96", u"\u2013"},               // –
-      {"\x84" "Ende\x93", u"\u201E" "Ende\u201C"}, // „Ende“
+      {"\x96", u"\u2013"}, // –
+      {"\x84"
+       "Ende\x93",
+       u"\u201E"
+       "Ende\u201C"}, // „Ende“
       {"\x80 \x85 \x99", u"\u20AC \u2026 \u2122"},
       {"\x91\x92\x97\x9F", u"\u2018\u2019\u2014\u0178"},
       {"\x8A\x9A\x8E\x9E\x8C\x9C", u"\u0160\u0161\u017D\u017E\u0152\u0153"},

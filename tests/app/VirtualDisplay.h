@@ -31,8 +31,8 @@ public:
     // -displayfd: the server chooses a free display and writes its number
     // to fd 3 once it accepts connections.
     server_ = std::make_unique<support::ChildProcess>(
-        std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-dpi", "96",
-                                 "-nolisten", "tcp", "-noreset"},
+        std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-dpi", "96", "-nolisten",
+                                 "tcp", "-noreset"},
         support::Env{}, std::filesystem::path{}, std::vector<std::pair<int, int>>{{fds[1], 3}});
     close(fds[1]);
     if (!server_->Started()) {

@@ -141,7 +141,11 @@ TEST_F(Window, EachButtonSendsItsBytes) {
       {form->Button2, [&] { SetFieldValue(form->PBNumEdit1, 7); }, "M007\r", true},
       {form->Button2, [&] { SetFieldValue(form->PBNumEdit1, 180); }, "M180\r", true},
       {form->Button3, [&] { SetFieldValue(form->PBNumEdit2, 90); }, "MB090\r", true},
-      {form->Button4, [&] { SetFieldValue(form->PBNumEdit1, 45); SetFieldValue(form->PBNumEdit2, 10); },
+      {form->Button4,
+       [&] {
+         SetFieldValue(form->PBNumEdit1, 45);
+         SetFieldValue(form->PBNumEdit2, 10);
+       },
        "W045 010\r", true},
       {form->Button5, nullptr, "A\r", true},
       {form->Button6, nullptr, "S\r", true},
@@ -290,8 +294,9 @@ TEST_F(Window, LeavingAParkingFieldSavesBothParkingPositions) {
   static_cast<QLineEdit *>(park1)->setText("123");
   SetFieldValue(form->PBNumEdit4, 77);
   form->Button2->setFocus();
-  ASSERT_TRUE(RunEventsUntil([&] { return Config() == CrLf({"1", "EN", "1000", "10", "123", "77", "1", "50", "50"}); }))
-      << Config();
+  ASSERT_TRUE(RunEventsUntil([&] {
+    return Config() == CrLf({"1", "EN", "1000", "10", "123", "77", "1", "50", "50"});
+  })) << Config();
   EXPECT_EQ(form->ParkPosition1, 123);
 }
 
@@ -358,9 +363,9 @@ TEST_F(Window, PortWithoutRightsNamesTheDialoutGroup) {
 
 struct BrokenStart {
   const char *name;
-  std::string config;       // empty: no file
+  std::string config; // empty: no file
   bool removePicture;
-  std::string picture;      // replaces the picture when not empty
+  std::string picture; // replaces the picture when not empty
   const char *message;
 };
 

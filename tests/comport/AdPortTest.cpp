@@ -280,7 +280,7 @@ TEST(PortOpen, OpenCloseSequenceAndLineSettings) {
     return r;
   };
   EXPECT_EQ(rate(), 9600);
-  p.SetOpen(true); // already open: nothing
+  p.SetOpen(true);  // already open: nothing
   p.SetBaud(38400); // applied at once
   EXPECT_EQ(rate(), 38400);
   p.SetOpen(false);
@@ -560,8 +560,8 @@ TEST(PortClose, CloseInsideAvailEventIsDeferred) {
     EXPECT_TRUE(closedInside); // fired before SetOpen returned
     EXPECT_TRUE(cp.Open());    // the close completes later
     EXPECT_EQ(cp.Phase(), ppClosing);
-    cp.WriteChar('x');                // ignored while closing
-    EXPECT_EQ(cp.ReadChar(), '\0');   // likewise
+    cp.WriteChar('x');              // ignored while closing
+    EXPECT_EQ(cp.ReadChar(), '\0'); // likewise
     handlerReturned = true;
   };
   p.SetComNumber(17);
@@ -585,17 +585,17 @@ TEST(PortClose, CloseOutsideAnEventWhileADeliveryFinishesCompletesAtOnce) {
   static std::atomic<bool> gHolding{false};
   static std::once_flag registered;
   std::call_once(registered, [] {
-    platform::RegisterWindowClass("zkSlowWindow", [](platform::HWND, uint32_t msg, platform::WPARAM,
-                                                     platform::LPARAM) -> platform::LRESULT {
-      if (msg == NotifyAvail) {
-        gHolding = true;
-        // Hold the delivery until the close has begun.
-        while (!gDispatcher.load()->IsStopRequested())
-          std::this_thread::yield();
-        gHolding = false;
-      }
-      return 0;
-    });
+    platform::RegisterWindowClass(
+        "zkSlowWindow", [](platform::HWND, uint32_t msg, platform::WPARAM, platform::LPARAM) -> platform::LRESULT {
+          if (msg == NotifyAvail) {
+            gHolding = true;
+            // Hold the delivery until the close has begun.
+            while (!gDispatcher.load()->IsStopRequested())
+              std::this_thread::yield();
+            gHolding = false;
+          }
+          return 0;
+        });
   });
   PtyPair peer(ComEntry(18));
   TApdComPort p;
@@ -657,8 +657,8 @@ TEST(PortClose, ComNumberChangeReopensOnTheNewDevice) {
   EXPECT_EQ(events, (std::vector<std::string>{"close", "open"}));
   EXPECT_TRUE(p.Open());
   EXPECT_EQ(p.ComNumber(), 19);
-  EXPECT_EQ(p.Tracing(), tlOn);   // kept
-  EXPECT_EQ(p.Logging(), tlOff);  // a paused log does not survive
+  EXPECT_EQ(p.Tracing(), tlOn);  // kept
+  EXPECT_EQ(p.Logging(), tlOff); // a paused log does not survive
   EXPECT_EQ(p.PortDispatcher()->GetAvailThreshold(), 3);
   p.SetComNumber(19); // same number: nothing
   EXPECT_EQ(events.size(), 2u);
@@ -725,8 +725,8 @@ TEST(PortTrace, TraceStateMachineOnOpenPort) {
   };
   const Step steps[] = {
       {tlPause, tlOff}, // not on: nothing
-      {tlOn, tlOn},     {tlPause, tlPause}, {tlClear, tlPause}, {tlOn, tlOn},
-      {tlAppendAndContinue, tlOn},          {tlOff, tlOff},     {tlDump, tlOff},
+      {tlOn, tlOn},     {tlPause, tlPause}, {tlClear, tlPause}, {tlOn, tlOn}, {tlAppendAndContinue, tlOn},
+      {tlOff, tlOff},   {tlDump, tlOff},
   };
   for (const auto &s : steps) {
     if (s.set == tlAppendAndContinue) { // an empty trace writes no file

@@ -113,12 +113,10 @@ TEST(ComSelectForm, SelectedNumberAndResults) {
   };
   const Case cases[] = {
       {"OK", [](TComSelectForm &f) { f.OkBtn->click(); }, TComSelectForm::mrOk},
-      {"Enter", [](TComSelectForm &f) { Key(&f, Qt::Key_Return); },
-       TComSelectForm::mrOk},
+      {"Enter", [](TComSelectForm &f) { Key(&f, Qt::Key_Return); }, TComSelectForm::mrOk},
       {"Cancel", [](TComSelectForm &f) { f.AbortBtn->click(); }, TComSelectForm::mrAbort},
       {"close", [](TComSelectForm &f) { f.close(); }, TComSelectForm::mrCancel},
-      {"Escape", [](TComSelectForm &f) { Key(&f, Qt::Key_Escape); },
-       TComSelectForm::mrCancel},
+      {"Escape", [](TComSelectForm &f) { Key(&f, Qt::Key_Escape); }, TComSelectForm::mrCancel},
   };
   for (const Case &c : cases) {
     TComSelectForm form;

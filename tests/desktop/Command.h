@@ -51,21 +51,23 @@ inline bool OnPath(const std::string &name) {
 // Waits until `done` holds for the folder's contents, each change in the
 // folder waking the check; false when the deadline passes or `endFd` (a
 // process's end) comes first.
-template <typename F> bool WaitForFolder(const fs::path &dir, F done, int endFd, std::chrono::milliseconds limit) {
+template <typename F>
+bool WaitForFolder(const fs::path &dir, F done, int endFd, std::chrono::milliseconds limit) {
   const int in = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   if (in < 0)
     return done();
   inotify_add_watch(in, dir.c_str(), IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MODIFY);
   bool ended = false;
-  support::WaitUntil([&] { return ended || done(); }, limit, [&] {
-    pollfd p[2] = {{in, POLLIN, 0}, {endFd, POLLIN, 0}};
-    if (poll(p, endFd >= 0 ? 2 : 1, 100) <= 0)
-      return;
-    char buf[4096];
-    while (read(in, buf, sizeof buf) > 0) {
-    }
-    ended = p[1].revents & POLLIN;
-  });
+  support::WaitUntil([&] { return ended || done(); }, limit,
+                     [&] {
+                       pollfd p[2] = {{in, POLLIN, 0}, {endFd, POLLIN, 0}};
+                       if (poll(p, endFd >= 0 ? 2 : 1, 100) <= 0)
+                         return;
+                       char buf[4096];
+                       while (read(in, buf, sizeof buf) > 0) {
+                       }
+                       ended = p[1].revents & POLLIN;
+                     });
   close(in);
   return done();
 }

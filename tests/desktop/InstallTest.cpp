@@ -15,7 +15,8 @@ class Installed : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     root_ = new TempDir;
-    installed_ = new ChildResult(RunCommand({ZK_CMAKE_COMMAND, "--install", ZK_BUILD_DIR, "--prefix", Prefix().string()}));
+    installed_ =
+        new ChildResult(RunCommand({ZK_CMAKE_COMMAND, "--install", ZK_BUILD_DIR, "--prefix", Prefix().string()}));
   }
   static void TearDownTestSuite() {
     delete installed_;
@@ -33,7 +34,9 @@ protected:
 
   // The launcher's environment: a home of its own, no display.
   Env LauncherEnv(std::optional<std::string> xdgDataHome = std::nullopt) const {
-    return {{"HOME", home.string()}, {"XDG_DATA_HOME", xdgDataHome}, {"QT_QPA_PLATFORM", "offscreen"},
+    return {{"HOME", home.string()},
+            {"XDG_DATA_HOME", xdgDataHome},
+            {"QT_QPA_PLATFORM", "offscreen"},
             {"DISPLAY", std::nullopt}};
   }
   fs::path DefaultFolder() const { return home / ".local/share/zelkor"; }
@@ -135,7 +138,8 @@ TEST_F(Installed, MenuEntryIsValidAndNamesTheLauncherAndTheIcon) {
 }
 
 TEST_F(Installed, ProgramsAnswerHelp) {
-  const ChildResult zelkor = RunCommand({(Prefix() / "bin/zelkor").string(), "--help"}, {{"QT_QPA_PLATFORM", "offscreen"}});
+  const ChildResult zelkor =
+      RunCommand({(Prefix() / "bin/zelkor").string(), "--help"}, {{"QT_QPA_PLATFORM", "offscreen"}});
   EXPECT_EQ(zelkor.status, 0) << zelkor.err;
   for (const char *word : {"usage: zelkor", "dialout", "ModemManager", "brltty"})
     EXPECT_NE(zelkor.out.find(word), std::string::npos) << word;
@@ -227,8 +231,8 @@ TEST_F(Installed, LauncherStartsTheProgramInTheUsersFolder) {
   ASSERT_TRUE(program.Started());
   const fs::path ini = dir / "Zelkor_M.ini";
   const std::string defaults = "1\r\nEN\r\n1000\r\n10\r\n0\r\n0\r\n0\r\n50\r\n50\r\n";
-  const bool written =
-      WaitForFolder(dir, [&] { return fs::exists(ini) && ReadFile(ini) == defaults; }, program.EndFd(), 60s);
+  const bool written = WaitForFolder(
+      dir, [&] { return fs::exists(ini) && ReadFile(ini) == defaults; }, program.EndFd(), 60s);
   program.Signal(SIGTERM);
   const ChildResult r = program.Wait(30s);
   ASSERT_TRUE(written) << "no settings file in " << dir << "; exit " << r.status << "\n" << r.err;

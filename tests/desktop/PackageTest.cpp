@@ -19,8 +19,9 @@ protected:
     if (support::kSanitizerBuild || !OnPath("dpkg-deb") || !OnPath("dpkg-shlibdeps"))
       return;
     dir_ = new TempDir;
-    built_ = new ChildResult(RunCommand({ZK_CPACK_COMMAND, "-G", "DEB", "--config", std::string(ZK_BUILD_DIR) + "/CPackConfig.cmake",
-                             "-B", dir_->Path().string()}));
+    built_ =
+        new ChildResult(RunCommand({ZK_CPACK_COMMAND, "-G", "DEB", "--config",
+                                    std::string(ZK_BUILD_DIR) + "/CPackConfig.cmake", "-B", dir_->Path().string()}));
     for (const auto &e : fs::directory_iterator(dir_->Path()))
       if (e.path().extension() == ".deb")
         deb_ = e.path();
@@ -63,8 +64,8 @@ TEST_F(Package, NameVersionAndDependenciesFromTheLinkedLibraries) {
   EXPECT_EQ(Field("Section"), "hamradio");
   EXPECT_FALSE(Field("Maintainer").empty());
   const std::string depends = Field("Depends");
-  for (const char *lib : {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libqt6network6", "libjpeg62-turbo",
-                          "libstdc++6", "libc6"})
+  for (const char *lib :
+       {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libqt6network6", "libjpeg62-turbo", "libstdc++6", "libc6"})
     EXPECT_NE(depends.find(lib), std::string::npos) << lib << " missing from: " << depends;
 }
 
@@ -99,11 +100,11 @@ public:
     if (fd_ < 0)
       return;
     // The wait ends at the deadline: the alarm interrupts it.
-    struct sigaction quiet{};
+    struct sigaction quiet {};
     quiet.sa_handler = [](int) {};
     sigaction(SIGALRM, &quiet, &old_);
     alarm(static_cast<unsigned>(limit.count()));
-    struct flock lock{};
+    struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     held_ = fcntl(fd_, F_SETLKW, &lock) == 0;
@@ -119,7 +120,7 @@ public:
 private:
   int fd_ = -1;
   bool held_ = false;
-  struct sigaction old_{};
+  struct sigaction old_ {};
 };
 
 TEST_F(Package, InstallsAndRemovesCleanly) {

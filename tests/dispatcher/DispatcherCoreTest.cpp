@@ -69,7 +69,7 @@ TEST_F(Opened, RingWrapsWithoutLosingOrder) {
     ASSERT_EQ(ecOK, d_.PeekByte(c, 3000));
     EXPECT_EQ(data[2999], c);
     EXPECT_EQ(ecBufferIsEmpty, d_.PeekByte(c, 3001)); // one past the count
-    EXPECT_EQ(3000u, d_.ReceivedCount());              // peeking consumed nothing
+    EXPECT_EQ(3000u, d_.ReceivedCount());             // peeking consumed nothing
     EXPECT_EQ(data, ReadAll(3000)) << "round " << round;
   }
 }
@@ -118,9 +118,8 @@ TEST_F(Opened, AnIdlePortsThreadsSleepUntilSomethingArrives) {
   // still finishing the exchange wakes a time or two at most.
   Wakes wakes(d_);
   EXPECT_FALSE(WaitFor([&] { return wakes.Most() > 3; }, 1000ms))
-      << "read " << wakes.Since(TThreadKind::Read) << ", dispatch "
-      << wakes.Since(TThreadKind::Dispatch) << ", write " << wakes.Since(TThreadKind::Write)
-      << ", status " << wakes.Since(TThreadKind::Status);
+      << "read " << wakes.Since(TThreadKind::Read) << ", dispatch " << wakes.Since(TThreadKind::Dispatch) << ", write "
+      << wakes.Since(TThreadKind::Write) << ", status " << wakes.Since(TThreadKind::Status);
   // Asleep is not deaf: the next byte each way goes through as before.
   ASSERT_TRUE(pty_.Send(std::string("c")));
   EXPECT_EQ(std::vector<uint8_t>{'c'}, ReadAll(1));
@@ -246,8 +245,7 @@ TEST(DispatcherOpen, MissingAndBusyDevicesAreToldApart) {
   {
     ExposedDispatcher d(&owner);
     std::string name = LinkPort(40, StartDir() / "no-such-device");
-    EXPECT_EQ(-int32_t(platform::kErrFileNotFound),
-              d.OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3));
+    EXPECT_EQ(-int32_t(platform::kErrFileNotFound), d.OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3));
     EXPECT_EQ(0, d.ActiveThreads.load());
   }
   PtyPair pty;
@@ -257,8 +255,7 @@ TEST(DispatcherOpen, MissingAndBusyDevicesAreToldApart) {
   ASSERT_EQ(0, flock(other, LOCK_EX | LOCK_NB));
   {
     ExposedDispatcher d(&owner);
-    EXPECT_EQ(-int32_t(platform::kErrAccessDenied),
-              d.OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3));
+    EXPECT_EQ(-int32_t(platform::kErrAccessDenied), d.OpenDispatcher(name, 9600, 0, 8, 1, 4096, 4096, 3));
   }
   close(other);
   ExposedDispatcher d(&owner);

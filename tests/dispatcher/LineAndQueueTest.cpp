@@ -69,8 +69,7 @@ TEST(LineFormat, LegacyRateCodesTranslate) {
 class OpenedLine : public ::testing::Test {
 protected:
   void SetUp() override {
-    ASSERT_EQ(0, d_.OpenDispatcher(LinkPort(30, pty_.SlavePath()), 9600, 0, 8, 1, 4096, 4096,
-                                   loDtrOn | loRtsOn));
+    ASSERT_EQ(0, d_.OpenDispatcher(LinkPort(30, pty_.SlavePath()), 9600, 0, 8, 1, 4096, 4096, loDtrOn | loRtsOn));
   }
   PtyPair pty_;
   NullOwner owner_;
@@ -156,12 +155,9 @@ TEST_F(OpenedLine, SoftwareFlowAndCharactersReadBack) {
 }
 
 TEST_F(OpenedLine, ThreadBoostAndRs485SetThreadPriorities) {
-  auto level = [&](TThreadKind k) {
-    return platform::GetThreadPriority(d_.ThreadIds[int(k)].load());
-  };
+  auto level = [&](TThreadKind k) { return platform::GetThreadPriority(d_.ThreadIds[int(k)].load()); };
   d_.ApplyThreadBoost(1);
-  for (TThreadKind k : {TThreadKind::Read, TThreadKind::Dispatch, TThreadKind::Write,
-                        TThreadKind::Status})
+  for (TThreadKind k : {TThreadKind::Read, TThreadKind::Dispatch, TThreadKind::Write, TThreadKind::Status})
     EXPECT_EQ(4, level(k)) << int(k);
   // Software RS-485 on a pty: the writer runs one level above the others and
   // the bytes still go out.
@@ -193,8 +189,8 @@ TEST_F(OpenedLine, DispatchLogRecordsSendsReadsAndTriggerChanges) {
   while (auto b = d_.LogQueue.PopBuffer()) {
     auto *l = dynamic_cast<TLogBuffer *>(b.get());
     ASSERT_NE(nullptr, l);
-    entries.push_back({l->Type, l->SubType, l->Data,
-                       std::string(reinterpret_cast<char *>(l->Bytes.get()), size_t(l->Size))});
+    entries.push_back(
+        {l->Type, l->SubType, l->Data, std::string(reinterpret_cast<char *>(l->Bytes.get()), size_t(l->Size))});
   }
   auto has = [&](int type, int sub, uint32_t data, const std::string &bytes) {
     for (const auto &e : entries)
@@ -221,8 +217,7 @@ TEST_F(OpenedLine, InputQueueStaysBoundedWhileNobodyReads) {
   });
   const uint32_t limit = TApdWin32Dispatcher::InputQueueLimit;
   // The ring fills first or the queue does, as the threads happen to run.
-  ASSERT_TRUE(WaitFor(
-      [&] { return d_.ReceivedCount() == 8192 && d_.InputQueue.BytesQueued() > limit; }));
+  ASSERT_TRUE(WaitFor([&] { return d_.ReceivedCount() == 8192 && d_.InputQueue.BytesQueued() > limit; }));
   EXPECT_FALSE(written.load()); // the rest waits in the device and in the writer
   EXPECT_LE(d_.InputQueue.BytesQueued(), limit + TApdWin32Dispatcher::ReadBlockSize);
 
@@ -321,8 +316,7 @@ TEST(LineErrors, ReportedByPriorityBreakKeptForTakeLineBreak) {
     int32_t bits;
     uint8_t code;
     int32_t after;
-  } cases[] = {{-1, 10, 0},  {0x11, 1, 0x10}, {0x02, 2, 0}, {0x0C, 3, 0},
-               {0x08, 4, 0}, {0x10, 9, 0x10}, {0, 0, 0}};
+  } cases[] = {{-1, 10, 0}, {0x11, 1, 0x10}, {0x02, 2, 0}, {0x0C, 3, 0}, {0x08, 4, 0}, {0x10, 9, 0x10}, {0, 0, 0}};
   for (const auto &c : cases) {
     d.LineErrorBits = c.bits;
     EXPECT_EQ(c.code, d.ReadLineError()) << c.bits;

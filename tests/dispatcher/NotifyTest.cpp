@@ -21,8 +21,8 @@ struct Seen {
   uint32_t Msg;
   uint32_t Count;
   intptr_t Param;
-  std::vector<uint8_t> Read;   // what the handler read
-  uint32_t CountAfterReads;    // ReceivedCount after its reads
+  std::vector<uint8_t> Read; // what the handler read
+  uint32_t CountAfterReads;  // ReceivedCount after its reads
 };
 
 // A window on its own pumping thread. Its procedure records every
@@ -61,8 +61,7 @@ public:
   }
 
 private:
-  static platform::LRESULT Proc(platform::HWND w, uint32_t msg, platform::WPARAM wp,
-                                platform::LPARAM lp) {
+  static platform::LRESULT Proc(platform::HWND w, uint32_t msg, platform::WPARAM wp, platform::LPARAM lp) {
     auto *self = static_cast<WindowThread *>(platform::GetWindowData(w));
     Seen s{msg, uint32_t(wp), lp, {}, 0};
     std::function<uint32_t(uint32_t)> reader;
@@ -289,12 +288,8 @@ TEST(MatchTriggers, PatternsAreFoundAcrossFalseStarts) {
     bool ignoreCase;
     std::vector<size_t> found; // stream positions completing the pattern
   } cases[] = {
-      {"OK\r", "xxOK\r", false, {4}},
-      {"aab", "aaab", false, {3}},
-      {"ab", "ababab", false, {1, 3, 5}},
-      {"AB", "xaBy", true, {2}},
-      {"AB", "xaBy", false, {}},
-      {"AZ=", "AAZ=AZ=", false, {3, 6}},
+      {"OK\r", "xxOK\r", false, {4}}, {"aab", "aaab", false, {3}}, {"ab", "ababab", false, {1, 3, 5}},
+      {"AB", "xaBy", true, {2}},      {"AB", "xaBy", false, {}},   {"AZ=", "AAZ=AZ=", false, {3, 6}},
   };
   for (const auto &c : cases) {
     TMatchTrigger m = Pattern(c.pattern, c.ignoreCase);

@@ -142,8 +142,8 @@ TEST(TraceFormat, AllHexWrapsOnWidthFour) {
 
 TEST(LogFormat, TimeForm) {
   const std::pair<uint32_t, const char *> cases[] = {
-      {0, "0000.000"},          {7, "0000.007"},          {12345, "0012.345"},
-      {9999999, "9999.999"},    {10000000, "10000.000"}, {4294967295u, "4294967.295"},
+      {0, "0000.000"},       {7, "0000.007"},         {12345, "0012.345"},
+      {9999999, "9999.999"}, {10000000, "10000.000"}, {4294967295u, "4294967.295"},
   };
   for (auto [ms, text] : cases)
     EXPECT_EQ(FormatLogTime(ms), text);
@@ -173,10 +173,8 @@ TEST(LogFormat, EntriesWithoutBytes) {
 
 TEST(LogFormat, BufferFullEntry) {
   const std::string msg = "Dispatch buffer full.";
-  TLogEntryView e{1, 8, 50, 0, reinterpret_cast<const uint8_t *>(msg.data()),
-                  static_cast<uint32_t>(msg.size())};
-  EXPECT_EQ(FormatLogEntry(e, false, false),
-            "0000.050  Dispatch  Status        00000000  Dispatch buffer full.\n");
+  TLogEntryView e{1, 8, 50, 0, reinterpret_cast<const uint8_t *>(msg.data()), static_cast<uint32_t>(msg.size())};
+  EXPECT_EQ(FormatLogEntry(e, false, false), "0000.050  Dispatch  Status        00000000  Dispatch buffer full.\n");
   // With the hex option the spaces turn into [20].
   EXPECT_EQ(FormatLogEntry(e, true, false),
             "0000.050  Dispatch  Status        00000000  Dispatch[20]buffer[20]full.\n");
@@ -201,7 +199,10 @@ TEST(LogFormat, OtherDataWrapsWithContinuationIndent) {
       {std::string(9, 'b'), true, hex8 + "\n" + pad + "[62]"},
   };
   for (const Case &c : cases) {
-    TLogEntryView e{1, 2, 0, static_cast<uint32_t>(c.bytes.size()),
+    TLogEntryView e{1,
+                    2,
+                    0,
+                    static_cast<uint32_t>(c.bytes.size()),
                     reinterpret_cast<const uint8_t *>(c.bytes.data()),
                     static_cast<uint32_t>(c.bytes.size())};
     const std::string text = FormatLogEntry(e, false, c.allHex);
@@ -249,8 +250,7 @@ TEST(LogFormat, ModemBitsStatusKindsOptionsAndUserText) {
 
 TEST(LogFormat, Header) {
   TLocalTime t{2026, 3, 5, 7, 8, 9};
-  EXPECT_EQ(FormatLogHeader("\\\\.\\COM3", "GCC 12.2.0", "Linux 6.1.0 x86_64", t),
-            Golden("log_header.txt"));
+  EXPECT_EQ(FormatLogHeader("\\\\.\\COM3", "GCC 12.2.0", "Linux 6.1.0 x86_64", t), Golden("log_header.txt"));
   // The operating system description is cut at 80 characters.
   const std::string longOs(120, 'o');
   const std::string h = FormatLogHeader("d", "c", longOs, t);

@@ -207,8 +207,7 @@ TEST(EventLog, DumpLayoutAndFailures) {
   EXPECT_LE(lines[2].size(), 19u + 80u);
   EXPECT_NE(lines[2].find("Linux"), std::string::npos) << lines[2];
   EXPECT_EQ(lines[3], "Device: \\\\.\\COM5");
-  EXPECT_TRUE(std::regex_match(lines[4], std::regex(R"(Date/time: \d\d/\d\d/\d\d, \d\d:\d\d:\d\d)")))
-      << lines[4];
+  EXPECT_TRUE(std::regex_match(lines[4], std::regex(R"(Date/time: \d\d/\d\d/\d\d, \d\d:\d\d:\d\d)"))) << lines[4];
   EXPECT_EQ(lines[5], "Time      Type      SubType       Data      OtherData");
   EXPECT_EQ(lines[6], "--------  --------  ------------  --------  ---------");
   EXPECT_TRUE(std::regex_match(lines[7], std::regex(R"(\d{4,}\.\d{3}  TrgHdAlc  Window        00001234  )")))
@@ -227,8 +226,7 @@ TEST(EventLog, DumpLayoutAndFailures) {
 namespace {
 
 // Collects dumped log text until it contains what is looked for.
-bool LogEventually(TApdBaseDispatcher &d, const std::string &file, const std::string &needle,
-                   std::string &all) {
+bool LogEventually(TApdBaseDispatcher &d, const std::string &file, const std::string &needle, std::string &all) {
   return WaitFor([&] {
     if (d.AppendLogFile(file, false, false) != 0)
       return false;
@@ -278,8 +276,7 @@ TEST(TraceOnPort, FullRingIsLogged) {
     ASSERT_TRUE(pty.Send(block));
   ASSERT_TRUE(WaitFor([&] { return d.ReceivedCount() == ReceiveRingSize; }));
   std::string log;
-  ASSERT_TRUE(LogEventually(d, dir / "f.log", "Dispatch  Status        00000000  Dispatch buffer full.\n",
-                            log));
+  ASSERT_TRUE(LogEventually(d, dir / "f.log", "Dispatch  Status        00000000  Dispatch buffer full.\n", log));
   d.CloseDispatcher();
 }
 

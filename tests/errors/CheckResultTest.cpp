@@ -16,12 +16,11 @@ enum class Fam { General, OpenComm, SerialIO, Modem, Trigger, Protocol, INI, Fax
 
 // The family by the C++ type; -1 when it is none or more than one.
 int FamilyOf(const EAPDException &e) {
-  const bool is[] = {
-      dynamic_cast<const EGeneral *>(&e) != nullptr, dynamic_cast<const EOpenComm *>(&e) != nullptr,
-      dynamic_cast<const ESerialIO *>(&e) != nullptr, dynamic_cast<const EModem *>(&e) != nullptr,
-      dynamic_cast<const ETrigger *>(&e) != nullptr, dynamic_cast<const EProtocol *>(&e) != nullptr,
-      dynamic_cast<const EINI *>(&e) != nullptr,      dynamic_cast<const EFax *>(&e) != nullptr,
-      dynamic_cast<const ETapi *>(&e) != nullptr,     dynamic_cast<const ERas *>(&e) != nullptr};
+  const bool is[] = {dynamic_cast<const EGeneral *>(&e) != nullptr,  dynamic_cast<const EOpenComm *>(&e) != nullptr,
+                     dynamic_cast<const ESerialIO *>(&e) != nullptr, dynamic_cast<const EModem *>(&e) != nullptr,
+                     dynamic_cast<const ETrigger *>(&e) != nullptr,  dynamic_cast<const EProtocol *>(&e) != nullptr,
+                     dynamic_cast<const EINI *>(&e) != nullptr,      dynamic_cast<const EFax *>(&e) != nullptr,
+                     dynamic_cast<const ETapi *>(&e) != nullptr,     dynamic_cast<const ERas *>(&e) != nullptr};
   int found = -1;
   for (int i = 0; i < 10; ++i)
     if (is[i]) {
@@ -137,7 +136,8 @@ std::vector<ClassCase> ClassCases() {
   return c;
 }
 
-template <class E, class F> void ExpectThrows(F &&f, const std::function<void(const E &)> &check) {
+template <class E, class F>
+void ExpectThrows(F &&f, const std::function<void(const E &)> &check) {
   try {
     f();
     ADD_FAILURE() << "nothing raised";
@@ -203,18 +203,19 @@ TEST(CheckResult, FileAndDeviceCodesRaiseTheRuntimeIOError) {
                                 EXPECT_EQ(e.Message(), MessageForCode(code));
                               });
   }
-  ExpectThrows<EInOutError>([] { CheckResult(false, -5); }, [](const EInOutError &e) {
-    EXPECT_EQ(e.ErrorCode, 5);
-    EXPECT_EQ(e.Message(), "File access denied");
-  });
-  ExpectThrows<EInOutError>([] { CheckResult(false, -87); }, [](const EInOutError &e) {
-    EXPECT_EQ(e.ErrorCode, 87);
-    EXPECT_EQ(e.Message(), "The parameter is incorrect. ");
-  });
+  ExpectThrows<EInOutError>([] { CheckResult(false, -5); },
+                            [](const EInOutError &e) {
+                              EXPECT_EQ(e.ErrorCode, 5);
+                              EXPECT_EQ(e.Message(), "File access denied");
+                            });
+  ExpectThrows<EInOutError>([] { CheckResult(false, -87); },
+                            [](const EInOutError &e) {
+                              EXPECT_EQ(e.ErrorCode, 87);
+                              EXPECT_EQ(e.Message(), "The parameter is incorrect. ");
+                            });
   // The user without rights reads a permission text, not "busy".
-  ExpectThrows<EInOutError>([] { CheckResult(false, -13); }, [](const EInOutError &e) {
-    EXPECT_NE(e.Message().find("dialout"), std::string::npos);
-  });
+  ExpectThrows<EInOutError>([] { CheckResult(false, -13); },
+                            [](const EInOutError &e) { EXPECT_NE(e.Message().find("dialout"), std::string::npos); });
 }
 
 TEST(CheckResult, MinusEightIsOutOfMemory) {
@@ -229,9 +230,8 @@ TEST(CheckResult, MinusEightIsOutOfMemory) {
 }
 
 TEST(CheckResult, EverythingElseIsTheUnknownError) {
-  for (int32_t code : {-1, -163, -200, -1001, -3002, -4009, -5501, -6001, -7009, -7500, -8050,
-                       -8092, -8100, -8340, -8500, -13804, -13934, -13959, -13999, -20005,
-                       -32768, INT32_MIN}) {
+  for (int32_t code : {-1,    -163,  -200,  -1001, -3002,  -4009,  -5501,  -6001,  -7009,  -7500,  -8050,
+                       -8092, -8100, -8340, -8500, -13804, -13934, -13959, -13999, -20005, -32768, INT32_MIN}) {
     SCOPED_TRACE(code);
     ExpectThrows<EAPDException>([&] { CheckResult(false, code); },
                                 [](const EAPDException &e) {

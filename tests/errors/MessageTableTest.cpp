@@ -19,8 +19,8 @@ int32_t Abs(int32_t c) { return c < 0 ? -c : c; }
 
 // The families' ranges and, inside them, the codes that carry a table entry.
 struct Family {
-  int32_t first, last;            // absolute codes, inclusive
-  std::vector<int32_t> missing;   // codes of the range without an entry
+  int32_t first, last;          // absolute codes, inclusive
+  std::vector<int32_t> missing; // codes of the range without an entry
 };
 
 const std::vector<Family> &Families() {
@@ -28,9 +28,8 @@ const std::vector<Family> &Families() {
     std::vector<Family> f;
     // file and device: only the listed codes
     std::vector<int32_t> fileMissing;
-    const std::set<int32_t> fileCodes = {2,   3,   4,   5,   6,   8,   15,  18,  100, 101,
-                                         102, 103, 104, 105, 150, 151, 152, 153, 154, 155,
-                                         156, 157, 158, 159, 160, 161, 162};
+    const std::set<int32_t> fileCodes = {2,   3,   4,   5,   6,   8,   15,  18,  100, 101, 102, 103, 104, 105,
+                                         150, 151, 152, 153, 154, 155, 156, 157, 158, 159, 160, 161, 162};
     for (int32_t c = 2; c <= 162; ++c)
       if (!fileCodes.count(c))
         fileMissing.push_back(c);
@@ -76,8 +75,7 @@ TEST(MessageTable, ShapeAndOrder) {
   EXPECT_STREQ(MessageTable.front().MessageString, "OK");
   EXPECT_EQ(MessageTable.back().MessageNumber, 15742);
   for (std::size_t i = 1; i < MessageTable.size(); ++i)
-    ASSERT_LT(Abs(MessageTable[i - 1].MessageNumber), Abs(MessageTable[i].MessageNumber))
-        << "entry " << i;
+    ASSERT_LT(Abs(MessageTable[i - 1].MessageNumber), Abs(MessageTable[i].MessageNumber)) << "entry " << i;
   for (const auto &e : MessageTable) {
     ASSERT_NE(e.MessageString, nullptr);
     EXPECT_LE(std::strlen(e.MessageString), 255u) << e.MessageNumber;
@@ -89,8 +87,7 @@ TEST(MessageTable, ExactlyTheElevenEmptyTexts) {
   for (const auto &e : MessageTable)
     if (e.MessageString[0] == '\0')
       empty.push_back(e.MessageNumber);
-  EXPECT_EQ(empty, (std::vector<int32_t>{4200, 4600, 4630, 4660, 4725, 4726, 4727, 4728, 4730,
-                                         10000, 15100}));
+  EXPECT_EQ(empty, (std::vector<int32_t>{4200, 4600, 4630, 4660, 4725, 4726, 4727, 4728, 4730, 10000, 15100}));
 }
 
 TEST(MessageTable, FamilyRangesHoldExactlyTheirErrorCodes) {
@@ -204,16 +201,14 @@ TEST(MessageTable, QuotedTextsVerbatim) {
 }
 
 TEST(MessageTable, LogNames) {
-  const char *types[] = {"No event", "Dispatch", "Trigger", "Error",    "Thread",  "TrigAllc",
-                         "TrigDisp", "TrgHdAlc", "TrgHdDsp", "TrDatChg", "Telnet", "Fax",
-                         "XModem",   "YModem",   "ZModem",  "Kermit",   "Ascii",   "BPlus",
-                         "Packet",   "User",     "Script"};
+  const char *types[] = {"No event", "Dispatch", "Trigger",  "Error",  "Thread", "TrigAllc", "TrigDisp",
+                         "TrgHdAlc", "TrgHdDsp", "TrDatChg", "Telnet", "Fax",    "XModem",   "YModem",
+                         "ZModem",   "Kermit",   "Ascii",    "BPlus",  "Packet", "User",     "Script"};
   for (int t = 0; t <= 20; ++t)
     EXPECT_EQ(MessageForCode(logtext::kTypeBase + t), types[t]) << t;
-  const char *subtypes[] = {"",       "ReadCom", "WriteCom", "Line status", "Modem status",
-                            "Avail",  "Timer",   "Data",     "Status",      "Start",
-                            "Exit",   "Sleep",   "Wake",     "Data",        "Timer",
-                            "Status", "Avail",   "Window",   "Procedure",   "Method"};
+  const char *subtypes[] = {"",      "ReadCom", "WriteCom", "Line status", "Modem status", "Avail", "Timer",
+                            "Data",  "Status",  "Start",    "Exit",        "Sleep",        "Wake",  "Data",
+                            "Timer", "Status",  "Avail",    "Window",      "Procedure",    "Method"};
   for (int s = 1; s <= 19; ++s)
     EXPECT_EQ(MessageForCode(logtext::kSubtypeBase + s), subtypes[s]) << s;
   const char *bits[] = {"DCTS", "DDSR", "TERI", "DDCD", "CTS", "DSR", "RI", "DCD"};
@@ -277,7 +272,9 @@ TEST(MessageTextRules, OneLine) {
       {"a\tb", "a b"},
       {"a \r\n b", "a b"},
       {"  lead and  trail  ", " lead and trail "},
-      {"x\x01\x1f" "y", "x y"},
+      {"x\x01\x1f"
+       "y",
+       "x y"},
       {"\r\n", " "},
       {"", ""},
       {"caf\xc3\xa9\n", "caf\xc3\xa9 "}, // bytes of a UTF-8 character stay
@@ -298,8 +295,7 @@ TEST(MessageTextRules, CutToTwoHundredFiftyFiveCharacters) {
 TEST(MessageTextRules, SearchMiddleRoundsHalvesToEven) {
   for (int64_t low = 0; low < 897; ++low)
     for (int64_t high = low; high < 897; high += 7)
-      ASSERT_EQ(adexcept_detail::SearchMiddle(low, high),
-                Round(static_cast<double>(low + high) / 2.0))
+      ASSERT_EQ(adexcept_detail::SearchMiddle(low, high), Round(static_cast<double>(low + high) / 2.0))
           << low << " " << high;
   EXPECT_EQ(adexcept_detail::SearchMiddle(0, 1), 0);
   EXPECT_EQ(adexcept_detail::SearchMiddle(1, 2), 2);

@@ -57,7 +57,8 @@ TEST_F(DamagedFiles, ConfigurationFile) {
   } cases[] = {
       {"empty", "", false},
       {"truncated", "1\r\nEN\r\n10", false},
-      {"truncated inside a line end", Lines({"1", "EN", "1000", "10", "0", "0", "1", "50", "50"}, "\r\n").substr(0, 27), false},
+      {"truncated inside a line end", Lines({"1", "EN", "1000", "10", "0", "0", "1", "50", "50"}, "\r\n").substr(0, 27),
+       false},
       {"binary", RandomBytes(4096, 7), false},
       {"binary with zero bytes", std::string("1\0\r\n\0EN\r\n", 9) + RandomBytes(64, 3), false},
       {"very long number", "1\r\nEN\r\n" + longDigits + "\r\n10\r\n0\r\n0\r\n1\r\n50\r\n50\r\n", false},
@@ -191,8 +192,8 @@ TEST_F(DamagedFiles, TenMegabyteLines) {
       {"the last line", "3\r\nDE\r\n1000\r\n10\r\n0\r\n0\r\n1\r\n50\r\n" + huge, "DE;02;Ende\r\n",
        "'7777777777777777777777777777777777777777777777777777777777777777777777777777777777777777777777777777"
        "...' ist kein gültiger Integerwert."},
-      {"the language code", "3\r\n" + text + "\r\n1000\r\n10\r\n0\r\n0\r\n1\r\n50\r\n50\r\n",
-       "DE;02;Ende\r\n", nullptr},
+      {"the language code", "3\r\n" + text + "\r\n1000\r\n10\r\n0\r\n0\r\n1\r\n50\r\n50\r\n", "DE;02;Ende\r\n",
+       nullptr},
       {"a language text", good, "DE;02;" + text + "\r\nDE;05;Hand\r\n", nullptr},
       {"a language line with a bad number", good, "DE;ab;" + text + "\r\n", "'ab' ist kein gültiger Integerwert."},
       {"ten million line ends", good, std::string(10'000'000, '\n') + "DE;02;Ende\r\n", nullptr},

@@ -25,7 +25,8 @@ protected:
     SetConfig(CrLf({"1", "EN", "200", "10", "0", "0", "1", "50", "50"}));
     Create();
     ASSERT_TRUE(form->ApdComPort1.Open());
-    ASSERT_TRUE(RunEventsUntil([&] { return form->Label6->text() == QString::number(az) + QChar(0x00B0); }, Scaled(5000ms)));
+    ASSERT_TRUE(
+        RunEventsUntil([&] { return form->Label6->text() == QString::number(az) + QChar(0x00B0); }, Scaled(5000ms)));
   }
   int Count(rotorsim::Command c) {
     int n = 0;
@@ -35,7 +36,8 @@ protected:
   }
   // Waits for the guard's stop; returns how long after the command it came.
   double WaitForTheStop(std::chrono::steady_clock::time_point since) {
-    EXPECT_TRUE(RunEventsUntil([&] { return Count(rotorsim::Command::StopAz) > 0 && !boxes.empty(); }, Scaled(30000ms)));
+    EXPECT_TRUE(
+        RunEventsUntil([&] { return Count(rotorsim::Command::StopAz) > 0 && !boxes.empty(); }, Scaled(30000ms)));
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
   }
   void ExpectOneStopAndOneMessage() {

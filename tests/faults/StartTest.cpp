@@ -15,7 +15,8 @@ protected:
   // `why` is the second line of the message, if it has one.
   void ExpectFailedAttemptsLeakNothing(int com, const QString &why = {}) {
     ASSERT_EQ(boxes.size(), 1u);
-    const QString message = "Port COM" + QString::number(com) + " cannot be opened!" + (why.isEmpty() ? "" : "\n" + why);
+    const QString message =
+        "Port COM" + QString::number(com) + " cannot be opened!" + (why.isEmpty() ? "" : "\n" + why);
     EXPECT_EQ(boxes[0].text, message);
     EXPECT_FALSE(form->ApdComPort1.Open());
     EXPECT_FALSE(form->Timer1->Enabled());
@@ -50,7 +51,8 @@ TEST_F(StartFaults, BusyPortThenFreed) {
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
   UseConfig(1, 200);
   Create();
-  ExpectFailedAttemptsLeakNothing(1, "Another program holds the device (ModemManager or brltty often take USB adapters).");
+  ExpectFailedAttemptsLeakNothing(1,
+                                  "Another program holds the device (ModemManager or brltty often take USB adapters).");
 
   ::close(holder);
   ChoosePort(1);

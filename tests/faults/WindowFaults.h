@@ -57,8 +57,8 @@ protected:
     return *ends.back();
   }
   void UseConfig(int com, int pollMs) {
-    SetConfig(CrLf({std::to_string(com).c_str(), "EN", std::to_string(pollMs).c_str(), "10", "0", "0", "1",
-                    "50", "50"}));
+    SetConfig(
+        CrLf({std::to_string(com).c_str(), "EN", std::to_string(pollMs).c_str(), "10", "0", "0", "1", "50", "50"}));
   }
   // What the user does to pick a port: the box's text changes; picking the
   // number it already shows runs the same handler.

@@ -15,8 +15,8 @@ struct Settings {
 };
 
 Settings Of(const TForm1 &f) {
-  return {f.PortNumber, f.PollInterval, f.ReservedSetting, f.ParkPosition1, f.ParkPosition2,
-          f.WindowLeft, f.WindowTop, f.LanguageCode};
+  return {f.PortNumber,    f.PollInterval, f.ReservedSetting, f.ParkPosition1,
+          f.ParkPosition2, f.WindowLeft,   f.WindowTop,       f.LanguageCode};
 }
 
 int boxes = 0;

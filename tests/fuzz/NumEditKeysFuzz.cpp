@@ -75,7 +75,8 @@ void CheckInvariant(const TPBNumEdit &e, TNumberFormat format, int decimals) {
   }
 }
 
-template <class F> void Guard(F &&f) {
+template <class F>
+void Guard(F &&f) {
   try {
     f();
   } catch (const Exception &x) {
@@ -99,13 +100,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t b = data[i];
     const uint8_t arg = i + 1 < size ? data[i + 1] : 0;
     switch (b % 16) {
-    case 0: case 1: case 2: case 3: case 4: case 5: {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5: {
       QChar c(alphabet[arg % (sizeof alphabet - 1)]);
       ++i;
       Guard([&] { e.KeyPress(c); });
       break;
     }
-    case 6: case 7: {
+    case 6:
+    case 7: {
       int key = b & 16 ? Qt::Key_Backspace : Qt::Key_Delete;
       Guard([&] { e.KeyDown(key, Qt::NoModifier); });
       break;

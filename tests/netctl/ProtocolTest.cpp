@@ -91,9 +91,9 @@ TEST(ParseRequest, TargetsAndDirections) {
   struct Case {
     const char *line;
     netctl::Turn turn;
-  } turns[] = {{"M 8 0", netctl::Turn::Ccw},      {"M CCW 0", netctl::Turn::Ccw}, {"M left 10", netctl::Turn::Ccw},
-               {"M 16 0", netctl::Turn::Cw},      {"M cw 0", netctl::Turn::Cw},   {"M RIGHT 0", netctl::Turn::Cw},
-               {"M 2 0", netctl::Turn::Up},       {"M UP 0", netctl::Turn::Up},   {"M 4 0", netctl::Turn::Down},
+  } turns[] = {{"M 8 0", netctl::Turn::Ccw},         {"M CCW 0", netctl::Turn::Ccw}, {"M left 10", netctl::Turn::Ccw},
+               {"M 16 0", netctl::Turn::Cw},         {"M cw 0", netctl::Turn::Cw},   {"M RIGHT 0", netctl::Turn::Cw},
+               {"M 2 0", netctl::Turn::Up},          {"M UP 0", netctl::Turn::Up},   {"M 4 0", netctl::Turn::Down},
                {"\\move DOWN 0", netctl::Turn::Down}};
   for (const Case &c : turns) {
     const Request r = ParseRequest(c.line);
@@ -107,12 +107,11 @@ TEST(ParseNumber, PointCommaAndRejects) {
     const char *text;
     bool ok;
     double value;
-  } cases[] = {{"0", true, 0},        {"270", true, 270},      {"270.5", true, 270.5}, {"270,5", true, 270.5},
-               {"-30", true, -30},    {"+30", true, 30},       {".5", true, 0.5},      {"1e2", true, 100},
-               {"270.000000", true, 270},
-               {"", false, 0},        {"1,2.3", false, 0},     {"1..2", false, 0},     {"12a", false, 0},
-               {"inf", false, 0},     {"nan", false, 0},       {"-", false, 0},        {"0x1p3", false, 0},
-               {"1e400", false, 0},   {"--1", false, 0}};
+  } cases[] = {
+      {"0", true, 0},      {"270", true, 270},  {"270.5", true, 270.5}, {"270,5", true, 270.5},    {"-30", true, -30},
+      {"+30", true, 30},   {".5", true, 0.5},   {"1e2", true, 100},     {"270.000000", true, 270}, {"", false, 0},
+      {"1,2.3", false, 0}, {"1..2", false, 0},  {"12a", false, 0},      {"inf", false, 0},         {"nan", false, 0},
+      {"-", false, 0},     {"0x1p3", false, 0}, {"1e400", false, 0},    {"--1", false, 0}};
   for (const Case &c : cases) {
     const auto v = netctl::ParseNumber(c.text);
     EXPECT_EQ(v.has_value(), c.ok) << c.text;
@@ -126,10 +125,9 @@ TEST(NormaliseTarget, AzimuthWrapsElevationIsHeldBothRound) {
   struct Case {
     double az, el;
     int wantAz, wantEl;
-  } cases[] = {{270, 30, 270, 30},    {400, 10, 40, 10},     {360, 0, 0, 0},        {720.4, 0, 0, 0},
-               {-30, 0, 330, 0},      {-360, 0, 0, 0},       {-725, 0, 355, 0},     {359.4, 0, 359, 0},
-               {359.6, 0, 0, 0},      {10.5, 20.5, 11, 21},  {0, -5, 0, 0},         {0, 200, 0, 180},
-               {0, 179.7, 0, 180},    {1e300, 0, -1, 0}};
+  } cases[] = {{270, 30, 270, 30}, {400, 10, 40, 10}, {360, 0, 0, 0},     {720.4, 0, 0, 0}, {-30, 0, 330, 0},
+               {-360, 0, 0, 0},    {-725, 0, 355, 0}, {359.4, 0, 359, 0}, {359.6, 0, 0, 0}, {10.5, 20.5, 11, 21},
+               {0, -5, 0, 0},      {0, 200, 0, 180},  {0, 179.7, 0, 180}, {1e300, 0, -1, 0}};
   for (const Case &c : cases) {
     int az = -1, el = -1;
     ASSERT_TRUE(netctl::NormaliseTarget(c.az, c.el, az, el)) << c.az;
@@ -180,8 +178,7 @@ TEST(FormatReply, DumpStateExactly) {
 }
 
 TEST(FormatReply, DumpCapsLinesAreKeyTabValueAndEndWithStatus) {
-  const std::string caps =
-      netctl::FormatReply(ParseRequest("\\dump_caps"), 0, netctl::DumpCapsFields("Zelkor G V1.0"));
+  const std::string caps = netctl::FormatReply(ParseRequest("\\dump_caps"), 0, netctl::DumpCapsFields("Zelkor G V1.0"));
   EXPECT_NE(caps.find("Model name:\tZelkor G V1.0\n"), std::string::npos);
   EXPECT_NE(caps.find("Max Azimuth:\t450.00\n"), std::string::npos);
   ASSERT_GE(caps.size(), 7u);

@@ -59,8 +59,8 @@ public:
 struct Client {
   Client() {
     session = std::make_unique<netctl::Session>(
-        rotator, netctl::Session::Output{[this](const std::string &r) { replies.push_back(r); },
-                                         [this] { ++closes; }, [this] { ++resumes; }});
+        rotator, netctl::Session::Output{[this](const std::string &r) { replies.push_back(r); }, [this] { ++closes; },
+                                         [this] { ++resumes; }});
   }
   // Offers bytes as a server does: again after every resume, until used.
   std::string Feed(std::string bytes) {

@@ -34,8 +34,7 @@ const EditCase kEditCases[] = {
     {"minus toggles the sign", F::Standard, -1, "15", 1, 0, "-", "-15", 2, 0},
     {"minus toggles it back", F::Standard, -1, "-15", 2, 0, "-", "15", 1, 0},
     {"minus before the leading minus", F::Standard, -1, "-15", 0, 0, "-", "15", 0, 0},
-    {"exponent minus removed, caret stays behind the E", F::Standard, -1, "1E-5", 2, 0, "-", "1E5",
-     2, 0},
+    {"exponent minus removed, caret stays behind the E", F::Standard, -1, "1E-5", 2, 0, "-", "1E5", 2, 0},
     {"minus in the exponent", F::Standard, -1, "1E5", 3, 0, "-", "1E-5", 4, 0},
     {"exponent minus toggles back", F::Standard, -1, "1E-5", 4, 0, "-", "1E5", 3, 0},
     {"digit replaces the exponent's zero", F::Standard, -1, "1E0", 2, 0, "5", "1E5", 3, 0},
@@ -49,8 +48,7 @@ const EditCase kEditCases[] = {
     {"digit in the integer part inserts", F::Standard, 2, "1.50", 1, 0, "2", "12.50", 2, 0},
     {"backspace keeps the places", F::Standard, 2, "1.57", 4, 0, "[bs]", "1.50", 3, 1},
     {"delete steps over the separator", F::Standard, -1, "1.57", 1, 0, "[del]", "1.7", 2, 0},
-    {"delete in front of the separator, fixed places", F::Standard, 2, "1.57", 1, 0, "[del]",
-     "1.70", 2, 0},
+    {"delete in front of the separator, fixed places", F::Standard, 2, "1.57", 1, 0, "[del]", "1.70", 2, 0},
     {"backspace on the only digit", F::Standard, -1, "5", 1, 0, "[bs]", "0", 1, 1},
     {"backspace behind the minus", F::Standard, -1, "-5", 1, 0, "[bs]", "5", 0, 1},
     {"backspace at the end of -5", F::Standard, -1, "-5", 2, 0, "[bs]", "-", 1, 1},
@@ -61,8 +59,7 @@ const EditCase kEditCases[] = {
     {"backspace at the start does nothing", F::Standard, -1, "12", 0, 0, "[bs]", "12", 0, 1},
     {"delete at the end does nothing", F::Standard, -1, "12", 2, 0, "[del]", "12", 2, 0},
     {"exponent digit gone leaves 0", F::Scientific, -1, "1.5E3", 5, 0, "[bs]", "1.5E0", 4, 1},
-    {"scientific places kept before the E", F::Scientific, 2, "1.25E3", 3, 0, "[bs]", "1.50E3", 2,
-     1},
+    {"scientific places kept before the E", F::Scientific, 2, "1.25E3", 3, 0, "[bs]", "1.50E3", 2, 1},
     {"space and letters beep", F::Standard, -1, "12", 2, 0, "[space]a/", "12", 2, 3},
     {"whole selection and a digit", F::Standard, -1, "123", 0, 3, "4", "4", 1, 0},
     {"whole selection of the formatted 0", F::Standard, 2, "0.00", 0, 4, "3.147", "3.14", 4, 1},
@@ -129,8 +126,10 @@ TEST(EditingEvents, KeyHandlersSeeAndChangeKeys) {
   e.OnKeyUp = [&](TPBNumEdit *, int &k, Qt::KeyboardModifiers) { ups.push_back(k); };
   // The handler may translate a character before the filter sees it.
   e.OnKeyPress = [](TPBNumEdit *, QChar &k) {
-    if (k == 'x') k = '5';
-    if (k == 'q') k = QChar();
+    if (k == 'x')
+      k = '5';
+    if (k == 'q')
+      k = QChar();
   };
   PlayKeys(&e, "xq");
   EXPECT_EQ(e.text().toStdString(), "5");
@@ -139,7 +138,8 @@ TEST(EditingEvents, KeyHandlersSeeAndChangeKeys) {
   EXPECT_EQ(ups, (std::vector<int>{Qt::Key_X, Qt::Key_Q}));
   // A key-down handler that takes Backspace keeps the text, the character still beeps.
   e.OnKeyDown = [](TPBNumEdit *, int &k, Qt::KeyboardModifiers) {
-    if (k == Qt::Key_Backspace) k = 0;
+    if (k == Qt::Key_Backspace)
+      k = 0;
   };
   PlayKeys(&e, "[bs]");
   EXPECT_EQ(e.text().toStdString(), "5");

@@ -61,9 +61,17 @@ TEST_F(FieldTest, ReadsTruncateTowardZero) {
     long double Value;
     int32_t Integer;
   } cases[] = {
-      {"", 0, 0},          {"-", 0, 0},           {"12.5", 12.5L, 12},       {"-12.5", -12.5L, -12},
-      {"359.99", 359.99L, 359}, {"-0.9", -0.9L, 0}, {"1.5E2", 150, 150},      {"25E-1", 2.5L, 2},
-      {"1E20", 1e20L, 2147483647}, {"-1E20", -1e20L, -2147483647 - 1}, {"12.", 12, 12},
+      {"", 0, 0},
+      {"-", 0, 0},
+      {"12.5", 12.5L, 12},
+      {"-12.5", -12.5L, -12},
+      {"359.99", 359.99L, 359},
+      {"-0.9", -0.9L, 0},
+      {"1.5E2", 150, 150},
+      {"25E-1", 2.5L, 2},
+      {"1E20", 1e20L, 2147483647},
+      {"-1E20", -1e20L, -2147483647 - 1},
+      {"12.", 12, 12},
   };
   TPBNumEdit e;
   for (const auto &c : cases) {
@@ -129,12 +137,9 @@ TEST_F(FieldTest, RangeCheckOnLeaving) {
     bool Exit;
     int Beeps;
   } cases[] = {
-      {"400", 0, 359, "359", false, 1},
-      {"-5", 0, 359, "0", false, 1},
-      {"359", 0, 359, "359", true, 0},
-      {"0", 0, 359, "0", true, 0},
-      {"-5", 0, 0, "-5", true, 0}, // no range
-      {"12.50", 0, 0, "12.5", true, 0}, // re-formatted on the way out
+      {"400", 0, 359, "359", false, 1}, {"-5", 0, 359, "0", false, 1}, {"359", 0, 359, "359", true, 0},
+      {"0", 0, 359, "0", true, 0},      {"-5", 0, 0, "-5", true, 0}, // no range
+      {"12.50", 0, 0, "12.5", true, 0},                              // re-formatted on the way out
   };
   for (const auto &c : cases) {
     TBeepCounter beeps;
@@ -150,8 +155,7 @@ TEST_F(FieldTest, RangeCheckOnLeaving) {
     EXPECT_EQ(exits, c.Exit ? 1 : 0) << c.Text;
     EXPECT_EQ(emitted, exits) << c.Text;
     EXPECT_EQ(beeps.Count, c.Beeps) << c.Text;
-    EXPECT_EQ(QApplication::focusWidget(), c.Exit ? static_cast<QWidget *>(form.Other) : form.Field)
-        << c.Text;
+    EXPECT_EQ(QApplication::focusWidget(), c.Exit ? static_cast<QWidget *>(form.Other) : form.Field) << c.Text;
     EXPECT_TRUE(TakeErrors().empty());
   }
 }
@@ -371,8 +375,7 @@ TEST_F(FieldTest, Colours) {
   QWidget parent;
   parent.setPalette(QPalette(Qt::yellow));
   TPBNumEdit e(&parent);
-  auto shown = [&] { return e.palette().color(e.isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                              QPalette::Base); };
+  auto shown = [&] { return e.palette().color(e.isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Base); };
   EXPECT_EQ(e.Color(), QApplication::palette().color(QPalette::Base));
   EXPECT_EQ(e.DisabledColor(), QApplication::palette().color(QPalette::Button));
   e.SetColor(Qt::red);

@@ -118,7 +118,8 @@ TEST(FormatValueRoundTrip, TextReadsBackAsTheValue) {
     e.SetNumberFormat(static_cast<TNumberFormat>(f));
     for (int i = 0; i < 3000; ++i) {
       long double x = mantissa(rng) * std::pow(10.0L, std::floor(exponent(rng)));
-      if (rng() % 2) x = -x;
+      if (rng() % 2)
+        x = -x;
       e.SetValue(x);
       const long double back = e.Value();
       // Engineering mantissas below 1 (0.001 .. 1) keep 14 decimals only.

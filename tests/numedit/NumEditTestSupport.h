@@ -48,7 +48,9 @@ inline std::vector<std::string> TakeErrors() {
 
 struct TBeepCounter {
   int Count = 0;
-  TBeepCounter() { TPBNumEdit::SetBeepHandler([this] { ++Count; }); }
+  TBeepCounter() {
+    TPBNumEdit::SetBeepHandler([this] { ++Count; });
+  }
   ~TBeepCounter() { TPBNumEdit::SetBeepHandler({}); }
 };
 
@@ -71,16 +73,26 @@ inline void PlayKeys(QWidget *w, const std::string &script) {
     const size_t end = script.find(']', i);
     const std::string name = script.substr(i + 1, end - i - 1);
     i = end;
-    if (name == "bs") QTest::keyClick(w, Qt::Key_Backspace);
-    else if (name == "del") QTest::keyClick(w, Qt::Key_Delete);
-    else if (name == "left") QTest::keyClick(w, Qt::Key_Left);
-    else if (name == "right") QTest::keyClick(w, Qt::Key_Right);
-    else if (name == "home") QTest::keyClick(w, Qt::Key_Home);
-    else if (name == "end") QTest::keyClick(w, Qt::Key_End);
-    else if (name == "sleft") QTest::keyClick(w, Qt::Key_Left, Qt::ShiftModifier);
-    else if (name == "sright") QTest::keyClick(w, Qt::Key_Right, Qt::ShiftModifier);
-    else if (name == "enter") QTest::keyClick(w, Qt::Key_Return);
-    else if (name == "space") QTest::keyClick(w, Qt::Key_Space);
+    if (name == "bs")
+      QTest::keyClick(w, Qt::Key_Backspace);
+    else if (name == "del")
+      QTest::keyClick(w, Qt::Key_Delete);
+    else if (name == "left")
+      QTest::keyClick(w, Qt::Key_Left);
+    else if (name == "right")
+      QTest::keyClick(w, Qt::Key_Right);
+    else if (name == "home")
+      QTest::keyClick(w, Qt::Key_Home);
+    else if (name == "end")
+      QTest::keyClick(w, Qt::Key_End);
+    else if (name == "sleft")
+      QTest::keyClick(w, Qt::Key_Left, Qt::ShiftModifier);
+    else if (name == "sright")
+      QTest::keyClick(w, Qt::Key_Right, Qt::ShiftModifier);
+    else if (name == "enter")
+      QTest::keyClick(w, Qt::Key_Return);
+    else if (name == "space")
+      QTest::keyClick(w, Qt::Key_Space);
     else if (name.rfind("paste:", 0) == 0) {
       QGuiApplication::clipboard()->setText(QString::fromStdString(name.substr(6)));
       QTest::keyClick(w, Qt::Key_V, Qt::ControlModifier);

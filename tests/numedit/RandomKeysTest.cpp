@@ -15,8 +15,8 @@ struct RandomSetup {
 };
 
 std::string Describe(const RandomSetup &s, unsigned seed) {
-  return "format " + std::to_string(int(s.Format)) + " decimals " + std::to_string(s.Decimals) +
-         " seed " + std::to_string(seed);
+  return "format " + std::to_string(int(s.Format)) + " decimals " + std::to_string(s.Decimals) + " seed " +
+         std::to_string(seed);
 }
 
 // The states the filter allows: a mantissa (digits, thousands separators in
@@ -55,8 +55,8 @@ TEST(RandomKeys, TextStaysANumber) {
   UseEnglishLocale();
   TBeepCounter beeps;
   const RandomSetup setups[] = {
-      {TNumberFormat::Standard, -1}, {TNumberFormat::Standard, 0},     {TNumberFormat::Standard, 2},
-      {TNumberFormat::Thousands, -1}, {TNumberFormat::Thousands, 3},   {TNumberFormat::Scientific, -1},
+      {TNumberFormat::Standard, -1},  {TNumberFormat::Standard, 0},     {TNumberFormat::Standard, 2},
+      {TNumberFormat::Thousands, -1}, {TNumberFormat::Thousands, 3},    {TNumberFormat::Scientific, -1},
       {TNumberFormat::Scientific, 2}, {TNumberFormat::Engineering, -1}, {TNumberFormat::Engineering, 1},
   };
   const char alphabet[] = "0123456789-Ee.,x ";
@@ -99,7 +99,8 @@ TEST(RandomKeys, TextStaysANumber) {
         } else if (op == 17) {
           std::string clip;
           const int n = std::uniform_int_distribution<int>(0, 8)(rng);
-          for (int i = 0; i < n; ++i) clip += alphabet[rng() % (sizeof alphabet - 1)];
+          for (int i = 0; i < n; ++i)
+            clip += alphabet[rng() % (sizeof alphabet - 1)];
           QGuiApplication::clipboard()->setText(QString::fromStdString(clip));
           QTest::keyClick(&e, Qt::Key_V, Qt::ControlModifier);
           log += "[paste:" + clip + "]";
@@ -115,7 +116,8 @@ TEST(RandomKeys, TextStaysANumber) {
         for (const std::string &err : TakeErrors())
           ASSERT_NE(err.find("Integerwert"), std::string::npos) << err;
         CheckInvariant(e, s, Describe(s, seed) + " after " + log + " (was '" + before + "')");
-        if (HasFatalFailure()) return;
+        if (HasFatalFailure())
+          return;
       }
     }
   }

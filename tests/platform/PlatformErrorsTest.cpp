@@ -13,15 +13,23 @@ TEST(TranslateErrno, MapsEachErrnoToItsNumber) {
     uint32_t number;
   } cases[] = {
       {0, 0},
-      {ENOENT, kErrFileNotFound},     {ENODEV, kErrFileNotFound},
-      {ENXIO, kErrFileNotFound},      {ENOTDIR, kErrPathNotFound},
-      {EBUSY, kErrAccessDenied},      {EWOULDBLOCK, kErrAccessDenied},
-      {EAGAIN, kErrAccessDenied},     {EBADF, kErrInvalidHandle},
-      {ENOMEM, kErrNotEnoughMemory},  {EACCES, kErrPermission},
-      {EPERM, kErrPermission},        {EINVAL, kErrInvalidParameter},
-      {EIO, kErrOtherBase + EIO},     {ENOTTY, kErrOtherBase + ENOTTY},
+      {ENOENT, kErrFileNotFound},
+      {ENODEV, kErrFileNotFound},
+      {ENXIO, kErrFileNotFound},
+      {ENOTDIR, kErrPathNotFound},
+      {EBUSY, kErrAccessDenied},
+      {EWOULDBLOCK, kErrAccessDenied},
+      {EAGAIN, kErrAccessDenied},
+      {EBADF, kErrInvalidHandle},
+      {ENOMEM, kErrNotEnoughMemory},
+      {EACCES, kErrPermission},
+      {EPERM, kErrPermission},
+      {EINVAL, kErrInvalidParameter},
+      {EIO, kErrOtherBase + EIO},
+      {ENOTTY, kErrOtherBase + ENOTTY},
       {ETIMEDOUT, kErrOtherBase + ETIMEDOUT},
-      {-EBUSY, kErrAccessDenied},     {-EIO, kErrOtherBase + EIO},
+      {-EBUSY, kErrAccessDenied},
+      {-EIO, kErrOtherBase + EIO},
   };
   for (const auto &c : cases)
     EXPECT_EQ(TranslateErrno(c.err), c.number) << "errno " << c.err;
@@ -35,9 +43,8 @@ TEST(TranslateErrno, MissingBusyAndForbiddenStayApart) {
 }
 
 TEST(PlatformErrorText, EveryProducedNumberHasText) {
-  for (uint32_t n : {kErrFileNotFound, kErrPathNotFound, kErrAccessDenied,
-                     kErrInvalidHandle, kErrNotEnoughMemory, kErrPermission,
-                     kErrInvalidParameter}) {
+  for (uint32_t n : {kErrFileNotFound, kErrPathNotFound, kErrAccessDenied, kErrInvalidHandle, kErrNotEnoughMemory,
+                     kErrPermission, kErrInvalidParameter}) {
     const std::string t = PlatformErrorText(n);
     EXPECT_GT(t.size(), 10u) << n;
   }
@@ -53,13 +60,11 @@ TEST(PlatformErrorText, PermissionTextNamesTheGroupAndIsNotBusy) {
 
 TEST(PlatformErrorText, OtherErrnosUseTheSystemText) {
   for (int e : {EIO, ENOTTY, ETIMEDOUT, EPIPE})
-    EXPECT_EQ(PlatformErrorText(TranslateErrno(e)), std::string(strerror(e)))
-        << e;
+    EXPECT_EQ(PlatformErrorText(TranslateErrno(e)), std::string(strerror(e))) << e;
 }
 
 TEST(PlatformErrorText, NumbersNotProducedHaveNoText) {
-  for (uint32_t n : {0u, 1u, 4u, 7u, 12u, 14u, 86u, 88u, 999u, 1005u, 4200u,
-                     kErrOtherBase, kErrOtherBase + 5000u,
+  for (uint32_t n : {0u, 1u, 4u, 7u, 12u, 14u, 86u, 88u, 999u, 1005u, 4200u, kErrOtherBase, kErrOtherBase + 5000u,
                      kErrOtherBase + 0x80000000u, 0xFFFFFFFFu})
     EXPECT_EQ(PlatformErrorText(n), "") << n;
 }

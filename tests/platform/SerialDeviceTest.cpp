@@ -32,7 +32,7 @@ TEST(TickTimer, ExpiresAfterItsTicksAndClampsLongRequests) {
     uint32_t startMs, nowMs;
     bool expired;
   } cases[] = {
-      {10, 0, 10 * 55, false},            // the expiry tick itself is not past
+      {10, 0, 10 * 55, false}, // the expiry tick itself is not past
       {10, 0, 11 * 55, true},
       {0, 1000, 1000, false},
       {0, 1000, 1000 + 55, true},
@@ -57,9 +57,14 @@ TEST(TickTimer, RemainingTimeEndsWhereTheTimerExpires) {
     int32_t ticks;
     uint32_t startMs, nowMs;
   } cases[] = {
-      {0, 0, 0},     {0, 1000, 1000}, {10, 0, 0},       {10, 0, 10 * 55},
-      {10, 0, 11 * 55}, {3, 100, 250}, {kMaxTicks, 0, 77},
-      {100, 39045000u * 55, 10 * 55},        // wrapped: expired
+      {0, 0, 0},
+      {0, 1000, 1000},
+      {10, 0, 0},
+      {10, 0, 10 * 55},
+      {10, 0, 11 * 55},
+      {3, 100, 250},
+      {kMaxTicks, 0, 77},
+      {100, 39045000u * 55, 10 * 55},         // wrapped: expired
       {1000, 78090000u * 55, 78090000u * 55}, // expires only after the wrap
   };
   for (const auto &c : cases) {
@@ -125,9 +130,14 @@ TEST_F(Devices, NamesResolveToStartDirectoryEntriesOrSerialNodes) {
   struct {
     std::string name, path;
   } cases[] = {
-      {"\\\\.\\COM5", dir_ + "/COM5"}, {"\\\\.\\COM3", "/dev/ttyS2"}, {"COM12", "/dev/ttyS11"},
-      {"/dev/pts/99", "/dev/pts/99"},  {"\\\\.\\COM0", ""},           {"\\\\.\\COMx", ""},
-      {"\\\\.\\COM", ""},              {"LPT1", ""},
+      {"\\\\.\\COM5", dir_ + "/COM5"},
+      {"\\\\.\\COM3", "/dev/ttyS2"},
+      {"COM12", "/dev/ttyS11"},
+      {"/dev/pts/99", "/dev/pts/99"},
+      {"\\\\.\\COM0", ""},
+      {"\\\\.\\COMx", ""},
+      {"\\\\.\\COM", ""},
+      {"LPT1", ""},
   };
   for (const auto &c : cases)
     EXPECT_EQ(c.path, ResolveDeviceName(c.name)) << c.name;

@@ -30,20 +30,23 @@ class Line {
 public:
   explicit Line(const std::string &path) {
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) throw std::runtime_error("cannot open " + path);
+    if (fd_ < 0)
+      throw std::runtime_error("cannot open " + path);
     termios tio{};
     ::tcgetattr(fd_, &tio);
     ::cfmakeraw(&tio);
     ::tcsetattr(fd_, TCSANOW, &tio);
   }
   ~Line() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+      ::close(fd_);
   }
   Line(const Line &) = delete;
   Line &operator=(const Line &) = delete;
 
   void send(std::string_view bytes) {
-    if (!support::SendAll(fd_, bytes)) throw std::runtime_error("write failed");
+    if (!support::SendAll(fd_, bytes))
+      throw std::runtime_error("write failed");
   }
 
   // Reads until `n` bytes came, the line was lost or the deadline passed.
@@ -64,11 +67,13 @@ public:
     for (;;) {
       pollfd p{fd_, POLLIN, 0};
       int r = ::poll(&p, 1, remainingMs(end));
-      if (r <= 0) return false;
+      if (r <= 0)
+        return false;
       if (p.revents & (POLLHUP | POLLERR)) {
         char c;
         ssize_t got = ::read(fd_, &c, 1);
-        if (got == 0 || (got < 0 && errno == EIO)) return true;
+        if (got == 0 || (got < 0 && errno == EIO))
+          return true;
       } else {
         char buf[256];
         (void)!::read(fd_, buf, sizeof buf); // drain what came before the end

@@ -77,11 +77,11 @@ TEST(RotorProgram, RunsOnALinkUntilInterrupted) {
 
   std::ifstream in(log);
   std::vector<std::string> lines;
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  for (std::string l; std::getline(in, l);)
+    lines.push_back(l);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_NE(lines[0].find("C<CR>  [43 0D]  poll"), std::string::npos) << lines[0];
-  EXPECT_NE(lines[1].find("M090<CR>  [4D 30 39 30 0D]  move azimuth to 90"), std::string::npos)
-      << lines[1];
+  EXPECT_NE(lines[1].find("M090<CR>  [4D 30 39 30 0D]  move azimuth to 90"), std::string::npos) << lines[1];
   EXPECT_NE(lines[2].find("W0  [57 30]  unfinished"), std::string::npos) << lines[2];
 }
 
@@ -123,7 +123,9 @@ TEST(RotorArguments, EveryOptionIsParsedAndDocumented) {
       {{"--start-el", "180"}, [](auto &o) { return o.unit.startEl == 180; }},
       {{"--reply-delay", "250"}, [](auto &o) { return o.unit.faults.replyDelay == 250ms; }},
       {{"--split", "1,4,4"},
-       [](auto &o) { return o.unit.faults.splitSizes == std::vector<int>{1, 4, 4}; }},
+       [](auto &o) {
+         return o.unit.faults.splitSizes == std::vector<int>{1, 4, 4};
+       }},
       {{"--split-pause", "0"}, [](auto &o) { return o.unit.faults.splitPause == 0ms; }},
       {{"--leading-cr"}, [](auto &o) { return o.unit.faults.leadingCr; }},
       {{"--garbage", "0.5"}, [](auto &o) { return o.unit.faults.garbagePerSecond == 0.5; }},
@@ -159,15 +161,34 @@ TEST(RotorArguments, EveryOptionIsParsedAndDocumented) {
 
 TEST(RotorArguments, BadValuesAreRefused) {
   const std::vector<std::vector<std::string>> cases = {
-      {"--az-speed", "0"},     {"--az-speed", "-1"},   {"--az-speed", "6x"},
-      {"--el-speed", "nan"},   {"--az-speed"},         {"--start-az", "361"},
-      {"--start-el", "181"},   {"--start-az", "-1"},   {"--reply-delay", "1.5"},
-      {"--split", ""},         {"--split", "1,,2"},    {"--split", "0"},
-      {"--split", "4,"},       {"--garbage", "-3"},    {"--hangup-after", "0"},
-      {"--seed", "4294967296"}, {"--link", ""},        {"--mute=yes"}, {"--stall=1"},
-      {"--frobnicate"},        {"COM1"},               {"--delivery", "lines"},
-      {"--delivery", "chunked"}, {"--delivery", "chunked:0"}, {"--delivery", "chunked:-5"},
-      {"--baud", "0"},         {"--baud", "96OO"},     {"--baud"},
+      {"--az-speed", "0"},
+      {"--az-speed", "-1"},
+      {"--az-speed", "6x"},
+      {"--el-speed", "nan"},
+      {"--az-speed"},
+      {"--start-az", "361"},
+      {"--start-el", "181"},
+      {"--start-az", "-1"},
+      {"--reply-delay", "1.5"},
+      {"--split", ""},
+      {"--split", "1,,2"},
+      {"--split", "0"},
+      {"--split", "4,"},
+      {"--garbage", "-3"},
+      {"--hangup-after", "0"},
+      {"--seed", "4294967296"},
+      {"--link", ""},
+      {"--mute=yes"},
+      {"--stall=1"},
+      {"--frobnicate"},
+      {"COM1"},
+      {"--delivery", "lines"},
+      {"--delivery", "chunked"},
+      {"--delivery", "chunked:0"},
+      {"--delivery", "chunked:-5"},
+      {"--baud", "0"},
+      {"--baud", "96OO"},
+      {"--baud"},
   };
   for (const auto &args : cases) {
     ProgramOptions o;

@@ -69,7 +69,10 @@ TEST(RotorPty, MoveFollowsTheInjectedClock) {
 }
 
 TEST(RotorPty, LinePacingFollowsTheRateTheUserSet) {
-  struct Case { speed_t speed; int baud; };
+  struct Case {
+    speed_t speed;
+    int baud;
+  };
   for (const Case c : {Case{B1200, 1200}, Case{B115200, 115200}}) {
     auto clock = manualClock();
     PtyServer unit(Options{}, {}, clock);
@@ -95,7 +98,8 @@ TEST(RotorPty, LinePacingFollowsTheRateTheUserSet) {
     ASSERT_TRUE(unit.settle()); // the last write is on record
     auto delivered = unit.delivered();
     ASSERT_EQ(delivered.size(), report.size());
-    for (const auto &d : delivered) EXPECT_EQ(d.bytes.size(), 1u);
+    for (const auto &d : delivered)
+      EXPECT_EQ(d.bytes.size(), 1u);
   }
 }
 
@@ -121,7 +125,8 @@ TEST(RotorPty, RecordMatchesWhatWasSent) {
 
   auto received = unit.received();
   std::string bytes;
-  for (const auto &r : received) bytes += char(r.byte);
+  for (const auto &r : received)
+    bytes += char(r.byte);
   EXPECT_EQ(bytes, sent);
   EXPECT_EQ(received[1].time, TimePoint(1s));
   EXPECT_EQ(received[2].time, TimePoint(2s));
@@ -218,12 +223,14 @@ TEST(RotorPty, AnswersPileUpWhileTheUserDoesNotRead) {
   Line line(unit.devicePath());
   const int polls = 1500;
   std::string burst;
-  for (int i = 0; i < polls; ++i) burst += "C\r";
+  for (int i = 0; i < polls; ++i)
+    burst += "C\r";
   line.send(burst);
   ASSERT_TRUE(WaitFor([&] { return unit.commandsHandled() == polls; }));
   std::string all = line.read(size_t(polls) * 16);
   ASSERT_EQ(all.size(), size_t(polls) * 16);
-  for (int i = 0; i < polls; ++i) ASSERT_EQ(all.substr(size_t(i) * 16, 16), "AZ=000  EL=000\r\n");
+  for (int i = 0; i < polls; ++i)
+    ASSERT_EQ(all.substr(size_t(i) * 16, 16), "AZ=000  EL=000\r\n");
 }
 
 // Each fault seen from the user's end.

@@ -31,7 +31,11 @@ std::string exchange(Unit &u, std::string_view bytes, TimePoint t) {
 } // namespace
 
 TEST(RotorUnit, PollAnswersWithTheSixteenByteReport) {
-  struct Case { int az, el; const char *poll; const char *expected; };
+  struct Case {
+    int az, el;
+    const char *poll;
+    const char *expected;
+  };
   const Case cases[] = {
       {0, 0, "C\r", "AZ=000  EL=000\r\n"},
       {7, 45, "C\r", "AZ=007  EL=045\r\n"},
@@ -50,23 +54,41 @@ TEST(RotorUnit, PollAnswersWithTheSixteenByteReport) {
 }
 
 TEST(RotorUnit, CommandsAreAnsweredWithCrAndJunkIsIgnored) {
-  struct Case { const char *bytes; const char *answer; Command command; };
+  struct Case {
+    const char *bytes;
+    const char *answer;
+    Command command;
+  };
   const Case cases[] = {
-      {"M045\r", "\r", Command::MoveAz},      {"MB090\r", "\r", Command::MoveEl},
-      {"W045 010\r", "\r", Command::MoveBoth}, {"A\r", "\r", Command::StopAz},
-      {"E\r", "\r", Command::StopEl},         {"S\r", "\r", Command::StopBoth},
-      {"L\r", "\r", Command::TurnCcw},        {"R\r", "\r", Command::TurnCw},
-      {"D\r", "\r", Command::TurnDown},       {"U\r", "\r", Command::TurnUp},
-      {"M360\r", "\r", Command::MoveAz},      {"MB180\r", "\r", Command::MoveEl},
+      {"M045\r", "\r", Command::MoveAz},
+      {"MB090\r", "\r", Command::MoveEl},
+      {"W045 010\r", "\r", Command::MoveBoth},
+      {"A\r", "\r", Command::StopAz},
+      {"E\r", "\r", Command::StopEl},
+      {"S\r", "\r", Command::StopBoth},
+      {"L\r", "\r", Command::TurnCcw},
+      {"R\r", "\r", Command::TurnCw},
+      {"D\r", "\r", Command::TurnDown},
+      {"U\r", "\r", Command::TurnUp},
+      {"M360\r", "\r", Command::MoveAz},
+      {"MB180\r", "\r", Command::MoveEl},
       // out of range, malformed, wrong case, unknown
-      {"M361\r", "", Command::Ignored},       {"MB181\r", "", Command::Ignored},
-      {"W360 181\r", "", Command::Ignored},   {"W361 000\r", "", Command::Ignored},
-      {"M45\r", "", Command::Ignored},        {"M0450\r", "", Command::Ignored},
-      {"M0a5\r", "", Command::Ignored},       {"m045\r", "", Command::Ignored},
-      {"W045010\r", "", Command::Ignored},    {"W045  010\r", "", Command::Ignored},
-      {"C3\r", "", Command::Ignored},         {"X\r", "", Command::Ignored},
-      {"SS\r", "", Command::Ignored},         {" C\r", "", Command::Ignored},
-      {"\r", "", Command::Ignored},           {"-45\r", "", Command::Ignored},
+      {"M361\r", "", Command::Ignored},
+      {"MB181\r", "", Command::Ignored},
+      {"W360 181\r", "", Command::Ignored},
+      {"W361 000\r", "", Command::Ignored},
+      {"M45\r", "", Command::Ignored},
+      {"M0450\r", "", Command::Ignored},
+      {"M0a5\r", "", Command::Ignored},
+      {"m045\r", "", Command::Ignored},
+      {"W045010\r", "", Command::Ignored},
+      {"W045  010\r", "", Command::Ignored},
+      {"C3\r", "", Command::Ignored},
+      {"X\r", "", Command::Ignored},
+      {"SS\r", "", Command::Ignored},
+      {" C\r", "", Command::Ignored},
+      {"\r", "", Command::Ignored},
+      {"-45\r", "", Command::Ignored},
   };
   for (const auto &c : cases) {
     Unit u(burst(), T0);
@@ -109,7 +131,7 @@ TEST(RotorUnit, MovesReachTheirTargetsAfterTheirTimeAndNotBefore) {
     const char *name;
     int startAz, startEl;
     const char *command;
-    Duration arrival;   // exact time to reach the target
+    Duration arrival; // exact time to reach the target
     Position target;
   };
   const Case cases[] = {
@@ -155,7 +177,10 @@ TEST(RotorUnit, PositionsInBetweenAreWholeDegreesAlreadyPassed) {
 }
 
 TEST(RotorUnit, StopsHoldTheirAxesAtOnce) {
-  struct Case { const char *stop; Position held; };
+  struct Case {
+    const char *stop;
+    Position held;
+  };
   // Both axes moving from 0: at 10 s azimuth is 60, elevation 30.
   const Case cases[] = {
       {"A\r", {60, 90}},
@@ -172,13 +197,14 @@ TEST(RotorUnit, StopsHoldTheirAxesAtOnce) {
 }
 
 TEST(RotorUnit, TurnsRunToTheirEndStops) {
-  struct Case { const char *turn; int startAz, startEl; Position after10s, end; };
+  struct Case {
+    const char *turn;
+    int startAz, startEl;
+    Position after10s, end;
+  };
   const Case cases[] = {
-      {"R\r", 350, 0, {360, 0}, {360, 0}},
-      {"L\r", 100, 0, {40, 0}, {0, 0}},
-      {"U\r", 0, 170, {0, 180}, {0, 180}},
-      {"D\r", 0, 50, {0, 20}, {0, 0}},
-      {"L\r", 0, 0, {0, 0}, {0, 0}}, // already at its end stop
+      {"R\r", 350, 0, {360, 0}, {360, 0}}, {"L\r", 100, 0, {40, 0}, {0, 0}}, {"U\r", 0, 170, {0, 180}, {0, 180}},
+      {"D\r", 0, 50, {0, 20}, {0, 0}},     {"L\r", 0, 0, {0, 0}, {0, 0}}, // already at its end stop
   };
   for (const auto &c : cases) {
     Options o = burst();
@@ -225,14 +251,15 @@ TEST(RotorUnitFaults, ReplyDelayHoldsEveryAnswerBackInOrder) {
 }
 
 TEST(RotorUnitFaults, ReportSplitIntoPausedPieces) {
-  struct Case { std::vector<int> sizes; bool leadingCr; std::vector<std::string> pieces; };
+  struct Case {
+    std::vector<int> sizes;
+    bool leadingCr;
+    std::vector<std::string> pieces;
+  };
   const Case cases[] = {
-      {{1}, false, {"A", "Z=000  EL=000\r\n"}},
-      {{4, 4, 4}, false, {"AZ=0", "00  ", "EL=0", "00\r\n"}},
-      {{8, 8}, false, {"AZ=000  ", "EL=000\r\n"}},
-      {{10, 10}, false, {"AZ=000  EL", "=000\r\n"}},
-      {{}, true, {"\rAZ=000  EL=000\r\n"}},
-      {{1}, true, {"\r", "AZ=000  EL=000\r\n"}},
+      {{1}, false, {"A", "Z=000  EL=000\r\n"}},    {{4, 4, 4}, false, {"AZ=0", "00  ", "EL=0", "00\r\n"}},
+      {{8, 8}, false, {"AZ=000  ", "EL=000\r\n"}}, {{10, 10}, false, {"AZ=000  EL", "=000\r\n"}},
+      {{}, true, {"\rAZ=000  EL=000\r\n"}},        {{1}, true, {"\r", "AZ=000  EL=000\r\n"}},
   };
   for (const auto &c : cases) {
     Options o = burst();
@@ -304,7 +331,7 @@ TEST(RotorUnitFaults, HangUpAfterTheNthCommandOnceItsAnswerIsDue) {
   o.faults.hangUpAfter = 2;
   o.faults.replyDelay = 100ms;
   Unit u(o, T0);
-  u.receive("C\rjunk\r", T0);           // the junk does not count
+  u.receive("C\rjunk\r", T0); // the junk does not count
   EXPECT_FALSE(u.hangUpDue(at(1h)));
   u.receive("M090\r", at(1s));
   EXPECT_FALSE(u.hangUpDue(at(1099ms)));
@@ -361,25 +388,37 @@ const std::string kReport0 = "AZ=000  EL=000\r\n";
 // Everything the unit hands over, as (time, pieces) in order.
 std::vector<std::pair<TimePoint, std::vector<std::string>>> drain(Unit &u) {
   std::vector<std::pair<TimePoint, std::vector<std::string>>> out;
-  while (auto due = u.nextDue()) out.emplace_back(*due, u.takeDeliveries(*due));
+  while (auto due = u.nextDue())
+    out.emplace_back(*due, u.takeDeliveries(*due));
   return out;
 }
 
 } // namespace
 
 TEST(RotorWire, CharacterTimeFromRateAndFormat) {
-  struct Case { LineFormat format; long long ns; };
+  struct Case {
+    LineFormat format;
+    long long ns;
+  };
   const Case cases[] = {
-      {{9600, 10}, 1041666}, {{1200, 10}, 8333333}, {{115200, 10}, 86805}, {{9600, 11}, 1145833},
+      {{9600, 10}, 1041666},
+      {{1200, 10}, 8333333},
+      {{115200, 10}, 86805},
+      {{9600, 11}, 1145833},
   };
   for (const auto &c : cases)
-    EXPECT_NEAR(double(std::chrono::duration_cast<std::chrono::nanoseconds>(c.format.charTime()).count()),
-                double(c.ns), 1.0)
+    EXPECT_NEAR(double(std::chrono::duration_cast<std::chrono::nanoseconds>(c.format.charTime()).count()), double(c.ns),
+                1.0)
         << c.format.baud << "/" << c.format.bitsPerChar;
 }
 
 TEST(RotorWire, LineHandsEachByteOverWhenItHasLeftTheWire) {
-  struct Case { const char *name; int fixedBaud; LineFormat line; LineFormat paced; };
+  struct Case {
+    const char *name;
+    int fixedBaud;
+    LineFormat line;
+    LineFormat paced;
+  };
   const Case cases[] = {
       {"9600 8N1, the default", 0, {9600, 10}, {9600, 10}},
       {"1200 8N1 set on the line", 0, {1200, 10}, {1200, 10}},

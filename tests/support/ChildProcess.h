@@ -41,8 +41,7 @@ public:
   // argv[0] is looked up on the PATH unless it holds a slash. `handOver`
   // gives the child our descriptor `first` as its number `second`.
   explicit ChildProcess(const std::vector<std::string> &argv, const Env &env = {},
-                        const std::filesystem::path &cwd = {},
-                        const std::vector<std::pair<int, int>> &handOver = {}) {
+                        const std::filesystem::path &cwd = {}, const std::vector<std::pair<int, int>> &handOver = {}) {
     out_ = Scratch();
     err_ = Scratch();
     std::vector<std::string> vars;

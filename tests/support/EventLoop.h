@@ -8,7 +8,8 @@
 
 namespace support {
 
-template <class Cond> bool RunEventsUntil(Cond &&cond, std::chrono::milliseconds limit = kDeadline) {
+template <class Cond>
+bool RunEventsUntil(Cond &&cond, std::chrono::milliseconds limit = kDeadline) {
   // Wakes the loop now and then, for conditions that no event announces.
   QTimer tick;
   tick.start(5);

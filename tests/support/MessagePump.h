@@ -6,7 +6,8 @@
 namespace support {
 
 // Handles one message at a time, so the condition is seen after each.
-template <class Cond> bool PumpUntil(Cond &&cond, std::chrono::milliseconds limit = kDeadline) {
+template <class Cond>
+bool PumpUntil(Cond &&cond, std::chrono::milliseconds limit = kDeadline) {
   return WaitUntil(cond, limit, [] {
     if (!platform::ProcessOneMessage())
       platform::WaitForMessage(10);

@@ -39,7 +39,8 @@ bool WaitUntil(Cond &&cond, std::chrono::milliseconds limit, Between &&between) 
 }
 
 // Waits from a thread that handles nothing else meanwhile.
-template <class Cond> bool WaitFor(Cond &&cond, std::chrono::milliseconds limit = kDeadline) {
+template <class Cond>
+bool WaitFor(Cond &&cond, std::chrono::milliseconds limit = kDeadline) {
   return WaitUntil(cond, limit, [] { std::this_thread::sleep_for(1ms); });
 }
 
