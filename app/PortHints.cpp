@@ -1,36 +1,17 @@
 #include "app/PortHints.h"
 
-#include "errors/AdExcept.h"
-#include "platform/PlatformErrors.h"
-#include "runtime/SysUtils.h"
-
-PortTrouble TroubleOf(const std::exception_ptr &error) {
-  if (!error)
-    return PortTrouble::Other;
-  try {
-    std::rethrow_exception(error);
-  } catch (const EAlreadyOpen &) {
-    // Locked or held by another program (EBUSY, a lock we cannot take).
-    return PortTrouble::Busy;
-  } catch (const EInOutError &e) {
-    // EACCES and EPERM arrive as the runtime's I/O error of that number.
-    if (e.ErrorCode == static_cast<int>(platform::kErrPermission))
-      return PortTrouble::NoRights;
-  } catch (...) {
-  }
-  return PortTrouble::Other;
-}
+#include "app/ShownTexts.h"
 
 QString PortTroubleHint(PortTrouble trouble, const std::array<QString, 101> &texts) {
   switch (trouble) {
   case PortTrouble::NoRights:
-    return texts[11].isEmpty()
+    return texts[ltNoRights].isEmpty()
                ? QStringLiteral("No rights on the device: add the user to the dialout group and log in again.")
-               : texts[11];
+               : texts[ltNoRights];
   case PortTrouble::Busy:
-    return texts[12].isEmpty()
+    return texts[ltPortBusy].isEmpty()
                ? QStringLiteral("Another program holds the device (ModemManager or brltty often take USB adapters).")
-               : texts[12];
+               : texts[ltPortBusy];
   case PortTrouble::Other:
     break;
   }

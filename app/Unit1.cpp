@@ -7,7 +7,7 @@
 #include "app/NumEditFields.h"
 #include "app/PortHints.h"
 #include "app/ShownTexts.h"
-#include "app/TextFiles.h"
+#include "controller/TextFiles.h"
 #include "app/WindowPlacement.h"
 #include "app/WindowStyle.h"
 #include "runtime/SysUtils.h"
@@ -125,9 +125,10 @@ TForm1::~TForm1() {
   for (QObject *child : children())
     child->removeEventFilter(this);
   needleLayer_ = nullptr;
+  Controller.disconnect(this);
   Timer1->SetEnabled(false);
   ApdComPort1.OnTriggerAvail = nullptr;
-  Guarded([this] { ApdComPort1.SetOpen(false); });
+  Guarded([this] { Controller.ClosePort(); });
 }
 
 void TForm1::BuildControls() {
@@ -254,13 +255,18 @@ void TForm1::BuildControls() {
   ApdComPort1.SetLogName("Korvu.LOG");
   ApdComPort1.OnTriggerAvail = [this](TApdCustomComPort &, uint16_t count) { ApdComPort1TriggerAvail(count); };
 
-  Timer1 = new TTimer(this);
-  Timer1->SetEnabled(false);
   Timer1->OnTimer = [this] { Timer1Timer(); };
-  ReconnectTimer = new TTimer(this);
-  ReconnectTimer->SetEnabled(false);
-  ReconnectTimer->SetInterval(ReconnectMs);
   ReconnectTimer->OnTimer = [this] { Guarded([this] { ReconnectTimerTimer(); }); };
+  connect(&Controller, &TRotorController::Traced, this, [this](const QByteArray &piece) { Trace(piece); });
+  connect(&Controller, &TRotorController::Reported, this, [this] { ReportShown(); });
+  connect(&Controller, &TRotorController::Lost, this, [this] { DeviceGone(); });
+  connect(&Controller, &TRotorController::Back, this, [this] { WaitForDevice(false); });
+  connect(&Controller, &TRotorController::StallStopped, this, [this] { Guarded([this] { StallMessage(); }); });
+  // A network target shows in the position fields, as a typed one would.
+  connect(&Controller, &TRotorController::TargetTaken, this, [this](int position1, int position2) {
+    SetFieldValue(PBNumEdit1, position1);
+    SetFieldValue(PBNumEdit2, position2);
+  });
 
   // Tab order: group by group, inside each group as created.
   QWidget *order[] = {ComboBox1,
@@ -410,18 +416,14 @@ void TForm1::FormCreate() {
 
 void TForm1::OpenPort() {
   try {
-    ApdComPort1.SetOpen(true);
+    Controller.OpenPort();
   } catch (...) {
-    QString text = QStringLiteral("Port COM") + QString::number(PortNumber) + LanguageTexts[4];
+    QString text = QStringLiteral("Port COM") + QString::number(PortNumber) + LanguageTexts[ltPortFailure];
     const QString hint = PortTroubleHint(TroubleOf(std::current_exception()), LanguageTexts);
     if (!hint.isEmpty())
       text += QChar('\n') + hint;
     ShowErrorMessage(text);
-    ApdComPort1.SetOpen(false);
-    Timer1->SetEnabled(false);
-    return;
   }
-  Timer1->SetEnabled(true);
 }
 
 void TForm1::FormDestroy() {
@@ -542,7 +544,7 @@ void TForm1::GatherControls(unsigned what) {
 }
 
 void TForm1::InvalidEntry(QComboBox *box) {
-  ShowErrorMessage(LanguageTexts[8] + QStringLiteral(" \"") + QuoteForMessage(box->currentText()) +
+  ShowErrorMessage(LanguageTexts[ltInvalidEntry] + QStringLiteral(" \"") + QuoteForMessage(box->currentText()) +
                    QStringLiteral("\" !"));
   SelectWithoutChange(box, 0);
 }
@@ -618,14 +620,14 @@ void TForm1::LoadLanguage() {
   });
   if (!any)
     take(TextLine{}); // an empty file still gives one (empty) line
-  Label2->setText(LanguageTexts[1]);
+  Label2->setText(LanguageTexts[ltLanguageCaption]);
   Label2->adjustSize();
-  Button1->setText(LanguageTexts[2]);
-  GroupBox3->setTitle(LanguageTexts[5] + QStringLiteral(" 1"));
-  GroupBox5->setTitle(LanguageTexts[5] + QStringLiteral(" 2"));
-  GroupBox4->setTitle(LanguageTexts[5] + QStringLiteral(" 1+2"));
-  FieldWidget(PBNumEdit3)->setToolTip(PlainHint(LanguageTexts[7] + QStringLiteral(" 1")));
-  FieldWidget(PBNumEdit4)->setToolTip(PlainHint(LanguageTexts[7] + QStringLiteral(" 2")));
+  Button1->setText(LanguageTexts[ltExitCaption]);
+  GroupBox3->setTitle(LanguageTexts[ltManualCaption] + QStringLiteral(" 1"));
+  GroupBox5->setTitle(LanguageTexts[ltManualCaption] + QStringLiteral(" 2"));
+  GroupBox4->setTitle(LanguageTexts[ltManualCaption] + QStringLiteral(" 1+2"));
+  FieldWidget(PBNumEdit3)->setToolTip(PlainHint(LanguageTexts[ltParkHint] + QStringLiteral(" 1")));
+  FieldWidget(PBNumEdit4)->setToolTip(PlainHint(LanguageTexts[ltParkHint] + QStringLiteral(" 2")));
 }
 
 void TForm1::ComboBox2Change() {
@@ -642,48 +644,26 @@ void TForm1::ComboBox2Change() {
 
 // ------------------------------------------------------------ reports
 
-void TForm1::ApdComPort1TriggerAvail(uint16_t Count) {
-  // Look at what waits before taking any of it: a report may still be
-  // arriving, or follow noise in the same delivery.
-  std::vector<uint8_t> waiting(Count);
-  for (uint16_t i = 0; i < Count; ++i)
-    waiting[i] = static_cast<uint8_t>(ApdComPort1.PeekChar(i + 1));
-  std::size_t pos = 0;
-  while (pos < waiting.size()) {
-    const std::size_t take = NextReadLength(waiting.data() + pos, waiting.size() - pos);
-    if (take == 0)
-      break; // the rest waits and is announced again with the next bytes
-    ReadPiece(take);
-    pos += take;
-  }
-}
+void TForm1::ApdComPort1TriggerAvail(uint16_t Count) { Controller.ReceiveAvail(Count); }
 
-void TForm1::ReadPiece(std::size_t count) {
-  if (count == 1) {
-    const int32_t b = static_cast<uint8_t>(ApdComPort1.ReadChar());
-    FrameBuffer[0] = b;
-    Memo1->appendPlainText(QString::number(b));
+// A single byte is traced as its code alone, a longer piece as codes each
+// followed by a space.
+void TForm1::Trace(const QByteArray &piece) {
+  if (piece.size() == 1) {
+    Memo1->appendPlainText(QString::number(uint8_t(piece[0])));
     return;
   }
   QString trace;
-  for (std::size_t i = 0; i < count; ++i) {
-    const int32_t b = static_cast<uint8_t>(ApdComPort1.ReadChar());
-    if (i < FrameBuffer.size())
-      FrameBuffer[i] = b;
-    trace += QString::number(b) + QChar(' ');
-  }
+  for (char b : piece)
+    trace += QString::number(uint8_t(b)) + QChar(' ');
   Memo1->appendPlainText(trace);
-  if (count >= ReportLength && ParseReport(FrameBuffer, Position1, Position2)) {
-    ReportParsed();
-    // Off while no reports come: a silence of three periods starts afresh.
-    const auto silence = 3 * std::chrono::milliseconds(std::max(PollInterval, 1));
-    if (AzimuthGuard.Report(Position1, std::chrono::steady_clock::now(), silence))
-      QTimer::singleShot(0, this, [this] { Guarded([this] { StopStalledAzimuth(); }); });
-    ShowPositions();
-    DrawNeedle();
-    if (PositionsShown)
-      PositionsShown();
-  }
+}
+
+void TForm1::ReportShown() {
+  ShowPositions();
+  DrawNeedle();
+  if (PositionsShown)
+    PositionsShown();
 }
 
 void TForm1::ShowPositions() {
@@ -709,7 +689,3 @@ void TForm1::Image1MouseMove(int32_t X, int32_t Y) { SetFieldValue(PBNumEdit1, A
 void TForm1::Image2MouseMove(int32_t X, int32_t Y) { SetFieldValue(PBNumEdit2, ElevationAt(X, Y)); }
 void TForm1::Image1Click() { MoveAxis1(); }
 void TForm1::Image2Click() { MoveAxis2(); }
-
-// ------------------------------------------------------------ network control
-
-void TForm1::ReportParsed() { LastReportTime = std::chrono::steady_clock::now(); }

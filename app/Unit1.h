@@ -1,11 +1,11 @@
 #pragma once
 // The rotor controller's one window: its controls, the settings and their
-// files, the rotor commands and the poll, the position reports and the
-// dials. Everything here runs on the user-interface thread.
+// files, the buttons and the dials, the trace and the positions shown. The
+// port, the poll, the reports, reconnect and the stall guard are the
+// controller's; the window's names for them refer to it. Everything here
+// runs on the user-interface thread.
 #include "app/Controls.h"
-#include "app/RotorProtocol.h"
-#include "app/StallGuard.h"
-#include "comport/AdPort.h"
+#include "controller/RotorController.h"
 
 #include <QPoint>
 #include <QString>
@@ -41,22 +41,25 @@ public:
   // Runs FormDestroy.
   ~TForm1() override;
 
+  // Declared first: the names below refer into it.
+  TRotorController Controller;
+
   // ---- state of the unit
   std::string StartDirectory;
   int32_t PortNumber = 0;
   QString LanguageCode;
   int32_t PollInterval = 0;
   int32_t ReservedSetting = 0;
-  int32_t ParkPosition1 = 0;
-  int32_t ParkPosition2 = 0;
-  int32_t PollMode = 0;
+  int32_t &ParkPosition1 = Controller.ParkPosition1;
+  int32_t &ParkPosition2 = Controller.ParkPosition2;
+  int32_t &PollMode = Controller.PollMode;
   int32_t WindowLeft = 0;
   int32_t WindowTop = 0;
   std::array<QString, 101> LanguageTexts;
-  TCommandBuffer CommandBuffer{};
-  TFrameBuffer FrameBuffer{};
-  int32_t Position1 = 0;
-  int32_t Position2 = 0;
+  TCommandBuffer &CommandBuffer = Controller.CommandBuffer;
+  TFrameBuffer &FrameBuffer = Controller.FrameBuffer;
+  int32_t &Position1 = Controller.Position1;
+  int32_t &Position2 = Controller.Position2;
 
   // ---- controls, in creation order
   TImage *Image2;
@@ -93,10 +96,10 @@ public:
   TPBNumEdit *PBNumEdit4;
   QPushButton *Button14;
   QPlainTextEdit *Memo1;
-  TApdComPort ApdComPort1;
-  TTimer *Timer1;
+  TApdComPort &ApdComPort1 = Controller.Port;
+  TTimer *Timer1 = Controller.PollTimer;
   // Tries the lost port again while it is away.
-  TTimer *ReconnectTimer;
+  TTimer *ReconnectTimer = Controller.ReconnectTimer;
 
   // ---- operations
   void LoadConfig();
@@ -152,23 +155,16 @@ public:
   // The device went away: said once, the port closed, and tried again
   // every ReconnectMs until it is back, another port is chosen or the
   // program ends.
-  static constexpr int ReconnectMs = 2000;
+  static constexpr int ReconnectMs = TRotorController::ReconnectMs;
   void DeviceLost();
   bool WaitingForDevice() const;
-  // Every command that went out whole, the network's too: the stall guard
-  // watches what it asked for.
-  void CommandSent(const std::vector<uint8_t> &bytes);
-  StallGuard AzimuthGuard;
+  StallGuard &AzimuthGuard = Controller.AzimuthGuard;
 
   // Called each time the labels show a newly parsed report.
   std::function<void()> PositionsShown;
 
-  // ---- what network control needs to know
   // When a report was last parsed; empty before the first.
-  std::optional<std::chrono::steady_clock::time_point> LastReportTime;
-  // Commands sent by the buttons and dials so far.
-  uint64_t WindowCommands = 0;
-  void ReportParsed();
+  std::optional<std::chrono::steady_clock::time_point> &LastReportTime = Controller.LastReportTime;
 
 protected:
   void closeEvent(QCloseEvent *event) override;
@@ -187,9 +183,11 @@ private:
   void GatherControls(unsigned what);
   void OpenPort();
   void SendCommand(const std::function<std::vector<uint8_t>()> &build, bool pause);
-  void ReadPiece(std::size_t count);
+  void Trace(const QByteArray &piece);
+  void ReportShown();
   void WaitForDevice(bool waiting);
-  void StopStalledAzimuth();
+  void DeviceGone();
+  void StallMessage();
   void ShowPositions();
   void ApplyTraceView();
   void SelectWithoutChange(QComboBox *box, int index);

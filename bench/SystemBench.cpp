@@ -9,7 +9,7 @@
 //     does nothing but sleep for the same 10 s;
 //  4. resident memory of the running program against a bare Qt window.
 // Ends with one "FIGURE name: value (ratio X)" line per figure.
-#include "app/RotorProtocol.h"
+#include "controller/RotorProtocol.h"
 #include "comport/AdPort.h"
 #include "platform/Messages.h"
 #include "platform/SerialDevice.h"

@@ -11,6 +11,8 @@
 
 #include "comport/OoMisc.h"
 #include "dispatcher/AwUser.h"
+// What the port raises is part of what it shows.
+#include "errors/AdExcept.h"
 #include "platform/Messages.h"
 
 class TApdCustomComPort;

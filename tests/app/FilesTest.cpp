@@ -3,7 +3,7 @@
 #include "app/Application.h"
 #include "app/DialPictures.h"
 #include "app/JpegImage.h"
-#include "app/TextFiles.h"
+#include "controller/TextFiles.h"
 #include "runtime/SysUtils.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"

@@ -1,7 +1,7 @@
 // The window's pure pieces: command bytes, report parsing, dial angles and
 // the needle's end point.
 #include "app/DialGeometry.h"
-#include "app/RotorProtocol.h"
+#include "controller/RotorProtocol.h"
 
 #include <gtest/gtest.h>
 
@@ -159,7 +159,7 @@ TEST(Needle, EndPoints) {
 
 // ------------------------------------------------------------ stall guard
 
-#include "app/StallGuard.h"
+#include "controller/StallGuard.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 // program and by scripted clients on the loopback address.
 #include "NetClient.h"
 
-#include "app/NetCommands.h"
 #include "app/NetServer.h"
 #include "app/ProgramOptions.h"
 #include "rotorsim/RotorSim.h"
@@ -189,7 +188,7 @@ TEST_F(NetControl, AMoveWaitsItsQuietWithoutFreezingTheWindowAndThePollComesAFul
 
   const auto t0 = Clock::now();
   mover.Send("P 90 20\n");
-  ASSERT_TRUE(RunEventsUntil([&] { return control->Rotator().Queue().Waiting() == 1; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return form->Controller.Queued() == 1; }));
   EXPECT_FALSE(form->Timer1->Enabled()) << "the poll is held during the command";
   // The window answers others while the move waits.
   EXPECT_TRUE(IsPositionReply(watcher.Ask("p\n")));
@@ -227,7 +226,7 @@ TEST_F(NetControl, AButtonDuringTheQuietStartsItAgainAndAPortClosedMeanwhileIsRe
   PauseForReal(); // the quiet runs out while the button blocks the window
   NetClient c(port);
   c.Send("P 90 20\n");
-  ASSERT_TRUE(RunEventsUntil([&] { return control->Rotator().Queue().Waiting() == 1; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return form->Controller.Queued() == 1; }));
   form->Button5->click(); // blocks 200 ms, sends "A", releases the poll
   EXPECT_EQ(c.NextRead(), "RPRT 0\n");
   ASSERT_TRUE(CommandsReach(2));
@@ -237,7 +236,7 @@ TEST_F(NetControl, AButtonDuringTheQuietStartsItAgainAndAPortClosedMeanwhileIsRe
   EXPECT_GE(cmds[1].first - cmds[0].first, 200ms) << "a full quiet after the button's command";
 
   c.Send("S\n");
-  ASSERT_TRUE(RunEventsUntil([&] { return control->Rotator().Queue().Waiting() == 1; }));
+  ASSERT_TRUE(RunEventsUntil([&] { return form->Controller.Queued() == 1; }));
   form->ApdComPort1.SetOpen(false);
   EXPECT_EQ(c.NextRead(), "RPRT -5\n");
   EXPECT_TRUE(form->Timer1->Enabled()) << "given back, as a button's command does";
@@ -376,7 +375,7 @@ TEST_F(NetControl, AFloodWithoutLineEndAndAClientLeavingMidLineHarmNoOne) {
   {
     NetClient hasty(port);
     hasty.Send("S\n");
-    ASSERT_TRUE(RunEventsUntil([&] { return control->Rotator().Queue().Waiting() == 1; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return form->Controller.Queued() == 1; }));
   }
   ASSERT_TRUE(CommandsReach(1));
   EXPECT_EQ(CommandBytes(), std::vector<std::string>{"S\r"});
@@ -435,7 +434,7 @@ TEST_F(NetControl, ThePositionIsRefusedWhenReportsStopAndWhenThePortIsClosed) {
   form->ApdComPort1.SetOpen(false);
   for (const char *line : {"p\n", "P 1 2\n", "S\n", "K\n", "M 16 0\n"})
     EXPECT_EQ(c.Ask(line), "RPRT -5\n") << line;
-  EXPECT_EQ(control->Rotator().Queue().Waiting(), 0u);
+  EXPECT_EQ(form->Controller.Queued(), 0u);
   EXPECT_EQ(c.Ask("_\n"), "Zelkor G V1.0\n");
 }
 

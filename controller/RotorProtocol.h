@@ -11,6 +11,13 @@ using TFrameBuffer = std::array<int32_t, 29>;
 
 constexpr uint8_t CR = 13;
 
+// Moves and stops go out after this much quiet on the line, with the poll
+// held; the next poll then comes a full period after the command.
+constexpr int QuietMs = 200;
+// A report older than this many poll periods no longer says where the
+// rotator is.
+constexpr int StalePeriods = 3;
+
 // Three-digit position field: hundreds, tens, units as byte codes. Taken from
 // the value's decimal text: units = last character; tens (10..99) = first
 // character; hundreds and tens (100 and more) = first and second character.
@@ -21,6 +28,13 @@ std::vector<uint8_t> PollCommand(int32_t pollMode);                         // "
 std::vector<uint8_t> MoveAxis1Command(int32_t position1);                   // "M" ddd CR
 std::vector<uint8_t> MoveAxis2Command(int32_t position2);                   // "M" "B" ddd CR
 std::vector<uint8_t> MoveBothCommand(int32_t position1, int32_t position2); // "W" ddd " " ddd CR
+std::vector<uint8_t> StopAxis1Command();                                    // "A" CR
+std::vector<uint8_t> StopAxis2Command();                                    // "E" CR
+std::vector<uint8_t> StopBothCommand();                                     // "S" CR
+
+// Manual turns go on until a stop.
+enum class TurnDirection { Ccw, Cw, Down, Up };
+std::vector<uint8_t> TurnCommand(TurnDirection direction); // "L", "R", "D" or "U", CR
 
 // Value of three received bytes taken as digits; not checked, so a space in
 // a digit position gives a negative number.

@@ -1,4 +1,4 @@
-#include "app/StallGuard.h"
+#include "controller/StallGuard.h"
 
 #include <cstdlib>
 

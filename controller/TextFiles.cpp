@@ -1,4 +1,4 @@
-#include "app/TextFiles.h"
+#include "controller/TextFiles.h"
 
 #include "runtime/SysUtils.h"
 

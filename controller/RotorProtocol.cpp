@@ -1,4 +1,4 @@
-#include "app/RotorProtocol.h"
+#include "controller/RotorProtocol.h"
 
 #include "runtime/SysUtils.h"
 
@@ -44,6 +44,24 @@ std::vector<uint8_t> MoveBothCommand(int32_t position1, int32_t position2) {
   const auto a = PositionDigits(position1);
   const auto e = PositionDigits(position2);
   return {'W', a[0], a[1], a[2], ' ', e[0], e[1], e[2], CR};
+}
+
+std::vector<uint8_t> StopAxis1Command() { return {'A', CR}; }
+std::vector<uint8_t> StopAxis2Command() { return {'E', CR}; }
+std::vector<uint8_t> StopBothCommand() { return {'S', CR}; }
+
+std::vector<uint8_t> TurnCommand(TurnDirection direction) {
+  switch (direction) {
+  case TurnDirection::Ccw:
+    return {'L', CR};
+  case TurnDirection::Cw:
+    return {'R', CR};
+  case TurnDirection::Down:
+    return {'D', CR};
+  case TurnDirection::Up:
+    break;
+  }
+  return {'U', CR};
 }
 
 int32_t ThreeDigitValue(int32_t h, int32_t t, int32_t u) { return (h - 48) * 100 + (t - 48) * 10 + (u - 48); }

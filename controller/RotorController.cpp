@@ -1,0 +1,293 @@
+#include "controller/RotorController.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+TRotorController::TRotorController(QObject *parent) : QObject(parent) {
+  PollTimer = new TTimer(this);
+  PollTimer->SetEnabled(false);
+  PollTimer->OnTimer = [this] { Poll(); };
+  ReconnectTimer = new TTimer(this);
+  ReconnectTimer->SetEnabled(false);
+  ReconnectTimer->SetInterval(ReconnectMs);
+  ReconnectTimer->OnTimer = [this] { Reconnect(); };
+  quiet_.setSingleShot(true);
+  quiet_.setTimerType(Qt::PreciseTimer);
+  connect(&quiet_, &QTimer::timeout, this, [this] { StepQueue(); });
+  Port.SetBaud(9600);
+  Port.OnTriggerAvail = [this](TApdCustomComPort &, uint16_t count) { ReceiveAvail(count); };
+}
+
+TRotorController::~TRotorController() {
+  queue_.clear();
+  quiet_.stop();
+  PollTimer->SetEnabled(false);
+  ReconnectTimer->SetEnabled(false);
+  Port.OnTriggerAvail = nullptr;
+  try {
+    Port.SetOpen(false);
+  } catch (const std::exception &e) {
+    ShowApplicationException(e);
+  }
+}
+
+// ------------------------------------------------------------ the port
+
+void TRotorController::SetPortNumber(int number) { Port.SetComNumber(static_cast<uint16_t>(number)); }
+
+void TRotorController::OpenPort() {
+  try {
+    Port.SetOpen(true);
+  } catch (...) {
+    const std::exception_ptr error = std::current_exception();
+    try {
+      Port.SetOpen(false);
+    } catch (...) {
+    }
+    PollTimer->SetEnabled(false);
+    std::rethrow_exception(error);
+  }
+  PollTimer->SetEnabled(true);
+}
+
+void TRotorController::ClosePort() {
+  ReconnectTimer->SetEnabled(false);
+  PollTimer->SetEnabled(false);
+  Port.SetOpen(false);
+}
+
+void TRotorController::SetPollInterval(int ms) { PollTimer->SetInterval(ms); }
+
+bool TRotorController::Fresh() const {
+  if (!Port.Open() || !LastReportTime)
+    return false;
+  const int period = PollTimer->Interval();
+  if (period <= 0)
+    return false;
+  return Clock::now() - *LastReportTime <= StalePeriods * std::chrono::milliseconds(period);
+}
+
+// ------------------------------------------------------------ the poll
+
+void TRotorController::Poll() {
+  // A device that went away ends the port's threads without raising
+  // anything; polling on would show a position that is no longer read.
+  if (Port.Open() && (Port.QueryLineError() == leDeviceLost || Port.DeviceLost())) {
+    DeviceLost();
+    return;
+  }
+  const std::vector<uint8_t> bytes = PollCommand(PollMode);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    CommandBuffer[i] = bytes[i];
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (!Port.Open())
+      continue;
+    try {
+      if (Port.RTS())
+        Port.WriteChar(static_cast<char>(CommandBuffer[i] & 0xFF));
+    } catch (...) {
+      return; // the next tick tries again
+    }
+  }
+}
+
+// ------------------------------------------------------------ reports
+
+void TRotorController::ReceiveAvail(uint16_t count) {
+  // Look at what waits before taking any of it: a report may still be
+  // arriving, or follow noise in the same delivery.
+  std::vector<uint8_t> waiting(count);
+  for (uint16_t i = 0; i < count; ++i)
+    waiting[i] = static_cast<uint8_t>(Port.PeekChar(i + 1));
+  std::size_t pos = 0;
+  while (pos < waiting.size()) {
+    const std::size_t take = NextReadLength(waiting.data() + pos, waiting.size() - pos);
+    if (take == 0)
+      break; // the rest waits and is announced again with the next bytes
+    ReadPiece(take);
+    pos += take;
+  }
+}
+
+void TRotorController::ReadPiece(std::size_t count) {
+  QByteArray piece;
+  piece.reserve(qsizetype(count));
+  for (std::size_t i = 0; i < count; ++i) {
+    const int32_t b = static_cast<uint8_t>(Port.ReadChar());
+    if (i < FrameBuffer.size())
+      FrameBuffer[i] = b;
+    piece.append(char(b));
+  }
+  emit Traced(piece);
+  if (count < ReportLength || !ParseReport(FrameBuffer, Position1, Position2))
+    return;
+  const Clock::time_point now = Clock::now();
+  LastReportTime = now;
+  // Off while no reports come: a silence of the stale span starts afresh.
+  const auto silence = StalePeriods * std::chrono::milliseconds(std::max(PollTimer->Interval(), 1));
+  if (AzimuthGuard.Report(Position1, now, silence))
+    QTimer::singleShot(0, this, [this] { StopStalledAzimuth(); });
+  emit Reported(Position1, Position2);
+}
+
+// ------------------------------------------------------------ commands
+
+TRotorController::Written TRotorController::WriteCommand(const std::vector<uint8_t> &bytes) {
+  const std::size_t n = std::min(bytes.size(), CommandBuffer.size());
+  for (std::size_t i = 0; i < n; ++i)
+    CommandBuffer[i] = bytes[i];
+  bool whole = true;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!Port.Open()) {
+      whole = false;
+      continue;
+    }
+    // A device that went away during the quiet is named as such, not as
+    // whatever the write happens to fail with.
+    if (Port.DeviceLost()) {
+      DeviceLost();
+      return Written::DeviceLost;
+    }
+    try {
+      Port.WriteChar(static_cast<char>(CommandBuffer[i] & 0xFF));
+    } catch (...) {
+      if (!Port.DeviceLost())
+        throw;
+      DeviceLost();
+      return Written::DeviceLost;
+    }
+  }
+  if (!whole)
+    return Written::PortClosed;
+  ++commandsSent_;
+  CommandSent(bytes);
+  return Written::Sent;
+}
+
+// The stall guard watches what the unit was asked to do.
+void TRotorController::CommandSent(const std::vector<uint8_t> &bytes) {
+  if (bytes.empty())
+    return;
+  switch (bytes[0]) {
+  case 'M': // "MB" moves the elevation
+    if (bytes.size() == 5)
+      AzimuthGuard.Move(ThreeDigitValue(bytes[1], bytes[2], bytes[3]));
+    break;
+  case 'W':
+    if (bytes.size() == 9)
+      AzimuthGuard.Move(ThreeDigitValue(bytes[1], bytes[2], bytes[3]));
+    break;
+  case 'L':
+  case 'R':
+    AzimuthGuard.Turn();
+    break;
+  case 'A':
+  case 'S':
+    AzimuthGuard.Stop();
+    break;
+  default:
+    break;
+  }
+}
+
+void TRotorController::StopStalledAzimuth() {
+  if (!Port.Open())
+    return;
+  Command stop;
+  stop.quiet = true;
+  stop.build = [] { return StopAxis1Command(); };
+  stop.done = [this](Written written) {
+    if (written == Written::Sent)
+      emit StallStopped();
+  };
+  Queue(std::move(stop));
+}
+
+// ------------------------------------------------------------ the queue
+
+void TRotorController::Queue(Command command) {
+  queue_.push_back(std::move(command));
+  if (queue_.size() == 1)
+    BeginQueued();
+}
+
+void TRotorController::BeginQueued() {
+  HoldPoll();
+  Command &current = queue_.front();
+  if (current.begin)
+    current.begin();
+  quiet_.start(current.quiet ? QuietMs : 0);
+}
+
+void TRotorController::StepQueue() {
+  if (queue_.empty())
+    return;
+  // Another command or a port change released the poll while we waited:
+  // hold it again, and a move or stop waits its full quiet again.
+  if (PollTimer->Enabled()) {
+    HoldPoll();
+    if (queue_.front().quiet) {
+      quiet_.start(QuietMs);
+      return;
+    }
+  }
+  Command current = std::move(queue_.front());
+  queue_.pop_front();
+  const Written written = SendQueued(current);
+  if (queue_.empty()) {
+    // A lost device keeps the poll off until it is back.
+    if (written != Written::DeviceLost)
+      ReleasePoll();
+  } else {
+    BeginQueued();
+  }
+  // Last: the answer may bring the next command straight back.
+  if (current.done)
+    current.done(written);
+}
+
+TRotorController::Written TRotorController::SendQueued(const Command &command) {
+  if (!Port.Open())
+    return Written::PortClosed;
+  if (Port.DeviceLost()) {
+    DeviceLost();
+    return Written::DeviceLost;
+  }
+  try {
+    return WriteCommand(command.build());
+  } catch (const std::exception &e) {
+    emit Error(QString::fromStdString(e.what()));
+  } catch (...) {
+    emit Error(QStringLiteral("the command could not be written"));
+  }
+  return Written::Failed;
+}
+
+// ------------------------------------------------------------ lost and back
+
+void TRotorController::DeviceLost() {
+  Port.SetOpen(false);
+  PollTimer->SetEnabled(false);
+  AzimuthGuard.Stop();
+  ReconnectTimer->SetEnabled(true);
+  emit Lost();
+}
+
+void TRotorController::Reconnect() {
+  if (!Port.Open()) {
+    try {
+      Port.SetOpen(true);
+    } catch (...) {
+      // Still away: quietly, until the next try.
+      try {
+        Port.SetOpen(false);
+      } catch (...) {
+      }
+      return;
+    }
+  }
+  ReconnectTimer->SetEnabled(false);
+  PollTimer->SetEnabled(true);
+  emit Back();
+}

@@ -1,0 +1,130 @@
+#pragma once
+// The rotator controller without a window: the port to the control unit,
+// the poll, the reports read from the line, the commands under their rules,
+// the wait for a device that went away and the stall guard. Its users (the
+// window, the service, network clients) are told what happens through
+// signals. Everything here runs on the thread that created it, which needs
+// a Qt event loop.
+#include "comport/AdPort.h"
+#include "controller/RotorProtocol.h"
+#include "controller/StallGuard.h"
+#include "controller/Timer.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class TRotorController : public QObject {
+  Q_OBJECT
+public:
+  using Clock = std::chrono::steady_clock;
+
+  // A device that went away is tried again this often.
+  static constexpr int ReconnectMs = 2000;
+
+  explicit TRotorController(QObject *parent = nullptr);
+  ~TRotorController() override;
+
+  // ---- state
+  TApdComPort Port;
+  TTimer *PollTimer;
+  TTimer *ReconnectTimer;
+  StallGuard AzimuthGuard;
+  // 1: "C" CR, 2: "C" "2" CR.
+  int32_t PollMode = 1;
+  int32_t ParkPosition1 = 0;
+  int32_t ParkPosition2 = 0;
+  // The command being sent, and the bytes of the last piece read.
+  TCommandBuffer CommandBuffer{};
+  TFrameBuffer FrameBuffer{};
+  // The last parsed report, and when it came.
+  int32_t Position1 = 0;
+  int32_t Position2 = 0;
+  std::optional<Clock::time_point> LastReportTime;
+
+  // ---- the port
+  // Sets the port number; a port that is open stays so until reopened.
+  void SetPortNumber(int number);
+  // Opens the port and starts the poll; raises what the open raised, with
+  // the port closed and the poll off.
+  void OpenPort();
+  // Closes the port, stops the poll and ends a wait for the device.
+  void ClosePort();
+  void SetPollInterval(int ms);
+  int PollInterval() const { return PollTimer->Interval(); }
+
+  // ---- what the unit said
+  // The last report while it is fresh: the port open and the report no older
+  // than StalePeriods poll periods.
+  bool Fresh() const;
+
+  // ---- the send path, one for every command
+  // A command begins: the poll is held so nothing comes between its bytes.
+  void HoldPoll() { PollTimer->SetEnabled(false); }
+  // It ended: the poll runs again, its next tick a full period away.
+  void ReleasePoll() { PollTimer->SetEnabled(true); }
+  enum class Written { Sent, PortClosed, DeviceLost, Failed };
+  // Writes the bytes through CommandBuffer while the port is open; a
+  // device that went away is handled (DeviceLost) and said so; any other
+  // write error is raised.
+  Written WriteCommand(const std::vector<uint8_t> &bytes);
+  // Commands that went out whole, from every user.
+  uint64_t CommandsSent() const { return commandsSent_; }
+
+  // A command sent without blocking: it waits its turn, the poll is held,
+  // a move or stop gets its quiet, and done hears how it went.
+  struct Command {
+    bool quiet = false;                          // a move or a stop
+    std::function<void()> begin;                 // when it becomes current
+    std::function<std::vector<uint8_t>()> build; // its bytes, after the quiet
+    std::function<void(Written)> done;
+  };
+  void Queue(Command command);
+  // Commands not yet sent, the current one included.
+  std::size_t Queued() const { return queue_.size(); }
+
+  // ---- handlers
+  // A tick of the poll.
+  void Poll();
+  // Count bytes wait in the port.
+  void ReceiveAvail(uint16_t count);
+  // The device went away: the port closed, the poll off, tried again every
+  // ReconnectMs until it is back or the port is closed.
+  void DeviceLost();
+  bool WaitingForDevice() const { return ReconnectTimer->Enabled(); }
+  // A tick of the reconnect timer.
+  void Reconnect();
+
+signals:
+  // A piece of the line was read (a report, noise, a command's answer).
+  void Traced(const QByteArray &piece);
+  // A report was parsed into Position1 and Position2.
+  void Reported(int position1, int position2);
+  void Lost();
+  void Back();
+  // The stall guard stopped the azimuth.
+  void StallStopped();
+  // A queued command failed for another reason than a lost device.
+  void Error(const QString &text);
+  // A network target became the current command.
+  void TargetTaken(int position1, int position2);
+
+private:
+  void ReadPiece(std::size_t count);
+  void CommandSent(const std::vector<uint8_t> &bytes);
+  void StopStalledAzimuth();
+  void BeginQueued();
+  void StepQueue();
+  Written SendQueued(const Command &command);
+
+  uint64_t commandsSent_ = 0;
+  std::deque<Command> queue_;
+  QTimer quiet_;
+};
