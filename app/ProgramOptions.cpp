@@ -1,48 +1,13 @@
 #include "app/ProgramOptions.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "controller/Endpoint.h"
 
 namespace {
 
-bool ParsePort(const std::string &text, uint16_t &port) {
-  if (text.empty() || text.size() > 5)
-    return false;
-  unsigned value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9')
-      return false;
-    value = value * 10 + unsigned(c - '0');
-  }
-  if (value == 0 || value > 65535)
-    return false;
-  port = uint16_t(value);
-  return true;
-}
-
-// "PORT", "ADDRESS:PORT" or "[IPv6]:PORT".
 std::string ParseEndpoint(const std::string &text, ProgramOptions &out) {
   std::string address = out.address;
-  std::string port = text;
-  if (!text.empty() && text[0] == '[') {
-    const std::size_t close = text.find("]:");
-    if (close == std::string::npos)
-      return "'" + text + "' is not [ADDRESS]:PORT";
-    address = text.substr(1, close - 1);
-    port = text.substr(close + 2);
-  } else if (const std::size_t colon = text.rfind(':'); colon != std::string::npos) {
-    address = text.substr(0, colon);
-    port = text.substr(colon + 1);
-    if (address.find(':') != std::string::npos)
-      return "an IPv6 address goes in brackets: [" + address + "]:" + port;
-  }
-  if (address == "localhost")
-    address = "127.0.0.1";
-  unsigned char parsed[sizeof(in6_addr)];
-  if (inet_pton(AF_INET, address.c_str(), parsed) != 1 && inet_pton(AF_INET6, address.c_str(), parsed) != 1)
-    return "'" + address + "' is not an IP address";
-  if (!ParsePort(port, out.port))
-    return "'" + port + "' is not a port number (1 to 65535)";
+  if (std::string error = ::ParseEndpoint(text, address, out.port); !error.empty())
+    return error;
   out.address = address;
   out.networkControl = true;
   return {};

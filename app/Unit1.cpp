@@ -10,6 +10,7 @@
 #include "controller/TextFiles.h"
 #include "app/WindowPlacement.h"
 #include "app/WindowStyle.h"
+#include "controller/ConfigFile.h"
 #include "runtime/SysUtils.h"
 
 #include <QCloseEvent>
@@ -31,16 +32,12 @@
 
 namespace {
 
-const char *const ConfigFileName = "Zelkor_M.ini";
 const char *const LanguageFileName = "Zelkor_M_language.csv";
 const char *const DialFileName = "Windrose_AZ.jpg";
 
-// What is kept of a line of the files. The settings file holds numbers and
-// a two-letter code; a language line holds 6 characters and at most 100 of
-// text, each at most 3 bytes of UTF-8 per UTF-16 unit, with room to spare.
-constexpr std::size_t ConfigLineBytes = 1024;
+// What is kept of a language line: 6 characters and at most 100 of text,
+// each at most 3 bytes of UTF-8 per UTF-16 unit, with room to spare.
 constexpr std::size_t LanguageLineBytes = 512;
-constexpr std::size_t ConfigLines = 9;
 // A cut line keeps more than a message quotes, so its quote ends in "...".
 static_assert(ConfigLineBytes > std::size_t(QuotedLength) * 4 + 4);
 
@@ -484,7 +481,7 @@ void TForm1::LoadConfig() {
     WindowTop = NumberOf(line(8));
     PlaceWindow(WindowLeft, WindowTop);
   } else {
-    WriteTextLines(path, {"1", "EN", "1000", "10", "0", "0", "0", "50", "50"});
+    WriteTextLines(path, DefaultConfigLines());
     PortNumber = 1;
     LanguageCode = QStringLiteral("EN");
     PollInterval = 1000;

@@ -1,0 +1,258 @@
+// The controller alone, in a process without any widget application,
+// against the simulated unit: reports over every kind of line, the command
+// rules, a device that goes and comes back, and a rotator that does not
+// move.
+#include "comport/MainThreadPump.h"
+#include "controller/RotorController.h"
+#include "rotorsim/RotorSim.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using rotorsim::Command;
+using support::RunEventsFor;
+using support::RunEventsUntil;
+using support::Scaled;
+
+QCoreApplication &App() {
+  static int argc = 1;
+  static char name[] = "controller_tests";
+  static char *argv[] = {name, nullptr};
+  // Never destroyed: Qt's own statics may already be gone at exit.
+  static QCoreApplication *app = [] {
+    auto *a = new QCoreApplication(argc, argv);
+    MainThreadPump::Install();
+    return a;
+  }();
+  return *app;
+}
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+class Controller : public ::testing::Test {
+protected:
+  void SetUp() override {
+    App();
+    saved_ = fs::current_path();
+    // Port n is the entry COMn of the working folder.
+    fs::current_path(dir_.path());
+  }
+  void TearDown() override {
+    controller.reset();
+    units_.clear();
+    fs::current_path(saved_);
+  }
+
+  rotorsim::PtyServer &StartUnit(rotorsim::Options o) {
+    rotorsim::ServerOptions so;
+    so.linkPath = (dir_.path() / "COM1").string();
+    units_.push_back(std::make_unique<rotorsim::PtyServer>(o, so));
+    return *units_.back();
+  }
+  void StartController(int pollMs) {
+    controller = std::make_unique<TRotorController>();
+    auto *c = controller.get();
+    QObject::connect(c, &TRotorController::Reported, [this](int p1, int p2) { reports.push_back({p1, p2}); });
+    QObject::connect(c, &TRotorController::Traced, [this](const QByteArray &piece) { pieces.push_back(piece); });
+    QObject::connect(c, &TRotorController::Lost, [this] { ++lost; });
+    QObject::connect(c, &TRotorController::Back, [this] { ++back; });
+    QObject::connect(c, &TRotorController::StallStopped, [this] { ++stalls; });
+    c->SetPortNumber(1);
+    c->SetPollInterval(pollMs);
+    c->OpenPort();
+    ASSERT_TRUE(c->Port.Open());
+    ASSERT_TRUE(c->PollTimer->Enabled());
+  }
+  bool ReportsReach(std::size_t n, std::chrono::milliseconds limit = Scaled(10000ms)) {
+    return RunEventsUntil([&] { return reports.size() >= n; }, limit);
+  }
+  // Queues a command and returns how it went once done.
+  void Queue(bool quiet, std::vector<uint8_t> bytes) {
+    TRotorController::Command command;
+    command.quiet = quiet;
+    command.build = [bytes] { return bytes; };
+    command.done = [this](TRotorController::Written w) { written.push_back(w); };
+    controller->Queue(std::move(command));
+  }
+  std::vector<rotorsim::CommandRecord> Of(const rotorsim::PtyServer &unit, Command kind) {
+    std::vector<rotorsim::CommandRecord> out;
+    for (const auto &c : unit.commands())
+      if (c.command == kind)
+        out.push_back(c);
+    return out;
+  }
+
+  std::unique_ptr<TRotorController> controller;
+  std::vector<std::pair<int, int>> reports;
+  std::vector<QByteArray> pieces;
+  std::vector<TRotorController::Written> written;
+  int lost = 0, back = 0, stalls = 0;
+
+private:
+  support::TempDir dir_{"controller"};
+  fs::path saved_;
+  std::vector<std::unique_ptr<rotorsim::PtyServer>> units_;
+};
+
+TEST_F(Controller, ReportsArriveWholeHoweverTheLineHandsThemOver) {
+  struct Case {
+    const char *name;
+    rotorsim::Delivery delivery;
+    std::vector<int> split;
+    bool leadingCr;
+  } cases[] = {
+      {"paced line", rotorsim::Delivery::Line, {}, false},
+      {"one burst", rotorsim::Delivery::Burst, {}, false},
+      {"latency-timer chunks", rotorsim::Delivery::Chunked, {}, false},
+      {"first byte alone", rotorsim::Delivery::Burst, {1}, false},
+      {"pieces of four", rotorsim::Delivery::Chunked, {4, 4, 4}, false},
+      {"a CR before each", rotorsim::Delivery::Line, {}, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    rotorsim::Options o;
+    o.startAz = 123;
+    o.startEl = 45;
+    o.wire.delivery = c.delivery;
+    o.faults.splitSizes = c.split;
+    o.faults.splitPause = 20ms;
+    o.faults.leadingCr = c.leadingCr;
+    StartUnit(o);
+    reports.clear();
+    pieces.clear();
+    StartController(200);
+    ASSERT_TRUE(ReportsReach(3));
+    for (const auto &r : reports)
+      EXPECT_EQ(r, std::make_pair(123, 45));
+    EXPECT_EQ(controller->Position1, 123);
+    EXPECT_TRUE(controller->Fresh());
+    // Every byte read went to the trace, and a report was never cut.
+    for (const QByteArray &p : pieces)
+      EXPECT_TRUE(p.size() >= 16 || !p.contains("AZ=")) << p.toStdString();
+    controller.reset();
+  }
+}
+
+TEST_F(Controller, QueuedCommandsHoldThePollKeepTheirQuietAndThePollComesAFullPeriodLater) {
+  constexpr int period = 500;
+  rotorsim::PtyServer &unit = StartUnit({});
+  StartController(period);
+  ASSERT_TRUE(ReportsReach(1));
+
+  const auto t0 = Clock::now();
+  Queue(true, MoveAxis1Command(90));
+  Queue(true, StopAxis1Command());
+  Queue(false, TurnCommand(TurnDirection::Cw));
+  EXPECT_FALSE(controller->PollTimer->Enabled()) << "the poll is held while commands wait";
+  EXPECT_EQ(controller->Queued(), 3u);
+  // The loop runs on while they wait: nothing blocks.
+  ASSERT_TRUE(RunEventsUntil([&] { return written.size() == 3; }));
+  for (auto w : written)
+    EXPECT_EQ(w, TRotorController::Written::Sent);
+  EXPECT_EQ(controller->CommandsSent(), 3u);
+  EXPECT_TRUE(controller->PollTimer->Enabled());
+
+  ASSERT_TRUE(RunEventsUntil([&] { return Of(unit, Command::TurnCw).size() == 1; }));
+  const auto move = Of(unit, Command::MoveAz).at(0);
+  const auto stop = Of(unit, Command::StopAz).at(0);
+  const auto turn = Of(unit, Command::TurnCw).at(0);
+  EXPECT_EQ(move.bytes, "M090\r");
+  // The quiet is kept before each move and stop; a turn goes at once.
+  EXPECT_GE(Ms(move.first - t0), QuietMs);
+  EXPECT_GE(Ms(stop.first - move.last), QuietMs - 2.0);
+  EXPECT_LT(Ms(turn.first - stop.last), QuietMs / 2.0);
+  // No poll slipped in between, and the next comes a full period after the last command.
+  for (const auto &c : unit.commands())
+    if (c.command == Command::Poll)
+      EXPECT_TRUE(c.first < t0 || c.first > turn.last)
+          << "a poll " << Ms(c.first - t0) << " ms after the first command";
+  ASSERT_TRUE(RunEventsUntil(
+      [&] {
+        for (const auto &c : unit.commands())
+          if (c.command == Command::Poll && c.first > turn.last)
+            return true;
+        return false;
+      },
+      Scaled(5000ms)));
+  for (const auto &c : unit.commands())
+    if (c.command == Command::Poll && c.first > turn.last) {
+      // The timer restarts once the bytes are in the transmit ring, a byte
+      // time or so before they reach the unit.
+      EXPECT_GE(Ms(c.first - turn.first), period - 3.0);
+      break;
+    }
+}
+
+TEST_F(Controller, ALostDeviceIsSaidOnceAndTakenUpAgainWhenItIsBack) {
+  rotorsim::Options o;
+  o.startAz = 30;
+  rotorsim::PtyServer &first = StartUnit(o);
+  StartController(200);
+  ASSERT_TRUE(ReportsReach(1));
+
+  // Unplugged: the link stays behind, pointing at nothing.
+  const std::string device = first.devicePath();
+  const fs::path link = fs::current_path() / "COM1";
+  first.hangUp();
+  fs::remove(link);
+  fs::create_symlink(device, link);
+  ASSERT_TRUE(RunEventsUntil([&] { return lost == 1; }));
+  EXPECT_FALSE(controller->Port.Open());
+  EXPECT_TRUE(controller->WaitingForDevice());
+  EXPECT_FALSE(controller->Fresh()) << "no position while the device is away";
+  EXPECT_FALSE(controller->PollTimer->Enabled());
+  Queue(true, StopBothCommand());
+  ASSERT_TRUE(RunEventsUntil([&] { return written.size() == 1; }));
+  EXPECT_EQ(written[0], TRotorController::Written::PortClosed);
+  EXPECT_FALSE(controller->PollTimer->Enabled()) << "a command while away does not start the poll";
+
+  // Several tries fail quietly before the device is back.
+  RunEventsFor(Scaled(std::chrono::milliseconds(TRotorController::ReconnectMs * 2)));
+  EXPECT_EQ(lost, 1);
+  EXPECT_EQ(back, 0);
+
+  o.startAz = 200;
+  StartUnit(o);
+  const std::size_t before = reports.size();
+  ASSERT_TRUE(RunEventsUntil([&] { return back == 1 && reports.size() > before; }, Scaled(15000ms)));
+  EXPECT_EQ(reports.back().first, 200);
+  EXPECT_TRUE(controller->Port.Open());
+  EXPECT_FALSE(controller->WaitingForDevice());
+  EXPECT_EQ(lost, 1);
+}
+
+TEST_F(Controller, AStalledRotatorIsStoppedOnceAndAMovingOneIsLeftAlone) {
+  rotorsim::Options o;
+  o.startAz = 10;
+  o.faults.stall = true;
+  rotorsim::PtyServer &unit = StartUnit(o);
+  StartController(200);
+  ASSERT_TRUE(ReportsReach(1));
+
+  const auto t0 = Clock::now();
+  Queue(true, MoveAxis1Command(90));
+  ASSERT_TRUE(RunEventsUntil([&] { return stalls == 1; }, Scaled(30000ms)));
+  const double after = Ms(Clock::now() - t0);
+  EXPECT_GE(after, std::chrono::duration<double, std::milli>(StallGuard::Window).count());
+  ASSERT_TRUE(RunEventsUntil([&] { return Of(unit, Command::StopAz).size() == 1; }));
+  EXPECT_FALSE(controller->AzimuthGuard.Armed());
+  EXPECT_TRUE(controller->PollTimer->Enabled()) << "polling goes on after the stop";
+  // Once: the reports that follow do not stop it again.
+  RunEventsFor(Scaled(1000ms));
+  EXPECT_EQ(stalls, 1);
+  EXPECT_EQ(Of(unit, Command::StopAz).size(), 1u);
+}
+
+} // namespace
