@@ -236,8 +236,8 @@ void TRotorController::StepQueue() {
   queue_.pop_front();
   const Written written = SendQueued(current);
   if (queue_.empty()) {
-    // A lost device keeps the poll off until it is back.
-    if (written != Written::DeviceLost)
+    // While the device is away the poll stays off until it is back.
+    if (written != Written::DeviceLost && !WaitingForDevice())
       ReleasePoll();
   } else {
     BeginQueued();

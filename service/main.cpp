@@ -62,8 +62,8 @@ int main(int argc, char **argv) {
     MainThreadPump::Install();
     SetApplicationExceptionDisplay(
         [](const std::exception &e) { LogLine(QStringLiteral("error: ") + QString::fromStdString(e.what())); });
-    QSocketNotifier signals(gSignalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signals, &QSocketNotifier::activated, &app, [] {
+    QSocketNotifier endSignals(gSignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&endSignals, &QSocketNotifier::activated, &app, [] {
       char byte = 0;
       while (read(gSignalPipe[0], &byte, 1) == 1) {
       }

@@ -20,7 +20,7 @@ std::string Lines(std::initializer_list<const char *> lines) {
 
 TEST(ConfigFile, TakesPortPollAndParkingOrFallsBackToTheDefaultsWithAReason) {
   support::TempDir dir("config");
-  const std::string path = (dir.path() / ConfigFileName).string();
+  const std::string path = (dir.Path() / ConfigFileName).string();
   struct Case {
     const char *name;
     std::optional<std::string> content; // nullopt: no file

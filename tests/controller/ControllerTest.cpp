@@ -6,7 +6,7 @@
 #include "controller/RotorController.h"
 #include "rotorsim/RotorSim.h"
 #include "tests/support/EventLoop.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/Ports.h"
 
 #include <gtest/gtest.h>
 
@@ -43,21 +43,15 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 
 class Controller : public ::testing::Test {
 protected:
-  void SetUp() override {
-    App();
-    saved_ = fs::current_path();
-    // Port n is the entry COMn of the working folder.
-    fs::current_path(dir_.path());
-  }
+  void SetUp() override { App(); }
   void TearDown() override {
     controller.reset();
     units_.clear();
-    fs::current_path(saved_);
   }
 
   rotorsim::PtyServer &StartUnit(rotorsim::Options o) {
     rotorsim::ServerOptions so;
-    so.linkPath = (dir_.path() / "COM1").string();
+    so.linkPath = support::ComEntry(1).string();
     units_.push_back(std::make_unique<rotorsim::PtyServer>(o, so));
     return *units_.back();
   }
@@ -101,8 +95,6 @@ protected:
   int lost = 0, back = 0, stalls = 0;
 
 private:
-  support::TempDir dir_{"controller"};
-  fs::path saved_;
   std::vector<std::unique_ptr<rotorsim::PtyServer>> units_;
 };
 
@@ -174,10 +166,12 @@ TEST_F(Controller, QueuedCommandsHoldThePollKeepTheirQuietAndThePollComesAFullPe
   EXPECT_GE(Ms(stop.first - move.last), QuietMs - 2.0);
   EXPECT_LT(Ms(turn.first - stop.last), QuietMs / 2.0);
   // No poll slipped in between, and the next comes a full period after the last command.
-  for (const auto &c : unit.commands())
-    if (c.command == Command::Poll)
+  for (const auto &c : unit.commands()) {
+    if (c.command == Command::Poll) {
       EXPECT_TRUE(c.first < t0 || c.first > turn.last)
           << "a poll " << Ms(c.first - t0) << " ms after the first command";
+    }
+  }
   ASSERT_TRUE(RunEventsUntil(
       [&] {
         for (const auto &c : unit.commands())
@@ -204,7 +198,7 @@ TEST_F(Controller, ALostDeviceIsSaidOnceAndTakenUpAgainWhenItIsBack) {
 
   // Unplugged: the link stays behind, pointing at nothing.
   const std::string device = first.devicePath();
-  const fs::path link = fs::current_path() / "COM1";
+  const fs::path link = support::ComEntry(1);
   first.hangUp();
   fs::remove(link);
   fs::create_symlink(device, link);
@@ -245,7 +239,8 @@ TEST_F(Controller, AStalledRotatorIsStoppedOnceAndAMovingOneIsLeftAlone) {
   Queue(true, MoveAxis1Command(90));
   ASSERT_TRUE(RunEventsUntil([&] { return stalls == 1; }, Scaled(30000ms)));
   const double after = Ms(Clock::now() - t0);
-  EXPECT_GE(after, std::chrono::duration<double, std::milli>(StallGuard::Window).count());
+  const double limit = std::chrono::duration<double, std::milli>(StallGuard::Window).count();
+  EXPECT_GE(after, limit);
   ASSERT_TRUE(RunEventsUntil([&] { return Of(unit, Command::StopAz).size() == 1; }));
   EXPECT_FALSE(controller->AzimuthGuard.Armed());
   EXPECT_TRUE(controller->PollTimer->Enabled()) << "polling goes on after the stop";
