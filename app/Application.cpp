@@ -1,7 +1,6 @@
 #include "app/Application.h"
 
-#include "comport/MainThreadPump.h"
-#include "comport/OoMisc.h"
+#include "portdialog/AdSelCom.h"
 #include "runtime/SysUtils.h"
 
 #include <QMessageBox>
@@ -52,16 +51,13 @@ void ShowErrorMessage(const QString &text) { ShowBox(ApplicationTitle(), text); 
 
 void SetMessageBoxHandler(MessageBoxHandler handler) { Handler() = std::move(handler); }
 
-TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {
-  // Errors from the port's events reach the same display.
-  SetApplicationExceptionDisplay([](const std::exception &e) { ShowException(e); });
-  MainThreadPump::Install();
+// Errors from the port's events reach the same display.
+TApplication::TApplication(int &argc, char **argv)
+    : QApplication(argc, argv), process_([](const std::exception &e) { ShowException(e); }) {
+  InstallPortDialog();
 }
 
-TApplication::~TApplication() {
-  MainThreadPump::Uninstall();
-  SetApplicationExceptionDisplay(nullptr);
-}
+TApplication::~TApplication() = default;
 
 bool TApplication::notify(QObject *receiver, QEvent *event) {
   try {

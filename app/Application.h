@@ -2,6 +2,8 @@
 // The program's application object and its top-level error display: every
 // exception that a handler does not catch ends up here, is shown in a modal
 // box titled with the application's title, and the program runs on.
+#include "controller/ProcessSetup.h"
+
 #include <QApplication>
 #include <QString>
 #include <exception>
@@ -40,4 +42,7 @@ public:
   TApplication(int &argc, char **argv);
   ~TApplication() override;
   bool notify(QObject *receiver, QEvent *event) override;
+
+private:
+  TControllerProcess process_;
 };

@@ -4,7 +4,6 @@
 #include "app/NetServer.h"
 #include "app/ProgramOptions.h"
 #include "app/Unit1.h"
-#include "comport/OoMisc.h"
 
 #include <cstdio>
 #include <memory>
@@ -22,7 +21,7 @@ int main(int argc, char **argv) {
     std::fputs(HelpText().c_str(), stdout);
     return 0;
   }
-  RequestTimerResolution();
+  BeginControllerRun();
   int rc = 0;
   {
     TApplication app(argc, argv);
@@ -35,6 +34,6 @@ int main(int argc, char **argv) {
     network.reset(); // its clients refer to the window
     form.reset();    // the window's destruction saves the settings again
   }
-  ReleaseTimerResolution();
+  EndControllerRun();
   return rc;
 }

@@ -3,10 +3,6 @@
 // Its properties are in AdPortProperties.cpp.
 #include "comport/AdPort.h"
 
-#include <QApplication>
-
-#include "comport/AdSelCom.h"
-
 #include <algorithm>
 #include <exception>
 #include <mutex>
@@ -173,22 +169,24 @@ int32_t TApdCustomComPort::OpenThroughDispatcher() {
                                      uint8_t(stopBits_), inSize_, outSize_, options);
 }
 
+namespace {
+TPortPrompt &PortPrompt() {
+  static TPortPrompt prompt;
+  return prompt;
+}
+} // namespace
+
+void SetPortPrompt(TPortPrompt prompt) { PortPrompt() = std::move(prompt); }
+
 void TApdCustomComPort::CheckPortNumber() {
   if (comNumber_ != 0)
     return;
   if (!promptForPort_)
     RaiseForCode(ENoPortSelected::kCode);
-  // A process without a widget application cannot ask anyone.
-  if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+  // A process that installed no way of asking cannot ask anyone.
+  const int chosen = PortPrompt() ? PortPrompt()() : 0;
+  if (chosen <= 0)
     RaiseForCode(ENoPortSelected::kCode);
-  // The dialog belongs to the application and is freed in every case.
-  int chosen = 0;
-  {
-    std::unique_ptr<TComSelectForm> form(new TComSelectForm(nullptr));
-    if (form->exec() != TComSelectForm::mrOk)
-      RaiseForCode(ENoPortSelected::kCode);
-    chosen = form->SelectedPortNumber(); // no port listed: ENoPortSelected
-  }
   // The phase is ppClosed: this only stores the number.
   SetComNumber(chosen);
 }

@@ -17,6 +17,12 @@
 
 class TApdCustomComPort;
 
+// Asks the user for a port when one is opened without a number (and with
+// PromptForPort): returns the number chosen, 0 for none. A widget program
+// installs its dialog here; without one such an open fails.
+using TPortPrompt = std::function<int()>;
+void SetPortPrompt(TPortPrompt prompt);
+
 enum TDeviceLayer : uint8_t { dlWin32, dlWinsock };
 enum TParity : uint8_t { pNone, pOdd, pEven, pMark, pSpace };
 enum THWFlowOption : uint8_t { hwfUseDTR, hwfUseRTS, hwfRequireDSR, hwfRequireCTS };

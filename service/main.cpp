@@ -1,7 +1,6 @@
 // zelkord: the rotator controller as a service, without a display. Its
 // files live in the folder it is started from; --help explains.
-#include "comport/MainThreadPump.h"
-#include "comport/OoMisc.h"
+#include "controller/ProcessSetup.h"
 #include "service/Service.h"
 
 #include <QCoreApplication>
@@ -54,13 +53,12 @@ int main(int argc, char **argv) {
     std::perror("zelkord: signals");
     return 1;
   }
-  RequestTimerResolution();
+  BeginControllerRun();
   int rc = 0;
   {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zelkord"));
-    MainThreadPump::Install();
-    SetApplicationExceptionDisplay(
+    const TControllerProcess process(
         [](const std::exception &e) { LogLine(QStringLiteral("error: ") + QString::fromStdString(e.what())); });
     QSocketNotifier endSignals(gSignalPipe[0], QSocketNotifier::Read);
     QObject::connect(&endSignals, &QSocketNotifier::activated, &app, [] {
@@ -77,9 +75,7 @@ int main(int argc, char **argv) {
         rc = app.exec();
       service.Stop();
     }
-    SetApplicationExceptionDisplay(nullptr);
-    MainThreadPump::Uninstall();
   }
-  ReleaseTimerResolution();
+  EndControllerRun();
   return rc;
 }

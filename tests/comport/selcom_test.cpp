@@ -21,7 +21,7 @@
 #include <string>
 
 #include "comport/AdPort.h"
-#include "comport/AdSelCom.h"
+#include "portdialog/AdSelCom.h"
 #include "errors/AdExcept.h"
 #include "platform/SerialDevice.h"
 #include "tests/comport/PortDir.h"
@@ -38,7 +38,11 @@ QApplication &App() {
   static char *argv[] = {name, nullptr};
   // Never destroyed: Qt's own statics may be gone by the time a static
   // application object would be.
-  static QApplication *app = new QApplication(argc, argv);
+  static QApplication *app = [] {
+    auto *a = new QApplication(argc, argv);
+    InstallPortDialog();
+    return a;
+  }();
   return *app;
 }
 

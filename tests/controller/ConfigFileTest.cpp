@@ -61,8 +61,9 @@ TEST(ConfigFile, TakesPortPollAndParkingOrFallsBackToTheDefaultsWithAReason) {
       EXPECT_NE(why.find(c.why), std::string::npos) << why;
     // Reading never makes or changes the file.
     EXPECT_EQ(std::filesystem::exists(path), c.content.has_value());
-    if (c.content)
+    if (c.content) {
       EXPECT_EQ(support::ReadFile(path), *c.content);
+    }
   }
 }
 

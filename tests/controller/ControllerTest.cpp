@@ -2,7 +2,7 @@
 // against the simulated unit: reports over every kind of line, the command
 // rules, a device that goes and comes back, and a rotator that does not
 // move.
-#include "comport/MainThreadPump.h"
+#include "controller/ProcessSetup.h"
 #include "controller/RotorController.h"
 #include "rotorsim/RotorSim.h"
 #include "tests/support/EventLoop.h"
@@ -33,7 +33,7 @@ QCoreApplication &App() {
   // Never destroyed: Qt's own statics may already be gone at exit.
   static QCoreApplication *app = [] {
     auto *a = new QCoreApplication(argc, argv);
-    MainThreadPump::Install();
+    static TControllerProcess process([](const std::exception &e) { ADD_FAILURE() << e.what(); });
     return a;
   }();
   return *app;

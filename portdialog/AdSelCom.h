@@ -42,3 +42,7 @@ public slots:
 protected:
   void FormCreate();
 };
+
+// Lets the port component ask through this dialog when it opens a port
+// without a number; only a widget application can show it.
+void InstallPortDialog();

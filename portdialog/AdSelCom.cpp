@@ -1,11 +1,15 @@
-#include "comport/AdSelCom.h"
+#include "portdialog/AdSelCom.h"
 
+#include "comport/AdPort.h"
+
+#include <QApplication>
 #include <QComboBox>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <memory>
 
 #include "errors/AdExcept.h"
 #include "platform/PlatformErrors.h"
@@ -109,4 +113,16 @@ bool TComSelectForm::IsPortPresent(int n) {
     return true;
   }
   return err == platform::kErrAccessDenied;
+}
+
+void InstallPortDialog() {
+  SetPortPrompt([]() -> int {
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+      return 0;
+    // The dialog belongs to the application and is freed in every case.
+    std::unique_ptr<TComSelectForm> form(new TComSelectForm(nullptr));
+    if (form->exec() != TComSelectForm::mrOk)
+      return 0;
+    return form->SelectedPortNumber(); // no port listed: ENoPortSelected
+  });
 }
