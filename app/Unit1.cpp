@@ -1,5 +1,7 @@
 #include "app/Unit1.h"
 
+#include "controller/ExtraSettings.h"
+
 #include "app/Application.h"
 #include "app/DialGeometry.h"
 #include "app/DialPictures.h"
@@ -491,6 +493,10 @@ void TForm1::LoadConfig() {
     PollMode = 2;
     PlaceWindow(50, 50);
   }
+  // The unit's azimuth range lives in a file of its own; the nine lines
+  // stay as they are.
+  std::string rangeTrouble;
+  Controller.AzimuthRange = LoadAzimuthRange(StartDirectory, rangeTrouble);
   Image2->hide();
   Label7->hide();
   GroupBox4->hide();

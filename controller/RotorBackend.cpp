@@ -2,6 +2,9 @@
 
 #include "controller/RotorController.h"
 
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <utility>
 
@@ -23,9 +26,14 @@ int CodeOf(TRotorController::Written written) {
 } // namespace
 
 RotorBackend::RotorBackend(TRotorController &controller, std::string info)
-    : controller_(controller), info_(std::move(info)) {}
+    : controller_(controller), info_(std::move(info)) {
+  QObject::connect(&controller_, &TRotorController::Reported, &context_, [this] { AnswerReads(readId_); });
+}
 
-RotorBackend::~RotorBackend() { *alive_ = false; }
+RotorBackend::~RotorBackend() {
+  *alive_ = false;
+  reads_.clear();
+}
 
 template <class F>
 auto RotorBackend::WhileAlive(F f) {
@@ -39,6 +47,42 @@ std::optional<netctl::Position> RotorBackend::ReportedPosition() {
   if (!controller_.Fresh())
     return std::nullopt;
   return netctl::Position{double(controller_.Position1), double(controller_.Position2)};
+}
+
+void RotorBackend::ReadPosition(std::function<void(std::optional<netctl::Position>)> done) {
+  using namespace std::chrono;
+  const auto opened = controller_.OpenedAt();
+  const auto left =
+      opened ? duration_cast<milliseconds>(*opened + FirstReadPeriods * milliseconds(controller_.PollInterval()) -
+                                           TRotorController::Clock::now())
+             : milliseconds(0);
+  if (controller_.Fresh() || !controller_.Port.Open() || controller_.ReportedSinceOpen() || left.count() <= 0) {
+    done(ReportedPosition());
+    return;
+  }
+  const uint64_t id = ++readId_;
+  reads_.push_back({id, std::move(done)});
+  QTimer::singleShot(int(left.count()) + 1, Qt::PreciseTimer, &context_, [this, id] { AnswerReads(id); });
+}
+
+// Answers the waiting reads up to id, in the order they came.
+void RotorBackend::AnswerReads(uint64_t upTo) {
+  std::vector<Read> due;
+  auto it = std::partition(reads_.begin(), reads_.end(), [upTo](const Read &r) { return r.id > upTo; });
+  std::move(it, reads_.end(), std::back_inserter(due));
+  reads_.erase(it, reads_.end());
+  std::sort(due.begin(), due.end(), [](const Read &a, const Read &b) { return a.id < b.id; });
+  for (Read &r : due)
+    r.done(ReportedPosition());
+}
+
+int RotorBackend::AzimuthMax() { return controller_.AzimuthRange == 450 ? 450 : 360; }
+
+// Where the unit already points, and it is going nowhere else.
+bool RotorBackend::AlreadyAt(int az, int el) const {
+  if (!controller_.Fresh() || controller_.Queued() != 0 || controller_.AzimuthGuard.Armed())
+    return false;
+  return AzimuthApart(az, controller_.Position1) <= DeadBand && std::abs(el - controller_.Position2) <= DeadBand;
 }
 
 // Trackers resend their target every second; a rotator that restarts for
@@ -55,18 +99,29 @@ void RotorBackend::SetPosition(int az, int el, netctl::Done done) {
     done(netctl::kTimeout);
     return;
   }
-  if (Repeats(az, el)) {
+  if (Repeats(az, el) || AlreadyAt(az, el)) {
     done(netctl::kOk);
     return;
   }
   lastTarget_ = Target{az, el, controller_.CommandsSent()};
   TRotorController::Command command;
   command.quiet = true;
-  command.begin = [this, az, el, alive = std::weak_ptr<bool>(alive_)] {
-    if (!alive.expired())
-      emit controller_.TargetTaken(az, el);
+  command.keepCadence = true;
+  // The way round is chosen when the command becomes current, from the
+  // position the unit reported last.
+  auto wire = std::make_shared<int>(az);
+  command.begin = [this, az, el, wire, alive = std::weak_ptr<bool>(alive_)] {
+    if (alive.expired())
+      return;
+    *wire = ShortWayAzimuth(az, controller_.Position1, controller_.AzimuthRange == 450 ? 450 : 360);
+    emit controller_.TargetTaken(*wire, el);
   };
-  command.build = [az, el] { return MoveBothCommand(az, el); };
+  command.build = [this, az, el, wire, alive = std::weak_ptr<bool>(alive_)] {
+    // Once more with the report that came during the quiet.
+    if (!alive.expired())
+      *wire = ShortWayAzimuth(az, controller_.Position1, controller_.AzimuthRange == 450 ? 450 : 360);
+    return MoveBothCommand(*wire, el);
+  };
   command.done = WhileAlive([this, az, el, done = std::move(done)](TRotorController::Written written) {
     const int code = CodeOf(written);
     if (lastTarget_ && lastTarget_->az == az && lastTarget_->el == el) {
@@ -88,6 +143,7 @@ void RotorBackend::Stop(netctl::Done done) {
   lastTarget_.reset();
   TRotorController::Command command;
   command.quiet = true;
+  command.keepCadence = true;
   command.build = [] { return StopBothCommand(); };
   command.done = WhileAlive([done = std::move(done)](TRotorController::Written w) { done(CodeOf(w)); });
   controller_.Queue(std::move(command));
@@ -109,6 +165,7 @@ void RotorBackend::Park(netctl::Done done) {
     if (!alive.expired())
       emit controller_.TargetTaken(p1, p2);
   };
+  command.keepCadence = true;
   command.build = [p1, p2] { return MoveBothCommand(p1, p2); };
   command.done = WhileAlive([done = std::move(done)](TRotorController::Written w) { done(CodeOf(w)); });
   controller_.Queue(std::move(command));
@@ -136,6 +193,7 @@ void RotorBackend::Move(netctl::Turn turn, netctl::Done done) {
     break;
   }
   TRotorController::Command command;
+  command.keepCadence = true;
   command.build = [direction] { return TurnCommand(direction); };
   command.done = WhileAlive([done = std::move(done)](TRotorController::Written w) { done(CodeOf(w)); });
   controller_.Queue(std::move(command));

@@ -15,6 +15,9 @@ TRotorController::TRotorController(QObject *parent) : QObject(parent) {
   quiet_.setSingleShot(true);
   quiet_.setTimerType(Qt::PreciseTimer);
   connect(&quiet_, &QTimer::timeout, this, [this] { StepQueue(); });
+  catchUp_.setSingleShot(true);
+  catchUp_.setTimerType(Qt::PreciseTimer);
+  connect(&catchUp_, &QTimer::timeout, this, [this] { CatchUp(); });
   Port.SetBaud(9600);
   Port.OnTriggerAvail = [this](TApdCustomComPort &, uint16_t count) { ReceiveAvail(count); };
 }
@@ -22,6 +25,7 @@ TRotorController::TRotorController(QObject *parent) : QObject(parent) {
 TRotorController::~TRotorController() {
   queue_.clear();
   quiet_.stop();
+  catchUp_.stop();
   PollTimer->SetEnabled(false);
   ReconnectTimer->SetEnabled(false);
   Port.OnTriggerAvail = nullptr;
@@ -48,48 +52,79 @@ void TRotorController::OpenPort() {
     PollTimer->SetEnabled(false);
     std::rethrow_exception(error);
   }
+  openTime_ = Clock::now();
   PollTimer->SetEnabled(true);
 }
 
 void TRotorController::ClosePort() {
   ReconnectTimer->SetEnabled(false);
-  PollTimer->SetEnabled(false);
+  HoldPoll();
   Port.SetOpen(false);
 }
 
 void TRotorController::SetPollInterval(int ms) { PollTimer->SetInterval(ms); }
 
 bool TRotorController::Fresh() const {
-  if (!Port.Open() || !LastReportTime)
+  if (!Port.Open() || !LastReportTime || unansweredPolls_ >= StalePeriods)
     return false;
   const int period = PollTimer->Interval();
   if (period <= 0)
     return false;
-  return Clock::now() - *LastReportTime <= StalePeriods * std::chrono::milliseconds(period);
+  // Polls decide; time alone only where no poll could (the poll held long).
+  return Clock::now() - *LastReportTime <= 2 * StalePeriods * std::chrono::milliseconds(period);
 }
+
 
 // ------------------------------------------------------------ the poll
 
-void TRotorController::Poll() {
+void TRotorController::Poll() { SendPoll(); }
+
+// True when the poll went out whole.
+bool TRotorController::SendPoll() {
   // A device that went away ends the port's threads without raising
   // anything; polling on would show a position that is no longer read.
   if (Port.Open() && (Port.QueryLineError() == leDeviceLost || Port.DeviceLost())) {
     DeviceLost();
-    return;
+    return false;
   }
   const std::vector<uint8_t> bytes = PollCommand(PollMode);
   for (std::size_t i = 0; i < bytes.size(); ++i)
     CommandBuffer[i] = bytes[i];
+  std::size_t written = 0;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (!Port.Open())
       continue;
     try {
-      if (Port.RTS())
+      if (Port.RTS()) {
         Port.WriteChar(static_cast<char>(CommandBuffer[i] & 0xFF));
+        ++written;
+      }
     } catch (...) {
-      return; // the next tick tries again
+      return false; // the next tick tries again
     }
   }
+  if (written != bytes.size())
+    return false;
+  lastPoll_ = Clock::now();
+  ++unansweredPolls_;
+  return true;
+}
+
+// A poll is due within `ahead`.
+bool TRotorController::PollDue(Clock::duration ahead) const {
+  const int period = PollTimer->Interval();
+  if (!Port.Open() || period <= 0)
+    return false;
+  return !lastPoll_ || Clock::now() + ahead - *lastPoll_ >= std::chrono::milliseconds(period);
+}
+
+// The poll a cadence-keeping command left due; the period runs on from it.
+void TRotorController::CatchUp() {
+  if (!queue_.empty() || !PollTimer->Enabled())
+    return;
+  SendPoll();
+  PollTimer->SetEnabled(false);
+  PollTimer->SetEnabled(true);
 }
 
 // ------------------------------------------------------------ reports
@@ -124,6 +159,7 @@ void TRotorController::ReadPiece(std::size_t count) {
     return;
   const Clock::time_point now = Clock::now();
   LastReportTime = now;
+  unansweredPolls_ = 0;
   // Off while no reports come: a silence of the stale span starts afresh.
   const auto silence = StalePeriods * std::chrono::milliseconds(std::max(PollTimer->Interval(), 1));
   if (AzimuthGuard.Report(Position1, now, silence))
@@ -215,6 +251,10 @@ void TRotorController::Queue(Command command) {
 void TRotorController::BeginQueued() {
   HoldPoll();
   Command &current = queue_.front();
+  // The poll goes now rather than fall due during the quiet, which then
+  // leaves its report room to arrive before the command.
+  if (current.keepCadence && PollDue(std::chrono::milliseconds(current.quiet ? QuietMs : 0)))
+    SendPoll();
   if (current.begin)
     current.begin();
   quiet_.start(current.quiet ? QuietMs : 0);
@@ -237,8 +277,15 @@ void TRotorController::StepQueue() {
   const Written written = SendQueued(current);
   if (queue_.empty()) {
     // While the device is away the poll stays off until it is back.
-    if (written != Written::DeviceLost && !WaitingForDevice())
+    if (written != Written::DeviceLost && !WaitingForDevice()) {
       ReleasePoll();
+      if (current.keepCadence && lastPoll_) {
+        const auto due = *lastPoll_ + std::chrono::milliseconds(PollTimer->Interval()) - Clock::now();
+        if (due < std::chrono::milliseconds(PollTimer->Interval()))
+          catchUp_.start(int(std::max<long long>(
+              0, std::chrono::duration_cast<std::chrono::milliseconds>(due).count())));
+      }
+    }
   } else {
     BeginQueued();
   }
@@ -268,7 +315,7 @@ TRotorController::Written TRotorController::SendQueued(const Command &command) {
 
 void TRotorController::DeviceLost() {
   Port.SetOpen(false);
-  PollTimer->SetEnabled(false);
+  HoldPoll();
   AzimuthGuard.Stop();
   ReconnectTimer->SetEnabled(true);
   emit Lost();
@@ -288,6 +335,7 @@ void TRotorController::Reconnect() {
     }
   }
   ReconnectTimer->SetEnabled(false);
+  openTime_ = Clock::now();
   PollTimer->SetEnabled(true);
   emit Back();
 }

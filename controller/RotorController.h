@@ -41,6 +41,8 @@ public:
   int32_t PollMode = 1;
   int32_t ParkPosition1 = 0;
   int32_t ParkPosition2 = 0;
+  // The unit's azimuth travel: 360, or 450 for a unit with overlap.
+  int32_t AzimuthRange = 360;
   // The command being sent, and the bytes of the last piece read.
   TCommandBuffer CommandBuffer{};
   TFrameBuffer FrameBuffer{};
@@ -61,13 +63,25 @@ public:
   int PollInterval() const { return PollTimer->Interval(); }
 
   // ---- what the unit said
-  // The last report while it is fresh: the port open and the report no older
-  // than StalePeriods poll periods.
+  // The last report while it is fresh: the port open and fewer than
+  // StalePeriods polls sent since it without an answer. A report much older
+  // than that many periods is not fresh either (the poll may be held).
   bool Fresh() const;
+  // Polls written since the last report.
+  int UnansweredPolls() const { return unansweredPolls_; }
+  // When the port was last opened (or came back), and whether a report came
+  // since: a read right after the open may wait for the first one.
+  std::optional<Clock::time_point> OpenedAt() const { return openTime_; }
+  bool ReportedSinceOpen() const { return LastReportTime && openTime_ && *LastReportTime >= *openTime_; }
+  // When the last poll went out whole.
+  std::optional<Clock::time_point> LastPollTime() const { return lastPoll_; }
 
   // ---- the send path, one for every command
   // A command begins: the poll is held so nothing comes between its bytes.
-  void HoldPoll() { PollTimer->SetEnabled(false); }
+  void HoldPoll() {
+    PollTimer->SetEnabled(false);
+    catchUp_.stop();
+  }
   // It ended: the poll runs again, its next tick a full period away.
   void ReleasePoll() { PollTimer->SetEnabled(true); }
   enum class Written { Sent, PortClosed, DeviceLost, Failed };
@@ -82,6 +96,10 @@ public:
   // a move or stop gets its quiet, and done hears how it went.
   struct Command {
     bool quiet = false;                          // a move or a stop
+    // Keeps the poll's cadence: a poll that falls due goes out before the
+    // command's quiet, and the next one comes when due, not a full period
+    // after the command. For clients that send a target every second.
+    bool keepCadence = false;
     std::function<void()> begin;                 // when it becomes current
     std::function<std::vector<uint8_t>()> build; // its bytes, after the quiet
     std::function<void(Written)> done;
@@ -118,6 +136,9 @@ signals:
 
 private:
   void ReadPiece(std::size_t count);
+  bool SendPoll();
+  bool PollDue(Clock::duration ahead) const;
+  void CatchUp();
   void CommandSent(const std::vector<uint8_t> &bytes);
   void StopStalledAzimuth();
   void BeginQueued();
@@ -127,4 +148,9 @@ private:
   uint64_t commandsSent_ = 0;
   std::deque<Command> queue_;
   QTimer quiet_;
+  // The poll a cadence-keeping command owes once the queue is empty.
+  QTimer catchUp_;
+  std::optional<Clock::time_point> lastPoll_;
+  std::optional<Clock::time_point> openTime_;
+  int unansweredPolls_ = 0;
 };

@@ -2,6 +2,8 @@
 
 #include "runtime/SysUtils.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -116,4 +118,18 @@ std::size_t NextReadLength(const uint8_t *bytes, std::size_t n) {
     if (ReportMayBeginAt(bytes, n, k))
       return k;
   return n;
+}
+
+int32_t ShortWayAzimuth(int32_t target, int32_t from, int32_t range) {
+  const int32_t north = ((target % 360) + 360) % 360;
+  int32_t best = north;
+  for (int32_t v = north + 360; v <= range; v += 360)
+    if (std::abs(v - from) < std::abs(best - from))
+      best = v;
+  return best;
+}
+
+int32_t AzimuthApart(int32_t a, int32_t b) {
+  const int32_t d = (((a - b) % 360) + 360) % 360;
+  return std::min(d, 360 - d);
 }

@@ -60,3 +60,13 @@ constexpr std::size_t ReportLength = 16;
 //  - "Z" first with "A" as its 16th byte is a report read one byte late,
 //    unless that "A" begins the next report.
 std::size_t NextReadLength(const uint8_t *bytes, std::size_t n);
+
+// The azimuth to send for a target: of the values within 0..range (360 or
+// 450) that point the same way as target (any whole degree, -180 included),
+// the one nearest to where the unit is now, so it never turns the long way
+// round. With 360, a target of 0 or 360 near the north end stop is the end
+// it is near; with 450, 40 becomes 400 for a unit in the overlap.
+int32_t ShortWayAzimuth(int32_t target, int32_t from, int32_t range);
+
+// How far apart two azimuths point, 0..180, whatever their turns.
+int32_t AzimuthApart(int32_t a, int32_t b);

@@ -169,19 +169,14 @@ int ParseTurn(std::string_view text, Turn &turn) {
   }
 }
 
-bool NormaliseTarget(double az, double el, int &azOut, int &elOut) {
+bool NormaliseTarget(double az, double el, int azMax, int &azOut, int &elOut) {
   if (!std::isfinite(az) || !std::isfinite(el))
     return false;
-  double a = std::fmod(az, 360.0);
-  if (a < 0)
-    a += 360.0;
-  int ai = int(std::lround(a));
-  if (ai >= 360)
-    ai -= 360;
-  const double e = std::clamp(el, 0.0, 180.0);
-  azOut = ai;
-  elOut = int(std::lround(e));
-  return azOut >= 0 && azOut < 360 && elOut >= 0 && elOut <= 180;
+  if (az < -180.0 || az > double(azMax) || el < 0.0 || el > 180.0)
+    return false;
+  azOut = int(std::lround(az));
+  elOut = int(std::lround(el));
+  return true;
 }
 
 std::string Fixed(double value, int decimals) {
@@ -274,23 +269,30 @@ std::vector<Field> PositionFields(double az, double el) {
 
 // Older clients read the limits from lines 3 to 6, newer ones the
 // key=value pairs up to "done"; both accept this.
-std::vector<Field> DumpStateFields() {
+std::vector<Field> DumpStateFields(int azMax, bool labelled) {
+  const std::string max = Fixed(azMax, 6);
+  if (labelled)
+    return {{"Protocol version", "1"},       {"Rotor Model", "1"},
+            {"Minimum Azimuth", "0.000000"}, {"Maximum Azimuth", max},
+            {"Minimum Elevation", "0.000000"}, {"Maximum Elevation", "180.000000"},
+            {"South Zero", "0"},             {"Rotor Type", "AzEl"}};
+  const std::string lines[] = {"1", "1", "0.000000", max, "0.000000", "180.000000", "min_az=0.000000",
+                               "max_az=" + max, "min_el=0.000000", "max_el=180.000000", "south_zero=0",
+                               "rot_type=AzEl", "done"};
   std::vector<Field> out;
-  for (const char *line :
-       {"1", "1", "0.000000", "450.000000", "0.000000", "180.000000", "min_az=0.000000", "max_az=450.000000",
-        "min_el=0.000000", "max_el=180.000000", "south_zero=0", "rot_type=AzEl", "done"})
+  for (const std::string &line : lines)
     out.push_back({"", line});
   return out;
 }
 
-std::vector<Field> DumpCapsFields(const std::string &modelName) {
+std::vector<Field> DumpCapsFields(const std::string &modelName, int azMax) {
   std::vector<Field> out;
   for (const auto &[key, value] :
        std::initializer_list<std::pair<const char *, std::string>>{{"Caps dump for model", "1"},
                                                                    {"Model name", modelName},
                                                                    {"Rot type", "Az-El"},
                                                                    {"Min Azimuth", "0.00"},
-                                                                   {"Max Azimuth", "450.00"},
+                                                                   {"Max Azimuth", Fixed(azMax, 2)},
                                                                    {"Min Elevation", "0.00"},
                                                                    {"Max Elevation", "180.00"},
                                                                    {"Can set Position", "Y"},

@@ -65,9 +65,11 @@ std::optional<double> ParseNumber(std::string_view text);
 // (32, 64, 128, 256) is a valid request this unit cannot do.
 int ParseTurn(std::string_view text, Turn &turn);
 
-// Target of a "P" in whole degrees: azimuth rounded and taken modulo 360,
-// elevation rounded and held within 0..180. False for non-finite values.
-bool NormaliseTarget(double az, double el, int &azOut, int &elOut);
+// Target of a "P" in whole degrees, rounded. False (nothing to be sent) for
+// an azimuth outside -180..azMax, an elevation outside 0..180, or a value
+// that is no finite number: a client with a units or sign fault must hear
+// of it, not see the antenna turn somewhere plausible.
+bool NormaliseTarget(double az, double el, int azMax, int &azOut, int &elOut);
 
 // Fixed point with `decimals` digits, a point as separator.
 std::string Fixed(double value, int decimals);
@@ -84,7 +86,8 @@ struct Field {
 std::string FormatReply(const Request &request, int code, const std::vector<Field> &fields = {});
 
 std::vector<Field> PositionFields(double az, double el);
-std::vector<Field> DumpStateFields();
-std::vector<Field> DumpCapsFields(const std::string &modelName);
+// The limits as clients read them; labelled for the "+" form.
+std::vector<Field> DumpStateFields(int azMax, bool labelled = false);
+std::vector<Field> DumpCapsFields(const std::string &modelName, int azMax);
 
 } // namespace netctl

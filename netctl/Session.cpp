@@ -40,23 +40,25 @@ void Session::Handle(const std::string &line, bool overlong) {
   }
   switch (req.command) {
   case Command::GetPos:
-    if (const auto p = backend_.ReportedPosition())
-      output_.send(FormatReply(req, kOk, PositionFields(p->az, p->el)));
-    else
-      output_.send(FormatReply(req, kTimeout));
+    backend_.ReadPosition([answer = Answer(req)](std::optional<Position> p) {
+      if (p)
+        answer(kOk, PositionFields(p->az, p->el));
+      else
+        answer(kTimeout, {});
+    });
     return;
   case Command::GetInfo:
     output_.send(FormatReply(req, kOk, {{"Info", backend_.Info()}}));
     return;
   case Command::DumpState:
-    output_.send(FormatReply(req, kOk, DumpStateFields()));
+    output_.send(FormatReply(req, kOk, DumpStateFields(backend_.AzimuthMax(), req.separator != 0)));
     return;
   case Command::DumpCaps:
-    output_.send(FormatReply(req, kOk, DumpCapsFields(backend_.Info())));
+    output_.send(FormatReply(req, kOk, DumpCapsFields(backend_.Info(), backend_.AzimuthMax())));
     return;
   case Command::SetPos: {
     int az = 0, el = 0;
-    if (!NormaliseTarget(req.az, req.el, az, el)) {
+    if (!NormaliseTarget(req.az, req.el, backend_.AzimuthMax(), az, el)) {
       output_.send(FormatReply(req, kInvalid));
       return;
     }
@@ -79,23 +81,27 @@ void Session::Handle(const std::string &line, bool overlong) {
 }
 
 Done Session::Reply(Request request) {
+  return [answer = Answer(std::move(request))](int code) { answer(code, {}); };
+}
+
+std::function<void(int, const std::vector<Field> &)> Session::Answer(Request request) {
   busy_ = true;
   const uint64_t id = ++command_;
   std::weak_ptr<Session *> self = self_;
-  return [self, id, request = std::move(request)](int code) {
+  return [self, id, request = std::move(request)](int code, const std::vector<Field> &fields) {
     const auto alive = self.lock();
     if (!alive || *alive == nullptr)
       return;
     Session &s = **alive;
     if (!s.busy_ || s.command_ != id)
       return; // answered already
-    s.Finish(request, code);
+    s.Finish(request, code, fields);
   };
 }
 
-void Session::Finish(const Request &request, int code) {
+void Session::Finish(const Request &request, int code, const std::vector<Field> &fields) {
   busy_ = false;
-  output_.send(FormatReply(request, code));
+  output_.send(FormatReply(request, code, fields));
   // A reply given while the line is being handled needs no resume: the
   // loop in Receive goes on by itself.
   if (!receiving_ && output_.resume)

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace netctl {
 
@@ -28,9 +29,15 @@ public:
   virtual ~Backend() = default;
   // The last reported position; empty when there is none recent enough.
   virtual std::optional<Position> ReportedPosition() = 0;
+  // The position for a read, now or later (the first report may still be
+  // on its way); done is called exactly once.
+  virtual void ReadPosition(std::function<void(std::optional<Position>)> done) { done(ReportedPosition()); }
+  // The highest azimuth a target may have (360, or 450 with overlap).
+  virtual int AzimuthMax() { return 360; }
   // One line naming the controller.
   virtual std::string Info() = 0;
-  // Targets already normalised to whole degrees.
+  // Targets in whole degrees, checked: azimuth -180..AzimuthMax(),
+  // elevation 0..180.
   virtual void SetPosition(int az, int el, Done done) = 0;
   virtual void Stop(Done done) = 0;
   virtual void Park(Done done) = 0;
@@ -63,7 +70,9 @@ public:
 private:
   void Handle(const std::string &line, bool overlong);
   Done Reply(Request request);
-  void Finish(const Request &request, int code);
+  // Holds the client's later lines until the answer is given.
+  std::function<void(int code, const std::vector<Field> &fields)> Answer(Request request);
+  void Finish(const Request &request, int code, const std::vector<Field> &fields = {});
 
   Backend &backend_;
   Output output_;

@@ -71,7 +71,10 @@ Line:
 Motion:
   --az-speed DEG       azimuth speed in degrees per second (default 6)
   --el-speed DEG       elevation speed in degrees per second (default 3)
-  --start-az DEG       azimuth at start, 0..360 (default 0)
+  --start-az DEG       azimuth at start, 0..360, or 0..450 with --az-range 450
+                       (default 0)
+  --az-range 360|450   the azimuth's travel; 450 for a unit with overlap, which
+                       then reports 360..450 (default 360)
   --start-el DEG       elevation at start, 0..180 (default 0)
 
 Faults:
@@ -150,9 +153,15 @@ std::string parseArguments(const std::vector<std::string> &args, ProgramOptions 
     } else if (name == "--start-az") {
       if (!need())
         return "option " + name + " needs a value";
-      if (!wholeNumber(value, 0, 360, n))
+      if (!wholeNumber(value, 0, 450, n))
         return bad();
       out.unit.startAz = int(n);
+    } else if (name == "--az-range") {
+      if (!need())
+        return "option " + name + " needs a value";
+      if (value != "360" && value != "450")
+        return bad();
+      out.unit.azRange = value == "360" ? 360 : 450;
     } else if (name == "--start-el") {
       if (!need())
         return "option " + name + " needs a value";
@@ -212,6 +221,9 @@ std::string parseArguments(const std::vector<std::string> &args, ProgramOptions 
       return "unknown option '" + args[i] + "'";
     }
   }
+  // Checked once all is read: the options may come in any order.
+  if (out.unit.startAz > out.unit.azRange)
+    return "invalid value '" + std::to_string(out.unit.startAz) + "' for --start-az: beyond the azimuth range";
   return {};
 }
 

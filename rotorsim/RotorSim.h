@@ -12,7 +12,7 @@
 // The protocol, as the unit understands it (every command ends with CR, 13):
 //   "C" CR, "C2" CR         poll: answered with the 16-byte report
 //                           "AZ=aaa  EL=eee" CR LF (three digits each)
-//   "M" ddd CR              move azimuth to ddd (0..360)
+//   "M" ddd CR              move azimuth to ddd (0..360, or 0..450)
 //   "MB" ddd CR             move elevation to ddd (0..180)
 //   "W" ddd " " ddd CR      move both (azimuth, elevation)
 //   "A" / "E" / "S" CR      stop azimuth / elevation / both
@@ -24,7 +24,7 @@
 // ending in CR LF work too.
 //
 // Motion: a move runs to its target at the axis speed, a turn runs until a
-// stop or its end stop (azimuth 0..360, elevation 0..180), a stop holds the
+// stop or its end stop (azimuth 0..360 or 0..450, elevation 0..180), a stop holds the
 // axis at once. Reported positions are whole degrees; a moving axis reports
 // the last whole degree it has passed, so a target is reported only once it
 // is reached.
@@ -133,6 +133,9 @@ struct Options {
   double elSpeed = 3.0;
   int startAz = 0;
   int startEl = 0;
+  // The azimuth's travel: 360, or 450 for a unit with overlap (360..450 is
+  // north to east a second time, reported as such).
+  int azRange = 360;
   Faults faults;
   Wire wire;
   // The record keeps at most this many bytes and commands (oldest dropped).

@@ -24,7 +24,7 @@ bool threeDigits(std::string_view s, int &value) {
 }
 
 // Parses one command (without its CR); out-of-range targets make it ignored.
-void parse(CommandRecord &rec) {
+void parse(CommandRecord &rec, int azMax) {
   std::string_view s = rec.bytes;
   if (!s.empty() && s.back() == '\r')
     s.remove_suffix(1);
@@ -62,7 +62,7 @@ void parse(CommandRecord &rec) {
   } else if (s == "C2") {
     rec.command = Command::PollBoth;
   } else if (s.size() == 4 && s[0] == 'M' && threeDigits(s.substr(1), a)) {
-    if (a <= 360) {
+    if (a <= azMax) {
       rec.command = Command::MoveAz;
       rec.az = a;
     }
@@ -73,7 +73,7 @@ void parse(CommandRecord &rec) {
     }
   } else if (s.size() == 8 && s[0] == 'W' && s[4] == ' ' && threeDigits(s.substr(1, 3), a) &&
              threeDigits(s.substr(5, 3), e)) {
-    if (a <= 360 && e <= 180) {
+    if (a <= azMax && e <= 180) {
       rec.command = Command::MoveBoth;
       rec.az = a;
       rec.el = e;
@@ -155,8 +155,8 @@ Unit::Unit(const Options &options, TimePoint start)
   }
   az_.speed = options.azSpeed;
   az_.min = 0;
-  az_.max = 360;
-  az_.from = std::clamp(options.startAz, 0, 360);
+  az_.max = options.azRange == 450 ? 450 : 360;
+  az_.from = std::clamp(options.startAz, 0, az_.max);
   az_.since = start;
   el_.speed = options.elSpeed;
   el_.min = 0;
@@ -196,7 +196,7 @@ std::vector<CommandRecord> Unit::receive(std::string_view bytes, TimePoint at) {
 void Unit::finishLine(TimePoint at, std::vector<CommandRecord> &done) {
   CommandRecord rec = std::move(*line_);
   line_.reset();
-  parse(rec);
+  parse(rec, az_.max);
   // A unit that has hung up acts on nothing more.
   if (rec.command != Command::Ignored && !hangUpAt_)
     act(rec, at);

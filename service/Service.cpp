@@ -1,5 +1,7 @@
 #include "service/Service.h"
 
+#include "controller/ExtraSettings.h"
+
 #include "controller/ConfigFile.h"
 #include "controller/PortTrouble.h"
 
@@ -47,6 +49,10 @@ int ZelkorService::Start() {
   controller_.ParkPosition1 = settings.parkPosition1;
   controller_.ParkPosition2 = settings.parkPosition2;
   controller_.PollMode = 1;
+  std::string rangeTrouble;
+  controller_.AzimuthRange = LoadAzimuthRange(std::filesystem::current_path().string(), rangeTrouble);
+  if (!rangeTrouble.empty())
+    LogLine(QString::fromStdString(rangeTrouble));
   // A port that cannot be had for a reason that does not pass by itself
   // ends the service before any client comes; a device not there yet is
   // waited for, as one that goes away later is.

@@ -1,12 +1,15 @@
 // The service's reading of the settings file: what it takes, and the
 // defaults with a reason for everything it cannot take.
 #include "controller/ConfigFile.h"
+#include "controller/ExtraSettings.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
+#include <unistd.h>
 #include <string>
 
 namespace {
@@ -64,6 +67,62 @@ TEST(ConfigFile, TakesPortPollAndParkingOrFallsBackToTheDefaultsWithAReason) {
     if (c.content) {
       EXPECT_EQ(support::ReadFile(path), *c.content);
     }
+  }
+}
+
+} // namespace
+
+namespace {
+
+TEST(ExtraSettings, TheRangeIsReadOtherKeysSurviveARewriteAndNothingHalfWrittenStays) {
+  support::TempDir dir("extra");
+  const std::string d = dir.Path().string();
+  const auto file = dir / ExtraSettingsFileName;
+  struct Case {
+    std::optional<std::string> content; // nullopt: no file
+    int range;
+    bool complaint;
+  } cases[] = {
+      {std::nullopt, 360, false},
+      {"AzimuthRange=450\n", 450, false},
+      {"View=Both\r\n AzimuthRange = 450 \r\n", 450, false},
+      {"AzimuthRange=360\n", 360, false},
+      {"AzimuthRange=400\n", 360, true},
+      {"AzimuthRange=\n", 360, true},
+      {"garbage without a key\n", 360, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.content.value_or("(no file)"));
+    std::filesystem::remove(file);
+    if (c.content)
+      support::WriteFile(file, *c.content);
+    std::string why;
+    EXPECT_EQ(LoadAzimuthRange(d, why), c.range);
+    EXPECT_EQ(!why.empty(), c.complaint) << why;
+  }
+
+  support::WriteFile(file, "View=Elevation\nAzimuthRange=360\nnot a pair\n");
+  ExtraSettings s;
+  ASSERT_EQ(s.Load(d), "");
+  EXPECT_EQ(s.Get("View"), "Elevation");
+  EXPECT_EQ(s.Get("Missing", "dflt"), "dflt");
+  s.Set(AzimuthRangeKey, "450");
+  s.Set("Note", "two\nlines"); // can never split into two entries
+  ASSERT_EQ(s.Save(d), "");
+  EXPECT_EQ(support::ReadFile(file), "View=Elevation\nAzimuthRange=450\nNote=two lines\nnot a pair\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / (std::string(ExtraSettingsFileName) + ".tmp")));
+  std::string why;
+  EXPECT_EQ(LoadAzimuthRange(d, why), 450);
+
+  // A folder that cannot be written leaves the old file as it was.
+  std::filesystem::permissions(dir.Path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+  s.Set(AzimuthRangeKey, "360");
+  if (::geteuid() != 0) {
+    EXPECT_NE(s.Save(d), "");
+  }
+  std::filesystem::permissions(dir.Path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  if (::geteuid() != 0) {
+    EXPECT_EQ(LoadAzimuthRange(d, why), 450);
   }
 }
 

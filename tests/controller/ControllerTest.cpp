@@ -3,7 +3,9 @@
 // rules, a device that goes and comes back, and a rotator that does not
 // move.
 #include "controller/ProcessSetup.h"
+#include "controller/RotorBackend.h"
 #include "controller/RotorController.h"
+#include "netctl/Session.h"
 #include "rotorsim/RotorSim.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/Ports.h"
@@ -12,7 +14,12 @@
 
 #include <QCoreApplication>
 #include <chrono>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
 #include <filesystem>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -248,6 +255,205 @@ TEST_F(Controller, AStalledRotatorIsStoppedOnceAndAMovingOneIsLeftAlone) {
   RunEventsFor(Scaled(1000ms));
   EXPECT_EQ(stalls, 1);
   EXPECT_EQ(Of(unit, Command::StopAz).size(), 1u);
+}
+
+// A network client as the server runs one: lines in, whole replies out.
+struct NetClient {
+  explicit NetClient(netctl::Backend &backend)
+      : session(backend, {[this](const std::string &r) { replies.push_back(r); }, [] {}, [this] { Pump(); }}) {}
+  void Send(const std::string &line) {
+    pending += line + "\n";
+    Pump();
+  }
+  void Pump() { pending.erase(0, session.Receive(pending)); }
+  bool Idle() const { return pending.empty() && !session.Busy(); }
+
+  netctl::Session session;
+  std::string pending;
+  std::vector<std::string> replies;
+};
+
+// The longest time between two polls the unit received after `from`.
+double LongestPollGap(const rotorsim::PtyServer &unit, Clock::time_point from) {
+  double longest = 0;
+  std::optional<Clock::time_point> last;
+  for (const auto &c : unit.commands()) {
+    if (c.command != Command::Poll || c.first < from)
+      continue;
+    if (last)
+      longest = std::max(longest, Ms(c.first - *last));
+    last = c.first;
+  }
+  return longest;
+}
+
+TEST_F(Controller, ATrackerThroughAWholePassNeverFreezesThePosition) {
+  struct Case {
+    const char *name;
+    int range;
+    int period;     // poll, ms
+    int every;      // a new target, ms
+    int seconds;    // the pass
+    int startAz;    // the pass runs from here, a degree a second
+    rotorsim::Delivery delivery;
+  } cases[] = {
+      {"a target a second, 360", 360, 1000, 1000, 60, 100, rotorsim::Delivery::Line},
+      {"five targets a second across north, 450", 450, 1000, 200, 30, 350, rotorsim::Delivery::Chunked},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    rotorsim::Options o;
+    o.azRange = c.range;
+    o.startAz = c.startAz;
+    o.startEl = 10;
+    o.wire.delivery = c.delivery;
+    rotorsim::PtyServer &unit = StartUnit(o);
+    reports.clear();
+    StartController(c.period);
+    controller->AzimuthRange = c.range;
+    ASSERT_TRUE(ReportsReach(1));
+    RotorBackend backend(*controller, "test");
+    NetClient tracker(backend), logger(backend);
+
+    const auto t0 = Clock::now();
+    const auto end = t0 + std::chrono::seconds(c.seconds);
+    auto nextTarget = t0;
+    auto nextRead = t0;
+    int targets = 0, reads = 0;
+    std::size_t reportsAtStart = reports.size();
+    while (Clock::now() < end) {
+      const auto now = Clock::now();
+      if (now >= nextTarget && tracker.Idle()) {
+        // Along the pass as the tracker sees it: whole turns folded to 0..359.
+        const double az = std::fmod(c.startAz + std::chrono::duration<double>(now - t0).count(), 360.0);
+        tracker.Send("P " + std::to_string(az) + " 10");
+        ++targets;
+        nextTarget += std::chrono::milliseconds(c.every);
+      }
+      if (now >= nextRead && logger.Idle()) {
+        logger.Send("p");
+        ++reads;
+        nextRead += 250ms;
+      }
+      RunEventsFor(5ms);
+    }
+    ASSERT_TRUE(RunEventsUntil([&] { return tracker.Idle() && logger.Idle(); }));
+
+    int failed = 0;
+    for (const std::string &r : logger.replies)
+      failed += r.rfind("RPRT", 0) == 0;
+    for (const std::string &r : tracker.replies)
+      EXPECT_EQ(r, "RPRT 0\n");
+    const double gap = LongestPollGap(unit, t0);
+    std::printf("[ pass     ] %s: %d targets, %d reads, %d failed, longest time without a poll %.0f ms\n", c.name,
+                targets, reads, failed, gap);
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(logger.replies.size(), std::size_t(reads));
+    // At least once a period; the timer may be late by a scheduler's tick.
+    EXPECT_LE(gap, c.period + Ms(Scaled(150ms)));
+    // What a window shows follows: reports all through the pass.
+    EXPECT_GE(reports.size() - reportsAtStart, std::size_t(c.seconds * 1000 / c.period - 2));
+    // The unit followed without a swing: every move went the short way,
+    // within a few degrees of where it was.
+    int worst = 0;
+    for (const auto &m : Of(unit, Command::MoveBoth))
+      worst = std::max(worst, std::abs(m.az - (c.startAz + int(Ms(m.first - t0) / 1000))));
+    EXPECT_LE(worst, 3) << "a move far from the pass";
+    controller.reset();
+  }
+}
+
+TEST_F(Controller, TargetsGoTheShortWayNonsenseIsRefusedAndNothingIsSentTwice) {
+  struct Case {
+    int range, startAz;
+    const char *line;
+    const char *wire; // the move that goes out, or "" for none
+    const char *reply;
+  } cases[] = {
+      {360, 350, "P 360 0", "W360 000\r", "RPRT 0\n"},
+      {360, 350, "P 0 0", "W360 000\r", "RPRT 0\n"},
+      {360, 360, "P 0 0", "", "RPRT 0\n"}, // where it already points
+      {360, 0, "P 360 0", "", "RPRT 0\n"},
+      {360, 10, "P 360 0", "W000 000\r", "RPRT 0\n"},
+      {360, 10, "P -10 5", "W350 005\r", "RPRT 0\n"},
+      {360, 200, "P -170 0", "W190 000\r", "RPRT 0\n"},
+      {450, 390, "P 40 0", "W400 000\r", "RPRT 0\n"},
+      {450, 350, "P 10 0", "W370 000\r", "RPRT 0\n"},
+      {450, 350, "P 400 10", "W400 010\r", "RPRT 0\n"},
+      {450, 100, "P 400 10", "W040 010\r", "RPRT 0\n"},
+      {450, 420, "P 60 0", "", "RPRT 0\n"},
+      {360, 100, "P 400 10", "", "RPRT -1\n"},
+      {450, 100, "P 500 0", "", "RPRT -1\n"},
+      {450, 100, "P 1e3 10", "", "RPRT -1\n"},
+      {360, 100, "P 10 200", "", "RPRT -1\n"},
+      {360, 100, "P -181 0", "", "RPRT -1\n"},
+      {360, 100, "P nan 0", "", "RPRT -1\n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.line << " at " << c.startAz << " of " << c.range);
+    rotorsim::Options o;
+    o.azRange = c.range;
+    o.startAz = c.startAz;
+    o.azSpeed = 60;
+    o.wire.delivery = rotorsim::Delivery::Burst;
+    rotorsim::PtyServer &unit = StartUnit(o);
+    reports.clear();
+    StartController(200);
+    controller->AzimuthRange = c.range;
+    ASSERT_TRUE(ReportsReach(1));
+    RotorBackend backend(*controller, "test");
+    NetClient client(backend);
+    client.Send(c.line);
+    ASSERT_TRUE(RunEventsUntil([&] { return client.Idle(); }));
+    EXPECT_EQ(client.replies, std::vector<std::string>{c.reply});
+    RunEventsFor(Scaled(300ms));
+    std::vector<std::string> moves;
+    for (const auto &m : unit.commands())
+      if (m.command != Command::Poll)
+        moves.push_back(m.bytes);
+    EXPECT_EQ(moves, std::vector<std::string>(c.wire[0] ? 1 : 0, c.wire));
+    if (c.wire[0]) {
+      // The path: straight from where it was to the target, never past it.
+      const int target = std::stoi(std::string(c.wire + 1, 3));
+      ASSERT_TRUE(RunEventsUntil([&] { return !reports.empty() && reports.back().first == target; }));
+      for (const auto &r : reports)
+        EXPECT_TRUE(r.first >= std::min(c.startAz, target) && r.first <= std::max(c.startAz, target)) << r.first;
+    }
+    client.replies.clear();
+    client.Send("\\dump_state");
+    ASSERT_TRUE(RunEventsUntil([&] { return client.Idle(); }));
+    EXPECT_NE(client.replies.at(0).find("max_az=" + std::to_string(c.range) + ".000000\n"), std::string::npos);
+    controller.reset();
+  }
+}
+
+TEST_F(Controller, TheFirstReadWaitsForTheFirstReportAtMostTwoPeriods) {
+  constexpr int period = 500;
+  for (bool mute : {false, true}) {
+    SCOPED_TRACE(mute ? "a unit that never answers" : "a unit that answers");
+    rotorsim::Options o;
+    o.startAz = 77;
+    o.startEl = 12;
+    o.faults.mute = mute;
+    StartUnit(o);
+    StartController(period);
+    RotorBackend backend(*controller, "test");
+    NetClient client(backend);
+    const auto t0 = Clock::now();
+    client.Send("p");
+    client.Send("+p");
+    ASSERT_TRUE(RunEventsUntil([&] { return client.Idle(); }));
+    const double waited = Ms(Clock::now() - t0);
+    if (mute) {
+      EXPECT_EQ(client.replies, (std::vector<std::string>{"RPRT -5\n", "get_pos:\nRPRT -5\n"}));
+      EXPECT_GE(waited, RotorBackend::FirstReadPeriods * period - 50.0);
+    } else {
+      EXPECT_EQ(client.replies.at(0), "77.00\n12.00\n");
+      EXPECT_EQ(client.replies.at(1), "get_pos:\nAzimuth: 77.00\nElevation: 12.00\nRPRT 0\n");
+    }
+    EXPECT_LE(waited, RotorBackend::FirstReadPeriods * period + Ms(Scaled(300ms)));
+    controller.reset();
+  }
 }
 
 } // namespace

@@ -121,26 +121,31 @@ TEST(ParseNumber, PointCommaAndRejects) {
   }
 }
 
-TEST(NormaliseTarget, AzimuthWrapsElevationIsHeldBothRound) {
+TEST(NormaliseTarget, TargetsWithinTheRangeAreRoundedTheRestRefused) {
   struct Case {
     double az, el;
+    int azMax;
+    bool taken;
     int wantAz, wantEl;
-  } cases[] = {{270, 30, 270, 30}, {400, 10, 40, 10}, {360, 0, 0, 0},     {720.4, 0, 0, 0}, {-30, 0, 330, 0},
-               {-360, 0, 0, 0},    {-725, 0, 355, 0}, {359.4, 0, 359, 0}, {359.6, 0, 0, 0}, {10.5, 20.5, 11, 21},
-               {0, -5, 0, 0},      {0, 200, 0, 180},  {0, 179.7, 0, 180}, {1e300, 0, -1, 0}};
+  } cases[] = {
+      {270, 30, 360, true, 270, 30},    {360, 0, 360, true, 360, 0},     {359.6, 0, 360, true, 360, 0},
+      {10.5, 20.5, 360, true, 11, 21},  {-30, 0, 360, true, -30, 0},     {-180, 0, 360, true, -180, 0},
+      {0, 179.7, 360, true, 0, 180},    {0, 180, 360, true, 0, 180},     {400, 10, 450, true, 400, 10},
+      {450, 0, 450, true, 450, 0},      {400, 10, 360, false, 0, 0},     {360.1, 0, 360, false, 0, 0},
+      {500, 0, 450, false, 0, 0},       {1e3, 10, 450, false, 0, 0},     {-180.5, 0, 360, false, 0, 0},
+      {-360, 0, 360, false, 0, 0},      {10, 200, 360, false, 0, 0},     {10, 180.2, 360, false, 0, 0},
+      {10, -0.1, 360, false, 0, 0},     {1e300, 0, 450, false, 0, 0},    {NAN, 0, 360, false, 0, 0},
+      {0, INFINITY, 360, false, 0, 0},  {-INFINITY, 0, 450, false, 0, 0},
+  };
   for (const Case &c : cases) {
-    int az = -1, el = -1;
-    ASSERT_TRUE(netctl::NormaliseTarget(c.az, c.el, az, el)) << c.az;
-    if (c.wantAz >= 0) {
-      EXPECT_EQ(az, c.wantAz) << c.az;
+    SCOPED_TRACE(testing::Message() << c.az << " " << c.el << " within " << c.azMax);
+    int az = -999, el = -999;
+    ASSERT_EQ(netctl::NormaliseTarget(c.az, c.el, c.azMax, az, el), c.taken);
+    if (c.taken) {
+      EXPECT_EQ(az, c.wantAz);
+      EXPECT_EQ(el, c.wantEl);
     }
-    EXPECT_GE(az, 0);
-    EXPECT_LT(az, 360);
-    EXPECT_EQ(el, c.wantEl) << c.el;
   }
-  int az = 0, el = 0;
-  EXPECT_FALSE(netctl::NormaliseTarget(NAN, 0, az, el));
-  EXPECT_FALSE(netctl::NormaliseTarget(0, INFINITY, az, el));
 }
 
 TEST(FormatReply, PlainAndLabelledForms) {
@@ -171,14 +176,21 @@ TEST(FormatReply, PlainAndLabelledForms) {
     EXPECT_EQ(netctl::FormatReply(ParseRequest(c.line), c.code, c.fields), c.reply) << c.line;
 }
 
-TEST(FormatReply, DumpStateExactly) {
-  EXPECT_EQ(netctl::FormatReply(ParseRequest("\\dump_state"), 0, netctl::DumpStateFields()),
+TEST(FormatReply, DumpStateExactlyPlainAndLabelled) {
+  EXPECT_EQ(netctl::FormatReply(ParseRequest("\\dump_state"), 0, netctl::DumpStateFields(450)),
             "1\n1\n0.000000\n450.000000\n0.000000\n180.000000\nmin_az=0.000000\nmax_az=450.000000\n"
             "min_el=0.000000\nmax_el=180.000000\nsouth_zero=0\nrot_type=AzEl\ndone\n");
+  EXPECT_EQ(netctl::FormatReply(ParseRequest("\\dump_state"), 0, netctl::DumpStateFields(360)),
+            "1\n1\n0.000000\n360.000000\n0.000000\n180.000000\nmin_az=0.000000\nmax_az=360.000000\n"
+            "min_el=0.000000\nmax_el=180.000000\nsouth_zero=0\nrot_type=AzEl\ndone\n");
+  EXPECT_EQ(netctl::FormatReply(ParseRequest("+\\dump_state"), 0, netctl::DumpStateFields(360, true)),
+            "dump_state:\nProtocol version: 1\nRotor Model: 1\nMinimum Azimuth: 0.000000\n"
+            "Maximum Azimuth: 360.000000\nMinimum Elevation: 0.000000\nMaximum Elevation: 180.000000\n"
+            "South Zero: 0\nRotor Type: AzEl\nRPRT 0\n");
 }
 
 TEST(FormatReply, DumpCapsLinesAreKeyTabValueAndEndWithStatus) {
-  const std::string caps = netctl::FormatReply(ParseRequest("\\dump_caps"), 0, netctl::DumpCapsFields("Zelkor G V1.0"));
+  const std::string caps = netctl::FormatReply(ParseRequest("\\dump_caps"), 0, netctl::DumpCapsFields("Zelkor G V1.0", 450));
   EXPECT_NE(caps.find("Model name:\tZelkor G V1.0\n"), std::string::npos);
   EXPECT_NE(caps.find("Max Azimuth:\t450.00\n"), std::string::npos);
   ASSERT_GE(caps.size(), 7u);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,13 @@ class FakeRotator : public netctl::Backend {
 public:
   std::optional<netctl::Position> ReportedPosition() override { return position; }
   std::string Info() override { return "test unit"; }
+  int AzimuthMax() override { return azMax; }
+  void ReadPosition(std::function<void(std::optional<netctl::Position>)> done) override {
+    if (holdReads)
+      reads.push_back(std::move(done));
+    else
+      done(position);
+  }
   void SetPosition(int az, int el, Done done) override {
     calls.push_back("P " + std::to_string(az) + " " + std::to_string(el));
     Take(std::move(done));
@@ -49,6 +57,9 @@ public:
   }
 
   std::optional<netctl::Position> position = netctl::Position{12, 3};
+  int azMax = 360;
+  bool holdReads = false;
+  std::vector<std::function<void(std::optional<netctl::Position>)>> reads;
   bool immediate = false;
   int immediateCode = 0;
   std::vector<Done> held;
@@ -131,10 +142,34 @@ TEST_F(SessionTest, ARepliedAtOnceCommandNeedsNoResume) {
   EXPECT_EQ(rotator.calls, (std::vector<std::string>{"P 10 20", "S", "K", "M 1"}));
 }
 
-TEST_F(SessionTest, TargetsReachTheUnitNormalised) {
+TEST_F(SessionTest, TargetsWithinTheRangeReachTheUnitRoundedTheRestAreRefused) {
   rotator.immediate = true;
-  Feed("P 400 10\nP -30 200\nP 359,6 -1\n\\set_pos 123.4 45.5\n");
-  EXPECT_EQ(rotator.calls, (std::vector<std::string>{"P 40 10", "P 330 180", "P 0 0", "P 123 46"}));
+  Feed("P 400 10\nP -30 20\nP 359,6 0\n\\set_pos 123.4 45.5\nP 500 0\nP 1e3 10\nP 10 200\nP -181 0\n+P 360.5 0\n");
+  EXPECT_EQ(rotator.calls, (std::vector<std::string>{"P -30 20", "P 360 0", "P 123 46"}));
+  EXPECT_EQ(All(), "RPRT -1\nRPRT 0\nRPRT 0\nRPRT 0\nRPRT -1\nRPRT -1\nRPRT -1\nRPRT -1\nset_pos: 360.5 0\nRPRT -1\n");
+  // With overlap the same 400 is taken, and the limits say so.
+  rotator.calls.clear();
+  rotator.azMax = 450;
+  Feed("P 400 10\nP 449,6 0\nP 450.4 0\n");
+  EXPECT_EQ(rotator.calls, (std::vector<std::string>{"P 400 10", "P 450 0"}));
+  replies.clear();
+  Feed("\\dump_state\n");
+  EXPECT_NE(All().find("max_az=450.000000\n"), std::string::npos) << All();
+}
+
+TEST_F(SessionTest, AReadTheBackendAnswersLaterHoldsLaterLinesLikeACommand) {
+  rotator.holdReads = true;
+  EXPECT_EQ(Feed("p\n+p\n"), "+p\n");
+  EXPECT_TRUE(session->Busy());
+  EXPECT_TRUE(replies.empty());
+  ASSERT_EQ(rotator.reads.size(), 1u);
+  rotator.reads[0](netctl::Position{7, 8});
+  EXPECT_EQ(resumes, 1);
+  EXPECT_EQ(Feed("+p\n"), "");
+  ASSERT_EQ(rotator.reads.size(), 2u);
+  rotator.reads[1](std::nullopt);
+  rotator.reads[0](netctl::Position{1, 1}); // a second answer goes nowhere
+  EXPECT_EQ(replies, (std::vector<std::string>{"7.00\n8.00\n", "get_pos:\nRPRT -5\n"}));
 }
 
 TEST_F(SessionTest, ByteByByteDeliveryGivesTheSameConversation) {

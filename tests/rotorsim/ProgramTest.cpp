@@ -121,6 +121,8 @@ TEST(RotorArguments, EveryOptionIsParsedAndDocumented) {
       {{"--el-speed=10"}, [](auto &o) { return o.unit.elSpeed == 10; }},
       {{"--start-az", "360"}, [](auto &o) { return o.unit.startAz == 360; }},
       {{"--start-el", "180"}, [](auto &o) { return o.unit.startEl == 180; }},
+      {{"--az-range", "450"}, [](auto &o) { return o.unit.azRange == 450; }},
+      {{"--start-az=450", "--az-range=450"}, [](auto &o) { return o.unit.startAz == 450 && o.unit.azRange == 450; }},
       {{"--reply-delay", "250"}, [](auto &o) { return o.unit.faults.replyDelay == 250ms; }},
       {{"--split", "1,4,4"},
        [](auto &o) {
@@ -154,6 +156,7 @@ TEST(RotorArguments, EveryOptionIsParsedAndDocumented) {
   EXPECT_EQ(parseArguments({}, defaults), "");
   EXPECT_EQ(defaults.unit.azSpeed, 6.0);
   EXPECT_EQ(defaults.unit.elSpeed, 3.0);
+  EXPECT_EQ(defaults.unit.azRange, 360);
   // A real line's pace unless asked otherwise.
   EXPECT_EQ(defaults.unit.wire.delivery, Delivery::Line);
   EXPECT_EQ(defaults.unit.wire.baud, 0);
@@ -169,6 +172,11 @@ TEST(RotorArguments, BadValuesAreRefused) {
       {"--start-az", "361"},
       {"--start-el", "181"},
       {"--start-az", "-1"},
+      {"--az-range", "400"},
+      {"--az-range", "0"},
+      {"--az-range"},
+      {"--start-az", "400"},
+      {"--az-range", "360", "--start-az", "451"},
       {"--reply-delay", "1.5"},
       {"--split", ""},
       {"--split", "1,,2"},

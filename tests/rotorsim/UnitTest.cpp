@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <algorithm>
 
 using namespace rotorsim;
@@ -157,6 +159,36 @@ TEST(RotorUnit, MovesReachTheirTargetsAfterTheirTimeAndNotBefore) {
     EXPECT_EQ(u.position(T0 + c.arrival), c.target) << c.name;
     EXPECT_FALSE(u.moving(T0 + c.arrival)) << c.name;
     EXPECT_EQ(u.position(T0 + c.arrival + 1h), c.target) << c.name;
+  }
+}
+
+TEST(RotorUnit, TheAzimuthRangeSetsTheEndStopAndWhatIsTaken) {
+  struct Case {
+    int range, startAz;
+    const char *command;
+    int azAfter; // once everything stopped
+  };
+  const Case cases[] = {
+      {360, 350, "M400\r", 350}, // beyond the end stop: ignored
+      {360, 350, "W400 010\r", 350},
+      {360, 350, "R\r", 360},
+      {450, 350, "M400\r", 400}, // into the overlap
+      {450, 350, "W450 010\r", 450},
+      {450, 400, "M040\r", 40}, // back out of it, the long way as asked
+      {450, 350, "R\r", 450},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.command);
+    Options o = burst();
+    o.azRange = c.range;
+    o.startAz = c.startAz;
+    Unit u(o, T0);
+    u.receive(c.command, T0);
+    EXPECT_EQ(u.position(at(1h)).az, c.azAfter);
+    char report[32];
+    std::snprintf(report, sizeof report, "AZ=%03d  EL=%03d\r\n", c.azAfter, u.position(at(1h)).el);
+    u.takeOutput(at(1h));
+    EXPECT_EQ(exchange(u, "C\r", at(1h)), report);
   }
 }
 
