@@ -80,8 +80,8 @@ std::string ExtraSettings::Save(const std::string &dir) const {
   FILE *f = std::fopen(temp.c_str(), "wb");
   if (!f)
     return temp + ": " + std::strerror(errno);
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0 &&
-                       ::fsync(fileno(f)) == 0;
+  const bool written =
+      std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0 && ::fsync(fileno(f)) == 0;
   const int error = errno;
   if (std::fclose(f) != 0 || !written) {
     std::remove(temp.c_str());

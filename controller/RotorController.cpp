@@ -74,7 +74,6 @@ bool TRotorController::Fresh() const {
   return Clock::now() - *LastReportTime <= 2 * StalePeriods * std::chrono::milliseconds(period);
 }
 
-
 // ------------------------------------------------------------ the poll
 
 void TRotorController::Poll() { SendPoll(); }
@@ -282,8 +281,8 @@ void TRotorController::StepQueue() {
       if (current.keepCadence && lastPoll_) {
         const auto due = *lastPoll_ + std::chrono::milliseconds(PollTimer->Interval()) - Clock::now();
         if (due < std::chrono::milliseconds(PollTimer->Interval()))
-          catchUp_.start(int(std::max<long long>(
-              0, std::chrono::duration_cast<std::chrono::milliseconds>(due).count())));
+          catchUp_.start(
+              int(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(due).count())));
       }
     }
   } else {

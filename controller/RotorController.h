@@ -95,7 +95,7 @@ public:
   // A command sent without blocking: it waits its turn, the poll is held,
   // a move or stop gets its quiet, and done hears how it went.
   struct Command {
-    bool quiet = false;                          // a move or a stop
+    bool quiet = false; // a move or a stop
     // Keeps the poll's cadence: a poll that falls due goes out before the
     // command's quiet, and the next one comes when due, not a full period
     // after the command. For clients that send a target every second.

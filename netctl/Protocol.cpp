@@ -272,13 +272,27 @@ std::vector<Field> PositionFields(double az, double el) {
 std::vector<Field> DumpStateFields(int azMax, bool labelled) {
   const std::string max = Fixed(azMax, 6);
   if (labelled)
-    return {{"Protocol version", "1"},       {"Rotor Model", "1"},
-            {"Minimum Azimuth", "0.000000"}, {"Maximum Azimuth", max},
-            {"Minimum Elevation", "0.000000"}, {"Maximum Elevation", "180.000000"},
-            {"South Zero", "0"},             {"Rotor Type", "AzEl"}};
-  const std::string lines[] = {"1", "1", "0.000000", max, "0.000000", "180.000000", "min_az=0.000000",
-                               "max_az=" + max, "min_el=0.000000", "max_el=180.000000", "south_zero=0",
-                               "rot_type=AzEl", "done"};
+    return {{"Protocol version", "1"},
+            {"Rotor Model", "1"},
+            {"Minimum Azimuth", "0.000000"},
+            {"Maximum Azimuth", max},
+            {"Minimum Elevation", "0.000000"},
+            {"Maximum Elevation", "180.000000"},
+            {"South Zero", "0"},
+            {"Rotor Type", "AzEl"}};
+  const std::string lines[] = {"1",
+                               "1",
+                               "0.000000",
+                               max,
+                               "0.000000",
+                               "180.000000",
+                               "min_az=0.000000",
+                               "max_az=" + max,
+                               "min_el=0.000000",
+                               "max_el=180.000000",
+                               "south_zero=0",
+                               "rot_type=AzEl",
+                               "done"};
   std::vector<Field> out;
   for (const std::string &line : lines)
     out.push_back({"", line});

@@ -162,7 +162,7 @@ TEST_F(NetControl, RealClientReadsMovesStopsParksTurnsAndAsks) {
       {{"K"}, "W123 045\r"},
       {{"M", "16", "0"}, "R\r"},
       {{"M", "8", "0"}, "L\r"},
-      {{"P", "400", "10"}, "W040 010\r"},
+      {{"P", "-20", "10"}, "W340 010\r"}, // a client that counts -180..180
   };
   std::size_t n = Commands().size();
   for (const Case &c : cases) {
@@ -172,7 +172,12 @@ TEST_F(NetControl, RealClientReadsMovesStopsParksTurnsAndAsks) {
     EXPECT_EQ(Commands()[n].bytes, c.bytes);
     ++n;
   }
-  EXPECT_EQ(FieldAsInteger(form->PBNumEdit1), 40);
+  EXPECT_EQ(FieldAsInteger(form->PBNumEdit1), 340);
+  // Beyond the range of a 360 unit: refused, nothing sent.
+  r = Rotctl({"P", "400", "10"});
+  EXPECT_NE(r.rc, 0);
+  RunEventsFor(300ms);
+  EXPECT_EQ(Commands().size(), n);
 
   r = Rotctl({"_"});
   EXPECT_EQ(r.rc, 0);
@@ -288,8 +293,8 @@ TEST_F(NetControl, ClientsWithoutDumpStateGetWholeRepliesInOneRead) {
       {"+p\n", "get_pos:\nAzimuth: 10.00\nElevation: 5.00\nRPRT 0\n"},
       {";\\get_pos\n", "get_pos:;Azimuth: 10.00;Elevation: 5.00;RPRT 0\n"},
       {"_\r\n", "Zelkor G V1.0\n"},
-      {"\\dump_state\n", "1\n1\n0.000000\n450.000000\n0.000000\n180.000000\nmin_az=0.000000\n"
-                         "max_az=450.000000\nmin_el=0.000000\nmax_el=180.000000\nsouth_zero=0\nrot_type=AzEl\ndone\n"},
+      {"\\dump_state\n", "1\n1\n0.000000\n360.000000\n0.000000\n180.000000\nmin_az=0.000000\n"
+                         "max_az=360.000000\nmin_el=0.000000\nmax_el=180.000000\nsouth_zero=0\nrot_type=AzEl\ndone\n"},
       {"+P 10 5\n", "set_pos: 10 5\nRPRT 0\n"},
       {"P 11,6 5,2\r", "RPRT 0\n"}, // a comma decimal, a CR line end
       {"hello\n", "RPRT -1\n"},

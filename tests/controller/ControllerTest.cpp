@@ -291,10 +291,10 @@ TEST_F(Controller, ATrackerThroughAWholePassNeverFreezesThePosition) {
   struct Case {
     const char *name;
     int range;
-    int period;     // poll, ms
-    int every;      // a new target, ms
-    int seconds;    // the pass
-    int startAz;    // the pass runs from here, a degree a second
+    int period;  // poll, ms
+    int every;   // a new target, ms
+    int seconds; // the pass
+    int startAz; // the pass runs from here, a degree a second
     rotorsim::Delivery delivery;
   } cases[] = {
       {"a target a second, 360", 360, 1000, 1000, 60, 100, rotorsim::Delivery::Line},
@@ -349,8 +349,8 @@ TEST_F(Controller, ATrackerThroughAWholePassNeverFreezesThePosition) {
                 targets, reads, failed, gap);
     EXPECT_EQ(failed, 0);
     EXPECT_EQ(logger.replies.size(), std::size_t(reads));
-    // At least once a period; the timer may be late by a scheduler's tick.
-    EXPECT_LE(gap, c.period + Ms(Scaled(150ms)));
+    // At least once a period; timers and the pty may be late on a loaded machine.
+    EXPECT_LE(gap, c.period + Ms(Scaled(250ms)));
     // What a window shows follows: reports all through the pass.
     EXPECT_GE(reports.size() - reportsAtStart, std::size_t(c.seconds * 1000 / c.period - 2));
     // The unit followed without a swing: every move went the short way,

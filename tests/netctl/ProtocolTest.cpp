@@ -128,14 +128,14 @@ TEST(NormaliseTarget, TargetsWithinTheRangeAreRoundedTheRestRefused) {
     bool taken;
     int wantAz, wantEl;
   } cases[] = {
-      {270, 30, 360, true, 270, 30},    {360, 0, 360, true, 360, 0},     {359.6, 0, 360, true, 360, 0},
-      {10.5, 20.5, 360, true, 11, 21},  {-30, 0, 360, true, -30, 0},     {-180, 0, 360, true, -180, 0},
-      {0, 179.7, 360, true, 0, 180},    {0, 180, 360, true, 0, 180},     {400, 10, 450, true, 400, 10},
-      {450, 0, 450, true, 450, 0},      {400, 10, 360, false, 0, 0},     {360.1, 0, 360, false, 0, 0},
-      {500, 0, 450, false, 0, 0},       {1e3, 10, 450, false, 0, 0},     {-180.5, 0, 360, false, 0, 0},
-      {-360, 0, 360, false, 0, 0},      {10, 200, 360, false, 0, 0},     {10, 180.2, 360, false, 0, 0},
-      {10, -0.1, 360, false, 0, 0},     {1e300, 0, 450, false, 0, 0},    {NAN, 0, 360, false, 0, 0},
-      {0, INFINITY, 360, false, 0, 0},  {-INFINITY, 0, 450, false, 0, 0},
+      {270, 30, 360, true, 270, 30},   {360, 0, 360, true, 360, 0},      {359.6, 0, 360, true, 360, 0},
+      {10.5, 20.5, 360, true, 11, 21}, {-30, 0, 360, true, -30, 0},      {-180, 0, 360, true, -180, 0},
+      {0, 179.7, 360, true, 0, 180},   {0, 180, 360, true, 0, 180},      {400, 10, 450, true, 400, 10},
+      {450, 0, 450, true, 450, 0},     {400, 10, 360, false, 0, 0},      {360.1, 0, 360, false, 0, 0},
+      {500, 0, 450, false, 0, 0},      {1e3, 10, 450, false, 0, 0},      {-180.5, 0, 360, false, 0, 0},
+      {-360, 0, 360, false, 0, 0},     {10, 200, 360, false, 0, 0},      {10, 180.2, 360, false, 0, 0},
+      {10, -0.1, 360, false, 0, 0},    {1e300, 0, 450, false, 0, 0},     {NAN, 0, 360, false, 0, 0},
+      {0, INFINITY, 360, false, 0, 0}, {-INFINITY, 0, 450, false, 0, 0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::Message() << c.az << " " << c.el << " within " << c.azMax);
@@ -190,7 +190,8 @@ TEST(FormatReply, DumpStateExactlyPlainAndLabelled) {
 }
 
 TEST(FormatReply, DumpCapsLinesAreKeyTabValueAndEndWithStatus) {
-  const std::string caps = netctl::FormatReply(ParseRequest("\\dump_caps"), 0, netctl::DumpCapsFields("Zelkor G V1.0", 450));
+  const std::string caps =
+      netctl::FormatReply(ParseRequest("\\dump_caps"), 0, netctl::DumpCapsFields("Zelkor G V1.0", 450));
   EXPECT_NE(caps.find("Model name:\tZelkor G V1.0\n"), std::string::npos);
   EXPECT_NE(caps.find("Max Azimuth:\t450.00\n"), std::string::npos);
   ASSERT_GE(caps.size(), 7u);

@@ -170,11 +170,8 @@ TEST(RotorUnit, TheAzimuthRangeSetsTheEndStopAndWhatIsTaken) {
   };
   const Case cases[] = {
       {360, 350, "M400\r", 350}, // beyond the end stop: ignored
-      {360, 350, "W400 010\r", 350},
-      {360, 350, "R\r", 360},
-      {450, 350, "M400\r", 400}, // into the overlap
-      {450, 350, "W450 010\r", 450},
-      {450, 400, "M040\r", 40}, // back out of it, the long way as asked
+      {360, 350, "W400 010\r", 350}, {360, 350, "R\r", 360},   {450, 350, "M400\r", 400}, // into the overlap
+      {450, 350, "W450 010\r", 450}, {450, 400, "M040\r", 40}, // back out of it, the long way as asked
       {450, 350, "R\r", 450},
   };
   for (const auto &c : cases) {
