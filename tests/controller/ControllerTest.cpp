@@ -456,4 +456,23 @@ TEST_F(Controller, TheFirstReadWaitsForTheFirstReportAtMostTwoPeriods) {
   }
 }
 
+TEST(ShortWay, TheNearestValueWithinTheRangeThatPointsTheSameWay) {
+  struct Case {
+    int target, from, range, sent;
+  } cases[] = {
+      {360, 350, 360, 360}, {0, 350, 360, 360},   {0, 10, 360, 0},    {360, 10, 360, 0},  {180, 0, 360, 180},
+      {-10, 10, 360, 350},  {-180, 0, 360, 180},  {359, 0, 360, 359}, {1, 360, 360, 1},   {40, 400, 450, 400},
+      {40, 200, 450, 40},   {90, 300, 450, 450},  {90, 0, 450, 90},   {91, 450, 450, 91}, {400, 100, 450, 40},
+      {450, 350, 450, 450}, {-90, 400, 450, 270}, {0, 225, 450, 360}, {0, 180, 450, 0},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(ShortWayAzimuth(c.target, c.from, c.range), c.sent)
+        << c.target << " from " << c.from << " within " << c.range;
+  }
+  EXPECT_EQ(AzimuthApart(360, 0), 0);
+  EXPECT_EQ(AzimuthApart(-10, 350), 0);
+  EXPECT_EQ(AzimuthApart(1, 359), 2);
+  EXPECT_EQ(AzimuthApart(400, 220), 180);
+}
+
 } // namespace
