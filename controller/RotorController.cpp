@@ -122,6 +122,8 @@ void TRotorController::CatchUp() {
   if (!queue_.empty() || !PollTimer->Enabled())
     return;
   SendPoll();
+  if (WaitingForDevice())
+    return; // the poll found the device gone: it stays off until it is back
   PollTimer->SetEnabled(false);
   PollTimer->SetEnabled(true);
 }
