@@ -52,3 +52,5 @@ NeedlePoint NeedleEnd(int32_t cx, int32_t cy, int32_t position) {
   const long double y = cy - 30.0L * std::cos(a);
   return {static_cast<int32_t>(Round(static_cast<double>(x))), static_cast<int32_t>(Round(static_cast<double>(y)))};
 }
+
+NeedlePoint ElevationNeedleEnd(int32_t cx, int32_t cy, int32_t elevation) { return NeedleEnd(cx, cy, elevation - 90); }

@@ -18,3 +18,7 @@ struct NeedlePoint {
 
 // End of the 30-pixel needle from (cx, cy) at the given azimuth.
 NeedlePoint NeedleEnd(int32_t cx, int32_t cy, int32_t position);
+
+// End of the 30-pixel needle from (cx, cy) at the given elevation, as the
+// half rose is drawn: 0 left, 90 up, 180 right.
+NeedlePoint ElevationNeedleEnd(int32_t cx, int32_t cy, int32_t elevation);

@@ -13,15 +13,19 @@
 #include "app/WindowPlacement.h"
 #include "app/WindowStyle.h"
 #include "controller/ConfigFile.h"
+#include "controller/ExtraSettings.h"
 #include "runtime/SysUtils.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -74,7 +78,7 @@ QFont DialogFont() {
 
 } // namespace
 
-// Paints the needle over the azimuth dial. It lies over the whole window,
+// Paints the needles over the dials. It lies over the whole window,
 // lets the pointer through, and keeps the needle until the next report.
 class NeedleLayer : public QWidget {
 public:
@@ -92,15 +96,21 @@ public:
 
 protected:
   void paintEvent(QPaintEvent *) override {
-    if (!shown_ || !form_->Image1->isVisible())
-      return;
     QPainter p(this);
-    // Drawing tools back to their defaults, then the ring.
+    if (shown_ && form_->Image1->isVisible())
+      Needle(p, centre_, end_);
+    if (form_->ElevationNeedleShown())
+      Needle(p, form_->ElevationNeedleCentre(), form_->ElevationNeedleTip());
+  }
+
+private:
+  void Needle(QPainter &p, QPoint centre, QPoint end) {
+    // The ring first: it wipes out the last needle.
     p.setPen(QPen(palette().color(QPalette::Highlight), 3, Qt::SolidLine));
     p.setBrush(Qt::white);
-    p.drawEllipse(QRect(centre_.x() - 30, centre_.y() - 30, 60, 60));
+    p.drawEllipse(QRect(centre.x() - 30, centre.y() - 30, 60, 60));
     p.setPen(QPen(QColor(0, 128, 0), 3, Qt::SolidLine));
-    p.drawLine(centre_, end_);
+    p.drawLine(centre, end);
   }
 
 private:
@@ -261,6 +271,8 @@ void TForm1::BuildControls() {
   connect(&Controller, &TRotorController::Lost, this, [this] { DeviceGone(); });
   connect(&Controller, &TRotorController::Back, this, [this] { WaitForDevice(false); });
   connect(&Controller, &TRotorController::StallStopped, this, [this] { Guarded([this] { StallMessage(); }); });
+  connect(&Controller, &TRotorController::ElevationStallStopped, this,
+          [this] { Guarded([this] { ElevationStallMessage(); }); });
   // A network target shows in the position fields, as a typed one would.
   connect(&Controller, &TRotorController::TargetTaken, this, [this](int position1, int position2) {
     SetFieldValue(PBNumEdit1, position1);
@@ -324,6 +336,12 @@ void TForm1::BuildControls() {
   SetFieldExit(PBNumEdit4, [this] { Guarded([this] { PBNumEdit4Exit(); }); });
 
   setWindowIcon(QIcon(QPixmap::fromImage(Image1->Picture())));
+
+  ViewMenu = new QMenu(this);
+  ShowElevationAction = ViewMenu->addAction(QStringLiteral("Show elevation"));
+  ShowElevationAction->setCheckable(true);
+  connect(ShowElevationAction, &QAction::triggered, this,
+          [this](bool on) { Guarded([this, on] { SetShowElevation(on); }); });
 
   needleLayer_ = new NeedleLayer(this);
   needleLayer_->setGeometry(rect());
@@ -493,16 +511,66 @@ void TForm1::LoadConfig() {
     PollMode = 2;
     PlaceWindow(50, 50);
   }
-  // The unit's azimuth range lives in a file of its own; the nine lines
-  // stay as they are.
+  // The unit's azimuth range and the view choice live in a file of their
+  // own; the nine lines stay as they are.
   std::string rangeTrouble;
   Controller.AzimuthRange = LoadAzimuthRange(StartDirectory, rangeTrouble);
-  Image2->hide();
-  Label7->hide();
-  GroupBox4->hide();
-  GroupBox5->hide();
+  LoadViewChoice();
+  ApplyAxisView();
   Image1->SetPicture(LoadJpegFile(DialFileName));
   ApdComPort1.SetComNumber(static_cast<uint16_t>(PortNumber));
+}
+
+// The view choice from its own file. A file that cannot be read leaves the
+// choice as it was: the window must still start.
+void TForm1::LoadViewChoice() {
+  ExtraSettings extra;
+  try {
+    extra.Load(StartDirectory);
+  } catch (const EInOutError &) {
+    return;
+  }
+  ShowElevation = extra.GetFlag(ShowElevationKey, false);
+}
+
+// Axis 2's controls, shown or hidden by the view choice; the window takes
+// their extent through its auto-size.
+void TForm1::ApplyAxisView() {
+  for (QWidget *w : {static_cast<QWidget *>(Image2), static_cast<QWidget *>(Label7), static_cast<QWidget *>(GroupBox4),
+                     static_cast<QWidget *>(GroupBox5)})
+    w->setVisible(ShowElevation);
+  // The design caption "0" is no position: nothing shows until a unit
+  // reports one.
+  if (ShowElevation && !Controller.ElevationKnown) {
+    Label7->setText(QString());
+    Label7->adjustSize();
+  }
+  ShowElevationAction->setChecked(ShowElevation);
+  if (needleLayer_ != nullptr) {
+    needleLayer_->raise();
+    needleLayer_->update();
+  }
+}
+
+void TForm1::SetShowElevation(bool on) {
+  ShowElevation = on;
+  ApplyAxisView();
+  // Read first so that keys others wrote since are kept; an unreadable
+  // file is not replaced by one that lacks them.
+  ExtraSettings extra;
+  extra.Load(StartDirectory);
+  extra.SetFlag(ShowElevationKey, on);
+  extra.Save(StartDirectory);
+}
+
+void TForm1::contextMenuEvent(QContextMenuEvent *event) {
+  ShowElevationAction->setChecked(ShowElevation);
+  ViewMenu->popup(event->globalPos());
+  event->accept();
+}
+
+bool TForm1::ElevationNeedleShown() const {
+  return needleShown_ && ShowElevation && Controller.ElevationKnown && !Image2->isHidden();
 }
 
 // Moves the window to a saved corner, or where it can still be reached.
@@ -629,6 +697,8 @@ void TForm1::LoadLanguage() {
   GroupBox3->setTitle(LanguageTexts[ltManualCaption] + QStringLiteral(" 1"));
   GroupBox5->setTitle(LanguageTexts[ltManualCaption] + QStringLiteral(" 2"));
   GroupBox4->setTitle(LanguageTexts[ltManualCaption] + QStringLiteral(" 1+2"));
+  ShowElevationAction->setText(LanguageTexts[ltShowElevation].isEmpty() ? QStringLiteral("Show elevation")
+                                                                        : LanguageTexts[ltShowElevation]);
   FieldWidget(PBNumEdit3)->setToolTip(PlainHint(LanguageTexts[ltParkHint] + QStringLiteral(" 1")));
   FieldWidget(PBNumEdit4)->setToolTip(PlainHint(LanguageTexts[ltParkHint] + QStringLiteral(" 2")));
 }
@@ -672,7 +742,8 @@ void TForm1::ReportShown() {
 void TForm1::ShowPositions() {
   Label6->setText(QString::number(Position1) + QChar(0x00B0));
   Label6->adjustSize();
-  Label7->setText(QString::number(Position2) + QChar(0x00B0));
+  // A unit that reports no elevation shows none, not the last one.
+  Label7->setText(Controller.ElevationKnown ? QString::number(Position2) + QChar(0x00B0) : QString());
   Label7->adjustSize();
 }
 
@@ -683,6 +754,9 @@ void TForm1::DrawNeedle() {
   needleShown_ = true;
   needleCentre_ = QPoint(cx, cy);
   needleTip_ = QPoint(tip.x, tip.y);
+  elevationCentre_ = QPoint(Image2->x() + 100, Image2->y() + 100);
+  const NeedlePoint end = ElevationNeedleEnd(elevationCentre_.x(), elevationCentre_.y(), Position2);
+  elevationTip_ = QPoint(end.x, end.y);
   needleLayer_->Set(needleCentre_, needleTip_);
 }
 

@@ -20,7 +20,9 @@
 
 class QComboBox;
 class QGroupBox;
+class QAction;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class TPBNumEdit;
@@ -56,6 +58,9 @@ public:
   int32_t WindowLeft = 0;
   int32_t WindowTop = 0;
   std::array<QString, 101> LanguageTexts;
+  // The view choice: the elevation dial, its label and the groups of axis 2
+  // shown. Kept in the file beside the nine-line one.
+  bool ShowElevation = false;
   TCommandBuffer &CommandBuffer = Controller.CommandBuffer;
   TFrameBuffer &FrameBuffer = Controller.FrameBuffer;
   int32_t &Position1 = Controller.Position1;
@@ -96,6 +101,9 @@ public:
   TPBNumEdit *PBNumEdit4;
   QPushButton *Button14;
   QPlainTextEdit *Memo1;
+  // The window's context menu and its view choice.
+  QMenu *ViewMenu;
+  QAction *ShowElevationAction;
   TApdComPort &ApdComPort1 = Controller.Port;
   TTimer *Timer1 = Controller.PollTimer;
   // Tries the lost port again while it is away.
@@ -146,6 +154,14 @@ public:
   bool NeedleShown() const { return needleShown_; }
   QPoint NeedleCentre() const { return needleCentre_; }
   QPoint NeedleTip() const { return needleTip_; }
+  // The elevation needle, over Image2 while it is shown and the unit
+  // reports an elevation.
+  bool ElevationNeedleShown() const;
+  QPoint ElevationNeedleCentre() const { return elevationCentre_; }
+  QPoint ElevationNeedleTip() const { return elevationTip_; }
+
+  // The view choice changed by the user: shown at once and kept.
+  void SetShowElevation(bool on);
 
   // Blocks the user-interface thread (the pauses before commands and the
   // wait of "Exit"); ends the program's event loop without asking the
@@ -168,6 +184,7 @@ public:
 
 protected:
   void closeEvent(QCloseEvent *event) override;
+  void contextMenuEvent(QContextMenuEvent *event) override;
   void resizeEvent(QResizeEvent *event) override;
   bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -188,6 +205,9 @@ private:
   void WaitForDevice(bool waiting);
   void DeviceGone();
   void StallMessage();
+  void ElevationStallMessage();
+  void ApplyAxisView();
+  void LoadViewChoice();
   void ShowPositions();
   void ApplyTraceView();
   void SelectWithoutChange(QComboBox *box, int index);
@@ -201,6 +221,8 @@ private:
   bool needleShown_ = false;
   QPoint needleCentre_;
   QPoint needleTip_;
+  QPoint elevationCentre_;
+  QPoint elevationTip_;
   bool destroyed_ = false;
   // A saved position the window could not be shown at is written back as
   // it was read while the window stays where it was put instead.

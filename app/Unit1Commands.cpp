@@ -90,6 +90,7 @@ bool TForm1::WaitingForDevice() const { return Controller.WaitingForDevice(); }
 
 void TForm1::WaitForDevice(bool waiting) {
   Label6->setEnabled(!waiting);
+  Label7->setEnabled(!waiting);
   Label6->setToolTip(waiting ? QStringLiteral("waiting for COM") + QString::number(ApdComPort1.ComNumber())
                              : QString());
   if (!waiting)
@@ -103,5 +104,13 @@ void TForm1::StallMessage() {
       LanguageTexts[ltStallStopped].isEmpty()
           ? QStringLiteral("Azimuth stopped: the rotator has not moved for %1 seconds.").arg(StallGuard::Window.count())
           : LanguageTexts[ltStallStopped];
+  ShowErrorMessage(text);
+}
+
+void TForm1::ElevationStallMessage() {
+  const QString text = LanguageTexts[ltElevationStalled].isEmpty()
+                           ? QStringLiteral("Elevation stopped: the rotator has not moved for %1 seconds.")
+                                 .arg(StallGuard::Window.count())
+                           : LanguageTexts[ltElevationStalled];
   ShowErrorMessage(text);
 }

@@ -156,8 +156,18 @@ void TRotorController::ReadPiece(std::size_t count) {
     piece.append(char(b));
   }
   emit Traced(piece);
-  if (count < ReportLength || !ParseReport(FrameBuffer, Position1, Position2))
+  int32_t position1 = 0;
+  int32_t position2 = 0;
+  if (count < ReportLength || !ParseReport(FrameBuffer, position1, position2))
     return;
+  TakeReport(position1, position2);
+}
+
+void TRotorController::TakeReport(int32_t position1, std::optional<int32_t> position2) {
+  Position1 = position1;
+  ElevationKnown = position2.has_value();
+  if (position2)
+    Position2 = *position2;
   const Clock::time_point now = Clock::now();
   LastReportTime = now;
   unansweredPolls_ = 0;
@@ -165,6 +175,11 @@ void TRotorController::ReadPiece(std::size_t count) {
   const auto silence = StalePeriods * std::chrono::milliseconds(std::max(PollTimer->Interval(), 1));
   if (AzimuthGuard.Report(Position1, now, silence))
     QTimer::singleShot(0, this, [this] { StopStalledAzimuth(); });
+  // Without an elevation in the report there is nothing to watch.
+  if (!position2)
+    ElevationGuard.Stop();
+  else if (ElevationGuard.Report(Position2, now, silence))
+    QTimer::singleShot(0, this, [this] { StopStalledElevation(); });
   emit Reported(Position1, Position2);
 }
 
@@ -207,21 +222,35 @@ void TRotorController::CommandSent(const std::vector<uint8_t> &bytes) {
   if (bytes.empty())
     return;
   switch (bytes[0]) {
-  case 'M': // "MB" moves the elevation
+  case 'M': // "M" ddd CR the azimuth, "MB" ddd CR the elevation
     if (bytes.size() == 5)
       AzimuthGuard.Move(ThreeDigitValue(bytes[1], bytes[2], bytes[3]));
+    else if (bytes.size() == 6 && bytes[1] == 'B')
+      ElevationGuard.Move(ThreeDigitValue(bytes[2], bytes[3], bytes[4]));
     break;
   case 'W':
-    if (bytes.size() == 9)
+    if (bytes.size() == 9) {
       AzimuthGuard.Move(ThreeDigitValue(bytes[1], bytes[2], bytes[3]));
+      ElevationGuard.Move(ThreeDigitValue(bytes[5], bytes[6], bytes[7]));
+    }
     break;
   case 'L':
   case 'R':
     AzimuthGuard.Turn();
     break;
+  case 'U':
+  case 'D':
+    ElevationGuard.Turn();
+    break;
   case 'A':
+    AzimuthGuard.Stop();
+    break;
+  case 'E':
+    ElevationGuard.Stop();
+    break;
   case 'S':
     AzimuthGuard.Stop();
+    ElevationGuard.Stop();
     break;
   default:
     break;
@@ -237,6 +266,19 @@ void TRotorController::StopStalledAzimuth() {
   stop.done = [this](Written written) {
     if (written == Written::Sent)
       emit StallStopped();
+  };
+  Queue(std::move(stop));
+}
+
+void TRotorController::StopStalledElevation() {
+  if (!Port.Open())
+    return;
+  Command stop;
+  stop.quiet = true;
+  stop.build = [] { return StopAxis2Command(); };
+  stop.done = [this](Written written) {
+    if (written == Written::Sent)
+      emit ElevationStallStopped();
   };
   Queue(std::move(stop));
 }
@@ -318,6 +360,7 @@ void TRotorController::DeviceLost() {
   Port.SetOpen(false);
   HoldPoll();
   AzimuthGuard.Stop();
+  ElevationGuard.Stop();
   ReconnectTimer->SetEnabled(true);
   emit Lost();
 }

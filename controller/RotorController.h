@@ -37,6 +37,7 @@ public:
   TTimer *PollTimer;
   TTimer *ReconnectTimer;
   StallGuard AzimuthGuard;
+  StallGuard ElevationGuard;
   // 1: "C" CR, 2: "C" "2" CR.
   int32_t PollMode = 1;
   int32_t ParkPosition1 = 0;
@@ -49,6 +50,9 @@ public:
   // The last parsed report, and when it came.
   int32_t Position1 = 0;
   int32_t Position2 = 0;
+  // Whether the last report carried an elevation; Position2 holds the
+  // last one that did.
+  bool ElevationKnown = false;
   std::optional<Clock::time_point> LastReportTime;
 
   // ---- the port
@@ -113,6 +117,10 @@ public:
   void Poll();
   // Count bytes wait in the port.
   void ReceiveAvail(uint16_t count);
+  // A parsed report: the positions taken, the stall guards fed and
+  // Reported said. A unit that reports no elevation gives none, which
+  // keeps the elevation guard off.
+  void TakeReport(int32_t position1, std::optional<int32_t> position2);
   // The device went away: the port closed, the poll off, tried again every
   // ReconnectMs until it is back or the port is closed.
   void DeviceLost();
@@ -129,6 +137,8 @@ signals:
   void Back();
   // The stall guard stopped the azimuth.
   void StallStopped();
+  // The stall guard stopped the elevation.
+  void ElevationStallStopped();
   // A queued command failed for another reason than a lost device.
   void Error(const QString &text);
   // A network target became the current command.
@@ -141,6 +151,7 @@ private:
   void CatchUp();
   void CommandSent(const std::vector<uint8_t> &bytes);
   void StopStalledAzimuth();
+  void StopStalledElevation();
   void BeginQueued();
   void StepQueue();
   Written SendQueued(const Command &command);

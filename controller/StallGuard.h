@@ -1,5 +1,5 @@
 #pragma once
-// Watches the reported azimuth after a move, park or turn command: a rotator
+// Watches one axis's reported position after a move, park or turn: a rotator
 // that is told to move but does not (ice, a jammed brake, a broken cable)
 // must not be driven forever. Pure logic on the times it is given.
 #include <chrono>
@@ -24,7 +24,7 @@ public:
   // A report came at `now`. Returns true, once, when the axis must be
   // stopped. A silence longer than `silence` (no reports: the lost-device
   // case) starts the watch afresh with the next report.
-  bool Report(int32_t azimuth, Clock::time_point now, Clock::duration silence);
+  bool Report(int32_t position, Clock::time_point now, Clock::duration silence);
 
 private:
   enum class Mode { Off, Move, Turn };
@@ -32,7 +32,7 @@ private:
 
   Mode mode_ = Mode::Off;
   int32_t target_ = 0;
-  std::optional<int32_t> since_; // the azimuth the watch measures from
+  std::optional<int32_t> since_; // the position the watch measures from
   Clock::time_point sinceTime_{};
   Clock::time_point lastReport_{};
 };

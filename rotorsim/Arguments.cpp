@@ -88,8 +88,9 @@ Faults:
                        and inside answers
   --seed N             seed for the random bytes (default 1)
   --mute               act on commands but never answer (also --no-answer)
-  --stall              answer moves and turns, but never move (a jammed
-                       rotator, an iced brake, a broken motor cable)
+  --stall[=AXES]       answer moves and turns, but never move (a jammed
+                       rotator, an iced brake, a broken motor cable); AXES
+                       is az, el or both (default both)
   --hangup-after N     hang up after the N-th command (once its answer has
                        been read, or after half a second): the device goes
                        away as if unplugged, and the program ends
@@ -131,9 +132,17 @@ std::string parseArguments(const std::vector<std::string> &args, ProgramOptions 
       if (auto e = flag(); !e.empty())
         return e;
     } else if (name == "--stall") {
+      // The axes only with "=": a bare --stall must not take the next
+      // argument for its value.
       f.stall = true;
-      if (auto e = flag(); !e.empty())
-        return e;
+      if (!hasValue || value == "both")
+        f.stallAxis = StallAxis::Both;
+      else if (value == "az")
+        f.stallAxis = StallAxis::Azimuth;
+      else if (value == "el")
+        f.stallAxis = StallAxis::Elevation;
+      else
+        return bad();
     } else if (name == "--mute" || name == "--no-answer") {
       f.mute = true;
       if (auto e = flag(); !e.empty())

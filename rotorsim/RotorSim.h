@@ -90,6 +90,9 @@ private:
 
 // --------------------------------------------------------------- options
 
+// Which axes a jammed rotator holds.
+enum class StallAxis { Both, Azimuth, Elevation };
+
 struct Faults {
   Duration replyDelay{};                                // every answer leaves this late
   std::vector<int> splitSizes;                          // report cut into pieces of these sizes
@@ -100,6 +103,7 @@ struct Faults {
   uint32_t seed = 1;                                    // for the garbage byte values
   bool mute = false;                                    // acts on commands but never answers
   bool stall = false;                                   // answers moves and turns, but nothing moves
+  StallAxis stallAxis = StallAxis::Both;                // ... on these axes
   int hangUpAfter = 0;                                  // hang up after this many commands; 0: never
 };
 

@@ -205,14 +205,28 @@ void Unit::finishLine(TimePoint at, std::vector<CommandRecord> &done) {
 }
 
 void Unit::act(CommandRecord &rec, TimePoint at) {
-  // A jammed rotator: the unit takes moves and turns, the axes stay put.
-  const bool jammed = options_.faults.stall;
+  // A jammed rotator: the unit takes moves and turns, the jammed axes stay
+  // put.
+  const Faults &faults = options_.faults;
+  auto jammed = [&](const Axis &axis) {
+    if (!faults.stall)
+      return false;
+    switch (faults.stallAxis) {
+    case StallAxis::Azimuth:
+      return &axis == &az_;
+    case StallAxis::Elevation:
+      return &axis == &el_;
+    case StallAxis::Both:
+      break;
+    }
+    return true;
+  };
   auto moveTo = [&](Axis &axis, int target) {
-    if (!jammed)
+    if (!jammed(axis))
       axis.moveTo(target, at);
   };
   auto turn = [&](Axis &axis, int direction) {
-    if (!jammed)
+    if (!jammed(axis))
       axis.turn(direction, at);
   };
   switch (rec.command) {

@@ -7,7 +7,9 @@
 # one it runs both under Xvfb and goes through a short session as a person
 # would: watch the poll, type 123 into the position field, press GO, wait
 # for the needle, take a screenshot (run/screenshot.png), press Exit, and
-# print the commands the simulated unit received.
+# print the commands the simulated unit received. With ZK_BOTH_AXES=1 the
+# window shows the elevation too (its view choice on) and the session also
+# moves the elevation to 45 degrees.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${ZK_BUILD_DIR:-$root/build}"
@@ -74,8 +76,14 @@ for i in $(seq 100); do
 done
 
 # A quick unit so that the needle arrives within a few polls.
-start_unit --az-speed 60
+start_unit --az-speed 60 --el-speed 30
 rm -f "$work/Zelkor_M.ini" # a first start: the settings file is created
+both="${ZK_BOTH_AXES:-0}"
+if [ "$both" = 1 ]; then
+  printf 'ShowElevation=1\n' > "$work/Zelkor_M_extra.ini"
+else
+  rm -f "$work/Zelkor_M_extra.ini"
+fi
 (cd "$work" && exec "$zelkor") > "$work/zelkor.out" 2>&1 &
 zpid=$!
 pids+=($zpid)
@@ -100,6 +108,11 @@ wait_for 20 "the window" xdotool search --name "Zelkor G V1.0"
 win=$(xdotool search --name "Zelkor G V1.0" | head -1)
 echo "Window $win is up; waiting for the poll"
 wait_for 10 "the first poll" polls_above 0
+# The window takes its size once shown: click only when it has it.
+full="201x370"
+[ "$both" = 1 ] && full="405x406"
+has_size() { xdotool getwindowgeometry "$win" | grep -q "Geometry: $full"; }
+wait_for 10 "the window at $full" has_size
 
 # Client coordinates: the position field and GO sit in "Manual 1" (42, 265).
 xdotool windowfocus --sync "$win" 2>/dev/null || true
@@ -108,6 +121,14 @@ xdotool type --delay 120 "123"
 xdotool mousemove --window "$win" 99 322 click 1
 wait_for 10 "the move command" grep -q 'M123<CR>' "$log"
 echo "GO sent M123; waiting for the needle"
+if [ "$both" = 1 ]; then
+  # The elevation field and GO 2 sit in "Manual 2" (247, 300).
+  xdotool mousemove --window "$win" 345 358 click 1
+  xdotool type --delay 120 "45"
+  xdotool mousemove --window "$win" 304 357 click 1
+  wait_for 10 "the elevation move" grep -q 'MB045<CR>' "$log"
+  echo "GO 2 sent MB045"
+fi
 # Move the pointer off the window (no tool tip, no dial under it).
 xdotool mousemove 700 550
 after=$(polls)

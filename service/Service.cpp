@@ -31,6 +31,10 @@ ZelkorService::ZelkorService(const ServiceOptions &options) : options_(options) 
     LogLine(QStringLiteral("stall stop: the azimuth did not move for %1 s and was stopped")
                 .arg(StallGuard::Window.count()));
   });
+  connect(&controller_, &TRotorController::ElevationStallStopped, this, [] {
+    LogLine(QStringLiteral("stall stop: the elevation did not move for %1 s and was stopped")
+                .arg(StallGuard::Window.count()));
+  });
   connect(&controller_, &TRotorController::Error, this,
           [](const QString &text) { LogLine(QStringLiteral("error: ") + text); });
 }

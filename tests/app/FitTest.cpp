@@ -191,11 +191,11 @@ protected:
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
   }
 
-  // The controls the program hides at run time show the same kinds of text.
+  // Both axes, as the user's view choice shows them.
   void ShowEverything() {
-    for (QWidget *w : {static_cast<QWidget *>(form->GroupBox4), static_cast<QWidget *>(form->GroupBox5),
-                       static_cast<QWidget *>(form->Image2), static_cast<QWidget *>(form->Label7)})
-      w->show();
+    if (!form->ShowElevation)
+      form->ShowElevationAction->trigger();
+    ASSERT_TRUE(form->ShowElevation);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
   }
 
@@ -401,6 +401,35 @@ TEST_F(Fit, EveryTextShowsWholeOnTheScreen) {
     ExpectWindowTextsWhole(language); // as the program shows itself
     ShowEverything();
     ExpectWindowTextsWhole(language); // and with axis 2's controls
+  }
+}
+
+TEST_F(Fit, BothAxesShownByTheChoiceFitTheWindowAndTheirPositionsShowWhole) {
+  for (const char *language : Languages) {
+    SCOPED_TRACE(language);
+    form.reset();
+    peer.reset();
+    Start(language);
+    ShowEverything();
+    // The window takes the extent of the elevation dial and the axis-2 groups.
+    EXPECT_EQ(form->size(), QSize(405, 406));
+    for (QWidget *w : {static_cast<QWidget *>(form->Image2), static_cast<QWidget *>(form->Label7),
+                       static_cast<QWidget *>(form->GroupBox4), static_cast<QWidget *>(form->GroupBox5)}) {
+      EXPECT_TRUE(w->isVisible());
+      EXPECT_TRUE(form->rect().contains(w->geometry()));
+    }
+    // The widest positions each label shows stay within the label and the
+    // window, and clear of the needle's ring.
+    for (auto [azimuth, elevation] : {std::pair{359, 180}, std::pair{-1555, -1555}}) {
+      form->Controller.TakeReport(azimuth, elevation);
+      for (QLabel *l : {form->Label6, form->Label7}) {
+        EXPECT_LE(l->fontMetrics().horizontalAdvance(l->text()), l->width()) << l->text().toStdString();
+        EXPECT_TRUE(form->rect().contains(l->geometry())) << l->text().toStdString();
+      }
+      const QRect ring(form->ElevationNeedleCentre() - QPoint(31, 31), QSize(63, 63));
+      EXPECT_FALSE(form->Label7->geometry().intersects(ring));
+    }
+    ExpectWindowTextsWhole(language);
   }
 }
 

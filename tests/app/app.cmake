@@ -4,6 +4,7 @@ zk_test(app_logic_tests LABEL app
   LIBS app)
 zk_test(app_window_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/WindowTest.cpp ${ZK_TEST_DIR}/ReportTest.cpp ${ZK_TEST_DIR}/DataFilesWindowTest.cpp
+          ${ZK_TEST_DIR}/AxesViewTest.cpp
   LIBS app rotorsim Qt6::Test util
   TIMEOUT 600)
 zk_test(app_line_tests LABEL app

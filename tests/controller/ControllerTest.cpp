@@ -70,6 +70,7 @@ protected:
     QObject::connect(c, &TRotorController::Lost, [this] { ++lost; });
     QObject::connect(c, &TRotorController::Back, [this] { ++back; });
     QObject::connect(c, &TRotorController::StallStopped, [this] { ++stalls; });
+    QObject::connect(c, &TRotorController::ElevationStallStopped, [this] { ++elevationStalls; });
     c->SetPortNumber(1);
     c->SetPollInterval(pollMs);
     c->OpenPort();
@@ -99,7 +100,7 @@ protected:
   std::vector<std::pair<int, int>> reports;
   std::vector<QByteArray> pieces;
   std::vector<TRotorController::Written> written;
-  int lost = 0, back = 0, stalls = 0;
+  int lost = 0, back = 0, stalls = 0, elevationStalls = 0;
 
 private:
   std::vector<std::unique_ptr<rotorsim::PtyServer>> units_;
@@ -475,6 +476,140 @@ TEST(ShortWay, TheNearestValueWithinTheRangeThatPointsTheSameWay) {
   EXPECT_EQ(AzimuthApart(-10, 350), 0);
   EXPECT_EQ(AzimuthApart(1, 359), 2);
   EXPECT_EQ(AzimuthApart(400, 220), 180);
+
+TEST_F(Controller, EachCommandArmsTheGuardOfTheAxesItMoves) {
+  struct Case {
+    std::vector<uint8_t> bytes;
+    bool azimuth;
+    bool elevation;
+  } cases[] = {
+      {MoveAxis1Command(300), true, false},
+      {MoveAxis2Command(170), false, true},
+      {MoveBothCommand(300, 170), true, true},
+      {TurnCommand(TurnDirection::Cw), true, false},
+      {TurnCommand(TurnDirection::Ccw), true, false},
+      {TurnCommand(TurnDirection::Up), false, true},
+      {TurnCommand(TurnDirection::Down), false, true},
+  };
+  rotorsim::Options o;
+  o.startAz = 100;
+  o.startEl = 60;
+  o.azSpeed = 0.01; // far from any target for the whole test
+  o.elSpeed = 0.01;
+  StartUnit(o);
+  StartController(200);
+  ASSERT_TRUE(ReportsReach(1));
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.bytes.begin(), c.bytes.end() - 1));
+    controller->AzimuthGuard.Stop();
+    controller->ElevationGuard.Stop();
+    written.clear();
+    Queue(true, c.bytes);
+    ASSERT_TRUE(RunEventsUntil([&] { return written.size() == 1; }));
+    EXPECT_EQ(controller->AzimuthGuard.Armed(), c.azimuth);
+    EXPECT_EQ(controller->ElevationGuard.Armed(), c.elevation);
+  }
+  // Each stop ends the watch of its own axes only.
+  struct Stop {
+    std::vector<uint8_t> bytes;
+    bool azimuth;
+    bool elevation;
+  } stops[] = {
+      {StopAxis1Command(), false, true},
+      {StopAxis2Command(), true, false},
+      {StopBothCommand(), false, false},
+  };
+  for (const Stop &c : stops) {
+    SCOPED_TRACE(std::string(c.bytes.begin(), c.bytes.end() - 1));
+    controller->AzimuthGuard.Turn();
+    controller->ElevationGuard.Turn();
+    written.clear();
+    Queue(true, c.bytes);
+    ASSERT_TRUE(RunEventsUntil([&] { return written.size() == 1; }));
+    EXPECT_EQ(controller->AzimuthGuard.Armed(), c.azimuth);
+    EXPECT_EQ(controller->ElevationGuard.Armed(), c.elevation);
+  }
+}
+
+TEST_F(Controller, AJammedElevationIsStoppedOnceAndOnlyItself) {
+  rotorsim::Options o;
+  o.startAz = 10;
+  o.startEl = 10;
+  o.faults.stall = true;
+  o.faults.stallAxis = rotorsim::StallAxis::Elevation;
+  rotorsim::PtyServer &unit = StartUnit(o);
+  StartController(200);
+  ASSERT_TRUE(ReportsReach(1));
+
+  const auto t0 = Clock::now();
+  Queue(true, MoveBothCommand(90, 90));
+  ASSERT_TRUE(RunEventsUntil([&] { return elevationStalls == 1; }, Scaled(30000ms)));
+  const double limit = std::chrono::duration<double, std::milli>(StallGuard::Window).count();
+  EXPECT_GE(Ms(Clock::now() - t0), limit);
+  ASSERT_TRUE(RunEventsUntil([&] { return Of(unit, Command::StopEl).size() == 1; }));
+  EXPECT_FALSE(controller->ElevationGuard.Armed());
+  EXPECT_TRUE(controller->PollTimer->Enabled());
+  RunEventsFor(Scaled(1000ms));
+  EXPECT_EQ(elevationStalls, 1);
+  EXPECT_EQ(Of(unit, Command::StopEl).size(), 1u);
+  // The azimuth turned as told and was never stopped.
+  EXPECT_EQ(stalls, 0);
+  EXPECT_TRUE(Of(unit, Command::StopAz).empty());
+  EXPECT_TRUE(Of(unit, Command::StopBoth).empty());
+  EXPECT_GT(controller->Position1, 50);
+}
+
+TEST_F(Controller, BothAxesJammedAreEachStoppedOnce) {
+  rotorsim::Options o;
+  o.startAz = 10;
+  o.startEl = 10;
+  o.faults.stall = true;
+  rotorsim::PtyServer &unit = StartUnit(o);
+  StartController(200);
+  ASSERT_TRUE(ReportsReach(1));
+  Queue(true, MoveBothCommand(90, 90));
+  ASSERT_TRUE(RunEventsUntil([&] { return stalls == 1 && elevationStalls == 1; }, Scaled(30000ms)));
+  ASSERT_TRUE(
+      RunEventsUntil([&] { return Of(unit, Command::StopAz).size() == 1 && Of(unit, Command::StopEl).size() == 1; }));
+  RunEventsFor(Scaled(1000ms));
+  EXPECT_EQ(stalls, 1);
+  EXPECT_EQ(elevationStalls, 1);
+  EXPECT_EQ(Of(unit, Command::StopAz).size(), 1u);
+  EXPECT_EQ(Of(unit, Command::StopEl).size(), 1u);
+}
+
+TEST_F(Controller, AMovingElevationIsLeftAlone) {
+  rotorsim::Options o;
+  o.startEl = 0;
+  o.elSpeed = 3.0; // 36 degrees take 12 s: longer than the guard's window
+  rotorsim::PtyServer &unit = StartUnit(o);
+  StartController(200);
+  ASSERT_TRUE(ReportsReach(1));
+  Queue(true, MoveAxis2Command(36));
+  ASSERT_TRUE(RunEventsUntil([&] { return controller->Position2 == 36; }, Scaled(30000ms)));
+  RunEventsFor(Scaled(500ms));
+  EXPECT_EQ(elevationStalls, 0);
+  EXPECT_TRUE(Of(unit, Command::StopEl).empty());
+  EXPECT_FALSE(controller->ElevationGuard.Armed()) << "arrived";
+}
+
+TEST_F(Controller, AReportWithoutElevationKeepsTheElevationGuardOff) {
+  controller = std::make_unique<TRotorController>();
+  std::vector<std::pair<int, int>> seen;
+  QObject::connect(controller.get(), &TRotorController::Reported, [&](int p1, int p2) { seen.push_back({p1, p2}); });
+  controller->TakeReport(10, 45);
+  EXPECT_TRUE(controller->ElevationKnown);
+  controller->ElevationGuard.Move(90);
+  controller->AzimuthGuard.Move(90);
+  controller->TakeReport(11, std::nullopt);
+  EXPECT_FALSE(controller->ElevationKnown);
+  EXPECT_FALSE(controller->ElevationGuard.Armed());
+  EXPECT_TRUE(controller->AzimuthGuard.Armed()) << "the azimuth is still watched";
+  EXPECT_EQ(controller->Position1, 11);
+  EXPECT_EQ(controller->Position2, 45) << "the last elevation reported is kept, not made up";
+  EXPECT_EQ(seen.size(), 2u);
+  controller->TakeReport(12, 50);
+  EXPECT_TRUE(controller->ElevationKnown);
 }
 
 } // namespace

@@ -355,6 +355,32 @@ TEST(RotorUnitFaults, StalledUnitAnswersButNeverMoves) {
   }
 }
 
+TEST(RotorUnitFaults, OneJammedAxisHoldsWhileTheOtherMoves) {
+  struct Case {
+    StallAxis axis;
+    const char *command;
+    const char *report;
+  };
+  const Case cases[] = {
+      {StallAxis::Elevation, "W090 090\r", "AZ=090  EL=020\r\n"},
+      {StallAxis::Elevation, "U\r", "AZ=100  EL=020\r\n"},
+      {StallAxis::Elevation, "R\r", "AZ=360  EL=020\r\n"},
+      {StallAxis::Azimuth, "W090 090\r", "AZ=100  EL=090\r\n"},
+      {StallAxis::Azimuth, "L\r", "AZ=100  EL=020\r\n"},
+      {StallAxis::Azimuth, "MB090\r", "AZ=100  EL=090\r\n"},
+  };
+  for (const Case &c : cases) {
+    Options o = burst();
+    o.faults.stall = true;
+    o.faults.stallAxis = c.axis;
+    o.startAz = 100;
+    o.startEl = 20;
+    Unit u(o, T0);
+    EXPECT_EQ(exchange(u, c.command, T0), "\r") << c.command;
+    EXPECT_EQ(exchange(u, "C\r", at(1h)), c.report) << c.command;
+  }
+}
+
 TEST(RotorUnitFaults, HangUpAfterTheNthCommandOnceItsAnswerIsDue) {
   Options o = burst();
   o.faults.hangUpAfter = 2;

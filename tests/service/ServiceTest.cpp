@@ -262,11 +262,30 @@ TEST_F(Service, AStalledUnitIsStoppedOnce) {
   ASSERT_TRUE(Reads(10)) << service->Err();
   ASSERT_EQ(Rotctl({"P", "90", "0"}).rc, 0);
   ASSERT_TRUE(Logged("stall stop", Scaled(30000ms))) << service->Err();
-  ASSERT_TRUE(WaitFor([&] { return CountOf(unit, Command::StopAz) == 1; }));
-  // Reports go on; the guard stays off until the next command.
+  // Both axes are jammed and away from their targets: each is stopped once.
+  ASSERT_TRUE(WaitFor([&] { return CountOf(unit, Command::StopAz) == 1 && CountOf(unit, Command::StopEl) == 1; }));
+  // Reports go on; the guards stay off until the next command.
   ASSERT_TRUE(Reads(10));
   EXPECT_EQ(CountOf(unit, Command::StopAz), 1);
-  EXPECT_EQ(Count(service->Err(), "stall stop"), 1);
+  EXPECT_EQ(CountOf(unit, Command::StopEl), 1);
+  EXPECT_EQ(Count(service->Err(), "stall stop"), 2) << service->Err();
+}
+
+TEST_F(Service, AJammedElevationIsStoppedOnceAndSaidSo) {
+  rotorsim::Options o = QuickUnit();
+  o.faults.stall = true;
+  o.faults.stallAxis = rotorsim::StallAxis::Elevation;
+  rotorsim::PtyServer &unit = StartUnit(o);
+  WriteSettings();
+  StartService();
+  ASSERT_TRUE(Reads(10)) << service->Err();
+  ASSERT_EQ(Rotctl({"P", "90", "45"}).rc, 0);
+  ASSERT_TRUE(Logged("the elevation did not move", Scaled(30000ms))) << service->Err();
+  ASSERT_TRUE(WaitFor([&] { return CountOf(unit, Command::StopEl) == 1; }));
+  ASSERT_TRUE(Reads(90)) << "the azimuth arrived";
+  EXPECT_EQ(CountOf(unit, Command::StopEl), 1);
+  EXPECT_EQ(CountOf(unit, Command::StopAz), 0);
+  EXPECT_EQ(Count(service->Err(), "stall stop"), 1) << service->Err();
 }
 
 TEST_F(Service, MissingOrDamagedSettingsGiveTheDefaultsSaidOnce) {
