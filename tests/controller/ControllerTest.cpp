@@ -476,6 +476,7 @@ TEST(ShortWay, TheNearestValueWithinTheRangeThatPointsTheSameWay) {
   EXPECT_EQ(AzimuthApart(-10, 350), 0);
   EXPECT_EQ(AzimuthApart(1, 359), 2);
   EXPECT_EQ(AzimuthApart(400, 220), 180);
+}
 
 TEST_F(Controller, EachCommandArmsTheGuardOfTheAxesItMoves) {
   struct Case {
