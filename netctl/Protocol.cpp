@@ -178,10 +178,10 @@ bool NormaliseTarget(double az, double el, int &azOut, int &elOut) {
   int ai = int(std::lround(a));
   if (ai >= 360)
     ai -= 360;
-  const double e = std::clamp(el, 0.0, 180.0);
+  const double e = std::clamp(el, kElevationLimits.min, kElevationLimits.max);
   azOut = ai;
   elOut = int(std::lround(e));
-  return azOut >= 0 && azOut < 360 && elOut >= 0 && elOut <= 180;
+  return azOut >= 0 && azOut < 360 && elOut >= kElevationLimits.min && elOut <= kElevationLimits.max;
 }
 
 std::string Fixed(double value, int decimals) {
@@ -275,10 +275,12 @@ std::vector<Field> PositionFields(double az, double el) {
 // Older clients read the limits from lines 3 to 6, newer ones the
 // key=value pairs up to "done"; both accept this.
 std::vector<Field> DumpStateFields() {
+  const std::string minAz = Fixed(kAzimuthLimits.min, 6), maxAz = Fixed(kAzimuthLimits.max, 6);
+  const std::string minEl = Fixed(kElevationLimits.min, 6), maxEl = Fixed(kElevationLimits.max, 6);
   std::vector<Field> out;
-  for (const char *line :
-       {"1", "1", "0.000000", "450.000000", "0.000000", "180.000000", "min_az=0.000000", "max_az=450.000000",
-        "min_el=0.000000", "max_el=180.000000", "south_zero=0", "rot_type=AzEl", "done"})
+  for (const std::string &line : {std::string("1"), std::string("1"), minAz, maxAz, minEl, maxEl, "min_az=" + minAz,
+                                  "max_az=" + maxAz, "min_el=" + minEl, "max_el=" + maxEl, std::string("south_zero=0"),
+                                  std::string("rot_type=AzEl"), std::string("done")})
     out.push_back({"", line});
   return out;
 }
@@ -289,10 +291,10 @@ std::vector<Field> DumpCapsFields(const std::string &modelName) {
        std::initializer_list<std::pair<const char *, std::string>>{{"Caps dump for model", "1"},
                                                                    {"Model name", modelName},
                                                                    {"Rot type", "Az-El"},
-                                                                   {"Min Azimuth", "0.00"},
-                                                                   {"Max Azimuth", "450.00"},
-                                                                   {"Min Elevation", "0.00"},
-                                                                   {"Max Elevation", "180.00"},
+                                                                   {"Min Azimuth", Fixed(kAzimuthLimits.min, 2)},
+                                                                   {"Max Azimuth", Fixed(kAzimuthLimits.max, 2)},
+                                                                   {"Min Elevation", Fixed(kElevationLimits.min, 2)},
+                                                                   {"Max Elevation", Fixed(kElevationLimits.max, 2)},
                                                                    {"Can set Position", "Y"},
                                                                    {"Can get Position", "Y"},
                                                                    {"Can Stop", "Y"},

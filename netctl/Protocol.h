@@ -39,6 +39,14 @@ enum class Command {
 
 enum class Turn { Ccw, Cw, Up, Down };
 
+// The axes as clients are told them. A target azimuth past a full turn is
+// taken modulo 360; the elevation is held within its limits.
+struct AxisLimits {
+  double min, max;
+};
+inline constexpr AxisLimits kAzimuthLimits{0, 450};
+inline constexpr AxisLimits kElevationLimits{0, 180};
+
 struct Request {
   Command command = Command::Unknown;
   // 0 for plain replies; otherwise the separator of a labelled reply

@@ -2,7 +2,7 @@
 // settings, commands and the poll.
 #include "WindowSupport.h"
 
-#include "comport/AdSelCom.h"
+#include "portdialog/AdSelCom.h"
 #include "rotorsim/RotorSim.h"
 
 #include <gtest/gtest.h>

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+
 #include <set>
 #include <sys/stat.h>
 
@@ -97,7 +100,7 @@ std::map<std::string, std::string> DesktopEntry(const std::string &text) {
 // test, benchmark, library or header.
 TEST_F(Installed, HoldsTheProgramsTheirFilesTheMenuEntryAndTheIconOnly) {
   EXPECT_EQ(FilesUnder(Prefix()), InstalledFiles());
-  for (const char *exe : {"bin/zelkor", "bin/rotorsim", "bin/zelkor-launch"})
+  for (const char *exe : {"bin/zelkor", "bin/zelkord", "bin/rotorsim", "bin/zelkor-launch"})
     EXPECT_EQ(access((Prefix() / exe).c_str(), X_OK), 0) << exe;
   for (const char *f : {"Zelkor_M_language.csv", "Windrose_AZ.jpg"})
     EXPECT_EQ(ReadFile(Shared() / f), ReadFile(fs::path(ZK_SOURCE_DIR) / "data" / f)) << f;
@@ -145,6 +148,25 @@ TEST_F(Installed, ProgramsAnswerHelp) {
     EXPECT_NE(zelkor.out.find(word), std::string::npos) << word;
   const ChildResult sim = RunCommand({(Prefix() / "bin/rotorsim").string(), "--help"});
   EXPECT_EQ(sim.status, 0) << sim.err;
+  const ChildResult service = RunCommand({(Prefix() / "bin/zelkord").string(), "--help"});
+  EXPECT_EQ(service.status, 0) << service.err;
+  EXPECT_NE(service.out.find("usage: zelkord"), std::string::npos) << service.out;
+}
+
+// The service runs as the user, in the folder the launcher fills, and comes
+// back after a failure; its ExecStart names the installed program.
+TEST_F(Installed, ServiceUnitRunsZelkordInTheUsersFolderAndRestartsOnFailure) {
+  std::map<std::string, std::string> keys;
+  std::istringstream unit(ReadFile(Prefix() / "lib/systemd/user/zelkord.service"));
+  std::string line;
+  while (std::getline(unit, line))
+    if (const std::size_t eq = line.find('='); eq != std::string::npos && line[0] != '#')
+      keys[line.substr(0, eq)] = line.substr(eq + 1);
+  EXPECT_EQ(keys["WorkingDirectory"], "%h/.local/share/zelkor");
+  EXPECT_EQ(keys["Restart"], "on-failure");
+  EXPECT_EQ(keys["WantedBy"], "default.target");
+  EXPECT_TRUE(fs::exists(Prefix() / "bin" / keys["ExecStart"])) << keys["ExecStart"];
+  EXPECT_NE(ReadFile(Prefix() / "share/man/man1/zelkord.1").find(".TH ZELKORD 1"), std::string::npos);
 }
 
 // The first start copies the defaults into the user's folder; the
