@@ -438,10 +438,9 @@ uint32_t TSerialDevice::ClearErrors(uint32_t &errors, TComStat *stat) {
   if (fd < 0)
     return kErrInvalidHandle;
   {
+    // Only what the comm-event wait took from the counters: the caller may
+    // be the window's thread, and nothing here may wait on the driver.
     std::lock_guard<std::mutex> g(errorsLock_);
-    // Nobody samples the counters while the lines are not watched.
-    if (!watchLines_.load())
-      errors_ |= TakeCounterErrorsLocked();
     errors = errors_;
     errors_ = 0;
   }
@@ -620,8 +619,14 @@ WaitOutcome TSerialDevice::WaitCommEvent(uint32_t &events, TEvent *stop, TEvent 
   }
   if (o.Status == WaitStatus::Lost || o.Status == WaitStatus::Failed)
     return o;
-  if (sample)
+  if (sample) {
     SampleLines(events);
+  } else if (hasCounters_ && (events & evRxChar)) {
+    // Unwatched, line errors arrive with input: take them now, on this
+    // thread, for ClearErrors to hand out without asking the driver.
+    std::lock_guard<std::mutex> g(errorsLock_);
+    errors_ |= TakeCounterErrorsLocked();
+  }
   o.Status = events ? WaitStatus::Ready : WaitStatus::TimedOut;
   return o;
 }
