@@ -101,12 +101,26 @@ uint32_t TSerialDevice::Open(const std::string &name) {
   if (path.empty())
     return kErrFileNotFound;
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
-    return TranslateErrno(errno);
+  if (fd < 0) {
+    // The kernel answers an empty legacy UART slot with EIO; say what it is.
+    const int err = errno;
+    if (err == EIO && IsEmptyUartSlot(TtyNameOfPath(path)))
+      return kErrNoUart;
+    return TranslateErrno(err);
+  }
   auto fail = [fd](uint32_t code) {
     close(fd);
     return code;
   };
+  // A USB adapter answers TIOCGSERIAL with type 0 too, as it has no UART
+  // chip: only sysfs tells an empty legacy slot from a working device. Such
+  // a slot opens, but every call on it fails with EIO, so look first.
+  struct stat st {};
+  std::string tty = fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) ? TtyNameOfDevice(st.st_rdev) : std::string();
+  if (tty.empty())
+    tty = TtyNameOfPath(path);
+  if (IsEmptyUartSlot(tty))
+    return fail(kErrNoUart);
   if (flock(fd, LOCK_EX | LOCK_NB) != 0)
     return fail(errno == EWOULDBLOCK ? kErrAccessDenied : TranslateErrno(errno));
   termios t{};
@@ -114,14 +128,6 @@ uint32_t TSerialDevice::Open(const std::string &name) {
     return fail(errno == ENOTTY ? kErrFileNotFound : TranslateErrno(errno));
   if (Ioctl(fd, TIOCEXCL, nullptr) != 0 && !Unsupported(errno))
     return fail(TranslateErrno(errno));
-  // A USB adapter answers TIOCGSERIAL with type 0 too, as it has no UART
-  // chip: only sysfs tells an empty legacy slot from a working device.
-  struct stat st {};
-  std::string tty = fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) ? TtyNameOfDevice(st.st_rdev) : std::string();
-  if (tty.empty())
-    tty = TtyNameOfPath(path);
-  if (IsEmptyUartSlot(tty))
-    return fail(kErrNoUart);
 
   // Raw 8N1 with the receiver on until the control block says otherwise.
   cfmakeraw(&t);
