@@ -7,6 +7,8 @@
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
+exec < /dev/console > /dev/console 2>&1
+echo "guest: init"
 for m in $(cat /modules.list); do insmod "/modules/$m" 2> /dev/null; done
 script=$(sed -n 's/.*zk\.script=\([^ ]*\).*/\1/p' /proc/cmdline)
 mkdir -p /host
