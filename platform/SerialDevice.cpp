@@ -21,8 +21,10 @@
 namespace platform {
 
 namespace detail {
-int SetLineRate(int fd, uint32_t rate);
 int GetLineRate(int fd, uint32_t &rate);
+// The termios flags and characters with the rate, in one call, none when unchanged.
+int SetLineState(int fd, uint32_t iflag, uint32_t oflag, uint32_t cflag, uint32_t lflag, const uint8_t *cc,
+                 size_t ccCount, uint32_t rate);
 } // namespace detail
 
 namespace {
@@ -33,6 +35,19 @@ std::string g_startDir;
 bool Unsupported(int err) { return err == ENOTTY || err == EINVAL; }
 
 bool LostErrno(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
+
+uint32_t ModemStatusOf(int bits) {
+  uint32_t status = 0;
+  if (bits & TIOCM_CTS)
+    status |= msCtsOn;
+  if (bits & TIOCM_DSR)
+    status |= msDsrOn;
+  if (bits & TIOCM_RI)
+    status |= msRingOn;
+  if (bits & TIOCM_CD)
+    status |= msRlsdOn;
+  return status;
+}
 
 int Ioctl(int fd, unsigned long req, void *arg) {
   int r;
@@ -155,11 +170,7 @@ uint32_t TSerialDevice::Open(const std::string &name) {
     errors_ = 0;
   }
   fd_.store(fd);
-  if (hasModemLines_) {
-    uint32_t ms = 0;
-    GetModemStatus(ms);
-    lastModem_ = ms;
-  }
+  lastModem_ = hasModemLines_ ? ModemStatusOf(bits) : 0;
   return 0;
 }
 
@@ -291,11 +302,7 @@ uint32_t TSerialDevice::SetState(const TDeviceControl &dcb) {
     t.c_iflag |= IXOFF;
   t.c_cc[VSTART] = dcb.XonChar;
   t.c_cc[VSTOP] = dcb.XoffChar;
-  cfsetispeed(&t, B38400);
-  cfsetospeed(&t, B38400);
-  if (tcsetattr(fd, TCSANOW, &t) != 0)
-    return TranslateErrno(errno);
-  if (int e = detail::SetLineRate(fd, dcb.BaudRate))
+  if (int e = detail::SetLineState(fd, t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag, t.c_cc, NCCS, dcb.BaudRate))
     return TranslateErrno(e);
   return 0;
 }
@@ -363,14 +370,7 @@ uint32_t TSerialDevice::GetModemStatus(uint32_t &status) {
   int bits = 0;
   if (Ioctl(fd, TIOCMGET, &bits) != 0)
     return Unsupported(errno) ? 0 : TranslateErrno(errno);
-  if (bits & TIOCM_CTS)
-    status |= msCtsOn;
-  if (bits & TIOCM_DSR)
-    status |= msDsrOn;
-  if (bits & TIOCM_RI)
-    status |= msRingOn;
-  if (bits & TIOCM_CD)
-    status |= msRlsdOn;
+  status = ModemStatusOf(bits);
   return 0;
 }
 
