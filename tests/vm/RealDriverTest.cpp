@@ -17,12 +17,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
-#include <thread>
-#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <thread>
 #include <vector>
+
+#include <time.h>
+#include <unistd.h>
 
 namespace {
 
@@ -149,14 +151,26 @@ protected:
     SetConfig(CrLf({"1", "EN", std::to_string(pollMs).c_str(), "10", "0", "0", "1", "50", "50"}));
     Create();
     form->PositionsShown = [this] { shown.push_back(Clock::now()); };
-    // How long the poll and the reconnect attempts hold the window's thread.
-    for (auto [timer, longest] : {std::pair{form->Timer1, &longestPoll}, {form->ReconnectTimer, &longestRetry}}) {
-      timer->OnTimer = [handler = timer->OnTimer, longest] {
+    // Everything the window's thread does with the port happens in these two
+    // timers: how long each call took, and how much of that the thread was
+    // off the processor, blocked in a call. Only the second says that a
+    // driver held it: the emulation is many times slower than the host, so
+    // the work itself takes long here.
+    for (auto [timer, times] : {std::pair{form->Timer1, &poll}, {form->ReconnectTimer, &retry}}) {
+      timer->OnTimer = [handler = timer->OnTimer, times] {
         const auto t0 = Clock::now();
+        const auto cpu0 = ThreadCpu();
         handler();
-        *longest = std::max(*longest, Ms(Clock::now() - t0));
+        const double wall = Ms(Clock::now() - t0);
+        times->wall = std::max(times->wall, wall);
+        times->blocked = std::max(times->blocked, wall - Ms(ThreadCpu() - cpu0));
       };
     }
+  }
+  static std::chrono::nanoseconds ThreadCpu() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
   }
   bool ShowsAz(int az, std::chrono::milliseconds limit = 15000ms) {
     return RunEventsUntil([&] { return form->Label6->text() == QString::number(az) + QChar(0x00B0); }, limit);
@@ -176,9 +190,12 @@ protected:
     return meter.Share();
   }
 
+  struct Longest {
+    double wall = 0;
+    double blocked = 0;
+  };
   std::vector<Clock::time_point> shown;
-  double longestPoll = 0;
-  double longestRetry = 0;
+  Longest poll, retry;
 };
 
 TEST_F(RealDrivers, RealDevicesOpenAndOnlyTheEmptyLegacySlotIsRefused) {
@@ -260,13 +277,15 @@ TEST_F(RealDrivers, AnUnpluggedAdapterIsReportedOnceAndFoundAgain) {
     ASSERT_TRUE(RunEventsUntil([&] { return ShowsDegrees(form->Label6) && !shown.empty(); }, 15000ms));
     Heartbeat beat;
     auto turns = std::make_unique<ThreadHolds>();
+    poll = {};
     RunEventsFor(1000ms);
     const double pollingGap = beat.LongestMs();
     const double pollingTurn = turns->LongestMs();
-    const double pollingHandler = longestPoll;
+    const Longest pollingHandler = poll;
 
     beat.Restart();
     turns->Restart();
+    poll = retry = {};
     AskHost("unplug");
     const auto unplugged = Clock::now();
     ASSERT_TRUE(RunEventsUntil([&] { return !boxes.empty(); }, 15000ms)) << "the loss was not reported";
@@ -275,11 +294,12 @@ TEST_F(RealDrivers, AnUnpluggedAdapterIsReportedOnceAndFoundAgain) {
     RunEventsFor(500ms);
     const double unplugGap = beat.LongestMs();
     const double unplugTurn = turns->LongestMs();
-    const double lossHandler = longestPoll;
+    const Longest lossHandler = poll;
     beat.Stop();
     turns.reset(); // its own sampling is no part of the window's idle
     // Away: nothing more is said, the CPU stays idle, the same port is tried.
     const double awayShare = IdleCpuShare(4000ms);
+    const Longest awayRetry = retry;
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Port COM1" + form->LanguageTexts[9]);
     EXPECT_TRUE(form->WaitingForDevice());
@@ -287,6 +307,7 @@ TEST_F(RealDrivers, AnUnpluggedAdapterIsReportedOnceAndFoundAgain) {
 
     beat.Restart();
     turns = std::make_unique<ThreadHolds>();
+    retry = {};
     AskHost("replug");
     ASSERT_TRUE(RunEventsUntil([&] { return NodeExists(c.link); }, 30000ms)) << c.link << " did not come back";
     const auto back = Clock::now();
@@ -297,13 +318,17 @@ TEST_F(RealDrivers, AnUnpluggedAdapterIsReportedOnceAndFoundAgain) {
     std::printf("[figures] %s: loss shown %.0f ms after the unplug (%.0f ms after the last report); CPU %.1f%% "
                 "while away; polls again %.0f ms after %s appeared\n",
                 c.name, lossMs, lastReportToLoss, awayShare * 100, pollsAgainMs, c.link.c_str());
-    std::printf("[figures] %s: the window's thread, longest blocked in a call / longest gap between 10 ms beats: "
-                "%.0f / %.0f ms polling, %.0f / %.0f ms over the unplug, %.0f / %.0f ms over the replug; longest "
-                "poll %.0f ms before, %.0f ms with the loss; longest reconnect attempt %.0f ms\n",
-                c.name, pollingTurn, pollingGap, unplugTurn, unplugGap, replugTurn, replugGap, pollingHandler,
-                lossHandler, longestRetry);
+    std::printf("[figures] %s: the window's thread, longest blocked in a system call / longest gap between 10 ms "
+                "beats: %.0f / %.0f ms polling, %.0f / %.0f ms over the unplug, %.0f / %.0f ms over the replug\n",
+                c.name, pollingTurn, pollingGap, unplugTurn, unplugGap, replugTurn, replugGap);
+    std::printf("[figures] %s: port calls on the window's thread, longest (of it blocked): poll %.0f (%.0f) ms, "
+                "poll meeting the loss and closing the port %.0f (%.0f) ms, reconnect attempt while away %.0f (%.0f) "
+                "ms, reopening %.0f (%.0f) ms\n",
+                c.name, pollingHandler.wall, pollingHandler.blocked, lossHandler.wall, lossHandler.blocked,
+                awayRetry.wall, awayRetry.blocked, retry.wall, retry.blocked);
     EXPECT_LT(pollsAgainMs, 5000);
-    EXPECT_LT(unplugTurn, 100) << "the window's thread was held in a call during the unplug";
+    EXPECT_LT(lossHandler.blocked, 100) << "closing the lost port held the window's thread";
+    EXPECT_LT(awayRetry.blocked, 100) << "a reconnect attempt held the window's thread";
     EXPECT_LT(awayShare, 0.25); // emulated: the reconnect timer and the loop's own wake-ups cost more
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_FALSE(form->WaitingForDevice());
