@@ -132,8 +132,10 @@ pids+=($qemu)
 cat "$run/mon.out" > "$run/monitor.log" &
 pids+=($!)
 
+# Held open read-write, so a write never waits for a QEMU that has gone.
+exec 3<> "$run/mon.in"
 monitor() {
-  echo "$1" > "$run/mon.in"
+  echo "$1" >&3
 }
 
 # Serve the guest's requests until the machine is off.
