@@ -40,7 +40,9 @@ std::string HelpText() {
                                     "                     ModemManager probes new USB serial adapters and brltty\n"
                                     "                     claims some of them as braille displays: stop or remove\n"
                                     "                     them (sudo systemctl stop ModemManager;\n"
-                                    "                     sudo apt remove brltty), then plug the adapter in again.\n";
+                                    "                     sudo apt remove brltty), then plug the adapter in again.\n"
+                                    "  no serial port     /dev/ttyS<n-1> is a slot the kernel keeps for a serial\n"
+                                    "                     port that is not fitted: link COMn to the real device.\n";
 }
 
 std::string ParseProgramOptions(const std::vector<std::string> &args, ProgramOptions &out) {

@@ -18,6 +18,7 @@ enum TLanguageText : int {
   ltStallStopped = 10,   // the stall guard stopped the azimuth
   ltNoRights = 11,       // hint: the user may not use the device
   ltPortBusy = 12,       // hint: another program holds the device
+  ltEmptySlot = 13,      // hint: no serial hardware behind the default device
 };
 
 // Follows a byte stream piece by piece and tells whether it is all

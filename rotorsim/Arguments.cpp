@@ -54,6 +54,10 @@ Device:
                        COM1 in the controller's start directory); an old link
                        there is replaced, missing folders are made; the link
                        (and any folder made for it, if empty) goes on exit
+  --socket PATH        also serve the line on a unix socket at PATH: a
+                       virtual machine's serial port or USB adapter connects
+                       to it as a client (a client that connects again takes
+                       the line over); the socket goes on exit
   --log FILE           write one line per received command to FILE: time in
                        seconds since start, time from first byte to CR, the
                        bytes, their hex codes and what the unit did
@@ -135,12 +139,12 @@ std::string parseArguments(const std::vector<std::string> &args, ProgramOptions 
       f.mute = true;
       if (auto e = flag(); !e.empty())
         return e;
-    } else if (name == "--link" || name == "--log") {
+    } else if (name == "--link" || name == "--log" || name == "--socket") {
       if (!need())
         return "option " + name + " needs a value";
       if (value.empty())
         return bad();
-      (name == "--link" ? out.linkPath : out.logPath) = value;
+      (name == "--link" ? out.linkPath : name == "--log" ? out.logPath : out.socketPath) = value;
     } else if (name == "--az-speed" || name == "--el-speed") {
       if (!need())
         return "option " + name + " needs a value";

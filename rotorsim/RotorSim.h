@@ -366,6 +366,7 @@ struct ProgramOptions {
   Options unit;
   std::string linkPath;
   std::string logPath;
+  std::string socketPath; // also serve the line on this unix socket
   bool help = false;
 };
 

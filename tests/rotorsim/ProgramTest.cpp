@@ -117,6 +117,7 @@ TEST(RotorArguments, EveryOptionIsParsedAndDocumented) {
   const Case cases[] = {
       {{"--link", "COM1"}, [](auto &o) { return o.linkPath == "COM1"; }},
       {{"--log=/tmp/x.log"}, [](auto &o) { return o.logPath == "/tmp/x.log"; }},
+      {{"--socket", "/tmp/u.sock"}, [](auto &o) { return o.socketPath == "/tmp/u.sock"; }},
       {{"--az-speed", "2.5"}, [](auto &o) { return o.unit.azSpeed == 2.5; }},
       {{"--el-speed=10"}, [](auto &o) { return o.unit.elSpeed == 10; }},
       {{"--start-az", "360"}, [](auto &o) { return o.unit.startAz == 360; }},

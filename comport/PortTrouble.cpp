@@ -1,8 +1,8 @@
-#include "controller/PortTrouble.h"
+#include "comport/PortTrouble.h"
 
-#include "comport/AdPort.h"
-
-#include <cerrno>
+#include "errors/AdExcept.h"
+#include "platform/PlatformErrors.h"
+#include "runtime/SysUtils.h"
 
 PortTrouble TroubleOf(const std::exception_ptr &error) {
   if (!error)
@@ -13,9 +13,11 @@ PortTrouble TroubleOf(const std::exception_ptr &error) {
     // Locked or held by another program (EBUSY, a lock we cannot take).
     return PortTrouble::Busy;
   } catch (const EInOutError &e) {
-    // EACCES and EPERM both arrive as the runtime's I/O error EACCES.
-    if (e.ErrorCode == EACCES)
+    // EACCES and EPERM arrive as the runtime's I/O error of that number.
+    if (e.ErrorCode == static_cast<int>(platform::kErrPermission))
       return PortTrouble::NoRights;
+    if (e.ErrorCode == static_cast<int>(platform::kErrNoUart))
+      return PortTrouble::EmptySlot;
   } catch (...) {
   }
   return PortTrouble::Other;
