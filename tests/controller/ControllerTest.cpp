@@ -196,12 +196,13 @@ TEST_F(Controller, ALostDeviceIsSaidOnceAndTakenUpAgainWhenItIsBack) {
   StartController(200);
   ASSERT_TRUE(ReportsReach(1));
 
-  // Unplugged: the link stays behind, pointing at nothing.
+  // Unplugged: the link stays behind, pointing at nothing (not at the old
+  // name, which another test's next pseudo-terminal may get).
   const std::string device = first.devicePath();
   const fs::path link = support::ComEntry(1);
   first.hangUp();
   fs::remove(link);
-  fs::create_symlink(device, link);
+  fs::create_symlink(device + "-unplugged", link);
   ASSERT_TRUE(RunEventsUntil([&] { return lost == 1; }));
   EXPECT_FALSE(controller->Port.Open());
   EXPECT_TRUE(controller->WaitingForDevice());
