@@ -77,7 +77,10 @@ protected:
     TRotorController::Command command;
     command.quiet = quiet;
     command.build = [bytes] { return bytes; };
-    command.done = [this](TRotorController::Written w) { written.push_back(w); };
+    command.done = [this](TRotorController::Written w) {
+      written.push_back(w);
+      doneAt.push_back(Clock::now());
+    };
     controller->Queue(std::move(command));
   }
   std::vector<rotorsim::CommandRecord> Of(const rotorsim::PtyServer &unit, Command kind) {
@@ -92,6 +95,8 @@ protected:
   std::vector<std::pair<int, int>> reports;
   std::vector<QByteArray> pieces;
   std::vector<TRotorController::Written> written;
+  // When each was done: just after the poll was given back.
+  std::vector<Clock::time_point> doneAt;
   int lost = 0, back = 0, stalls = 0;
 
 private:
@@ -163,7 +168,7 @@ TEST_F(Controller, QueuedCommandsHoldThePollKeepTheirQuietAndThePollComesAFullPe
   EXPECT_EQ(move.bytes, "M090\r");
   // The quiet is kept before each move and stop; a turn goes at once.
   EXPECT_GE(Ms(move.first - t0), QuietMs);
-  EXPECT_GE(Ms(stop.first - move.last), QuietMs - 2.0);
+  EXPECT_GE(Ms(stop.first - doneAt[0]), QuietMs - 1.0); // its quiet began as the move was done
   EXPECT_LT(Ms(turn.first - stop.last), QuietMs / 2.0);
   // No poll slipped in between, and the next comes a full period after the last command.
   for (const auto &c : unit.commands()) {
@@ -182,9 +187,9 @@ TEST_F(Controller, QueuedCommandsHoldThePollKeepTheirQuietAndThePollComesAFullPe
       Scaled(5000ms)));
   for (const auto &c : unit.commands())
     if (c.command == Command::Poll && c.first > turn.last) {
-      // The timer restarts once the bytes are in the transmit ring, a byte
-      // time or so before they reach the unit.
-      EXPECT_GE(Ms(c.first - turn.first), period - 3.0);
+      // The period starts when the poll is given back, just before the
+      // command is reported done.
+      EXPECT_GE(Ms(c.first - doneAt.back()), period - 1.0);
       break;
     }
 }
