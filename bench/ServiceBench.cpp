@@ -1,7 +1,8 @@
 // The service beside the window, each on an open port polled every second
 // by the simulated unit and with no client:
 //  1. resident memory, zelkord against zelkor (aim: at most 40 %);
-//  2. CPU over 10 s, each against a process that only sleeps for 10 s;
+//  2. CPU over 10 s, polled every second and with the poll an hour away,
+//     each against a process that only sleeps for 10 s;
 //  3. the service's reply time to a network client's "p" (median, p99).
 // Ends with one "FIGURE name: value (ratio X)" line per figure.
 #include "rotorsim/RotorSim.h"
@@ -104,13 +105,13 @@ struct Idle {
   double cpuMicros = -1; // over the span
 };
 
-// A program on COM1 to the unit, polling every second, with nobody else.
-Idle RunIdle(const std::vector<std::string> &argv, std::chrono::seconds span, uint16_t servePort = 0,
+// A program on COM1 to the unit, polling every pollMs, with nobody else.
+Idle RunIdle(const std::vector<std::string> &argv, std::chrono::seconds span, int pollMs, uint16_t servePort = 0,
              const std::function<void(uint16_t)> &meanwhile = {}) {
   const std::string dir = TempDir();
   for (const char *f : {"Zelkor_M_language.csv", "Windrose_AZ.jpg"})
     fs::copy_file(fs::path(ZK_DATA) / f, fs::path(dir) / f);
-  std::ofstream(fs::path(dir) / "Zelkor_M.ini") << "1\r\nEN\r\n1000\r\n10\r\n0\r\n0\r\n1\r\n50\r\n50\r\n";
+  std::ofstream(fs::path(dir) / "Zelkor_M.ini") << "1\r\nEN\r\n" << pollMs << "\r\n10\r\n0\r\n0\r\n1\r\n50\r\n50\r\n";
   rotorsim::Options o;
   o.wire.delivery = rotorsim::Delivery::Burst;
   rotorsim::ServerOptions so;
@@ -124,10 +125,14 @@ Idle RunIdle(const std::vector<std::string> &argv, std::chrono::seconds span, ui
     return n;
   };
   Idle idle;
+  // Up with its port open: the first poll (an hour's period polls once).
+  const int wanted = pollMs > 10000 ? 0 : 2;
   const auto end = Clock::now() + 30s;
-  while (polls() < 2 && Clock::now() < end)
+  while (polls() < wanted && Clock::now() < end)
     std::this_thread::sleep_for(50ms);
-  if (polls() >= 2) {
+  if (wanted == 0)
+    std::this_thread::sleep_for(2s);
+  if (polls() >= wanted) {
     idle.rssKiB = RssKiB(pid);
     const double before = CpuMicros(pid);
     std::this_thread::sleep_for(span);
@@ -209,17 +214,23 @@ int main() {
     const auto span = 10s;
     bench::Stats reply{};
     const uint16_t port = FreePort();
-    const Idle service = RunIdle({ZK_SERVICE, "--rotctld", "127.0.0.1:" + std::to_string(port)}, span, port,
+    const Idle service = RunIdle({ZK_SERVICE, "--rotctld", "127.0.0.1:" + std::to_string(port)}, span, 1000, port,
                                  [&](uint16_t p) { reply = bench::Summarise(ReplyTimes(p, 1000)); });
-    const Idle window = RunIdle({ZK_PROGRAM}, span);
+    const Idle window = RunIdle({ZK_PROGRAM}, span, 1000);
+    // The port open and nothing asked of it: the poll an hour away.
+    const Idle serviceQuiet =
+        RunIdle({ZK_SERVICE, "--rotctld", "127.0.0.1:" + std::to_string(FreePort())}, span, 3600000);
+    const Idle windowQuiet = RunIdle({ZK_PROGRAM}, span, 3600000);
     const double sleeper = SleeperCpuMicros(span);
-    if (service.rssKiB < 0 || window.rssKiB < 0)
+    if (service.rssKiB < 0 || window.rssKiB < 0 || serviceQuiet.rssKiB < 0 || windowQuiet.rssKiB < 0)
       throw std::runtime_error("a program did not start polling");
 
     std::printf("%-44s %12s %12s %12s\n", "", "zelkord", "zelkor", "sleep");
     std::printf("%-44s %12ld %12ld %12s\n", "resident memory (KiB)", service.rssKiB, window.rssKiB, "");
     std::printf("%-44s %12.0f %12.0f %12.0f\n", "CPU over 10 s, open port polled 1/s (us)", service.cpuMicros,
                 window.cpuMicros, sleeper);
+    std::printf("%-44s %12.0f %12.0f %12.0f\n", "CPU over 10 s, open port not polled (us)", serviceQuiet.cpuMicros,
+                windowQuiet.cpuMicros, sleeper);
     std::printf("%-44s %12.1f %12s %12s\n", "reply to p, median (us)", reply.median, "", "");
     std::printf("%-44s %12.1f %12s %12s\n", "reply to p, p99 (us)", reply.p99, "", "");
     figures.push_back({"service resident memory", double(service.rssKiB), "KiB",
@@ -227,6 +238,10 @@ int main() {
     figures.push_back({"window resident memory", double(window.rssKiB), "KiB", 1.0});
     figures.push_back({"service CPU per 10 s polled", service.cpuMicros, "us", Ratio(service.cpuMicros, sleeper)});
     figures.push_back({"window CPU per 10 s polled", window.cpuMicros, "us", Ratio(window.cpuMicros, sleeper)});
+    figures.push_back({"service CPU per 10 s idle open port", serviceQuiet.cpuMicros, "us",
+                       Ratio(serviceQuiet.cpuMicros, windowQuiet.cpuMicros)});
+    figures.push_back({"window CPU per 10 s idle open port", windowQuiet.cpuMicros, "us", 1.0});
+    figures.push_back({"sleeping process CPU per 10 s", sleeper, "us", 1.0});
     figures.push_back({"service p reply median", reply.median, "us", 1.0});
     figures.push_back({"service p reply p99", reply.p99, "us", 1.0});
   } catch (const std::exception &e) {
