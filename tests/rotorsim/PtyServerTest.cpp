@@ -216,6 +216,22 @@ TEST(RotorPty, UserMayCloseAndReopenTheDevice) {
   }
 }
 
+// The unit learns of every opening of its device, through the link too.
+TEST(RotorPty, OpeningTheDeviceIsSeen) {
+  support::TempDir dir("rotor-open");
+  Options o = burst();
+  o.dialect = Dialect::CloneCr;
+  ServerOptions so;
+  so.linkPath = (dir.Path() / "COM1").string();
+  PtyServer unit(o, so);
+  for (const std::string &path : {unit.devicePath(), so.linkPath}) {
+    Line line(path);
+    EXPECT_EQ(line.read(openBanner(Dialect::CloneCr).size()), openBanner(Dialect::CloneCr)) << path;
+    line.send("C\r");
+    EXPECT_EQ(line.read(11), "+0000+0000\r");
+  }
+}
+
 TEST(RotorPty, AnswersPileUpWhileTheUserDoesNotRead) {
   // More than a pseudo-terminal buffers: the unit must neither block nor
   // lose answers, and must go on reading commands meanwhile.
