@@ -197,6 +197,7 @@ struct CommandRecord {
   Command command = Command::Ignored;
   int az = -1; // targets of a move, else -1
   int el = -1;
+  std::string answer = {}; // what the unit said back (unless mute)
 };
 
 struct Position {

@@ -203,7 +203,7 @@ void Unit::finishLine(TimePoint at, std::vector<CommandRecord> &done) {
   if (rec.command != Command::Ignored && !hangUpAt_)
     act(rec, at);
   else if (!hangUpAt_ && rec.bytes != "\r")
-    answer(unknownAnswer(options_.dialect), false, at);
+    answer(rec.answer = unknownAnswer(options_.dialect), false, at);
   commands_.push_back(rec);
   done.push_back(std::move(rec));
 }
@@ -225,6 +225,7 @@ void Unit::act(CommandRecord &rec, TimePoint at) {
     std::string text = pollAnswer(options_.dialect, rec.command == Command::PollBoth, position(at));
     if (options_.faults.leadingCr)
       text.insert(text.begin(), '\r');
+    rec.answer = text;
     answer(std::move(text), true, at);
     break;
   }
@@ -265,7 +266,7 @@ void Unit::act(CommandRecord &rec, TimePoint at) {
     return;
   }
   if (rec.command != Command::Poll && rec.command != Command::PollBoth)
-    answer(commandAnswer(options_.dialect), false, at);
+    answer(rec.answer = commandAnswer(options_.dialect), false, at);
   ++handled_;
   const Faults &f = options_.faults;
   if (f.hangUpAfter > 0 && handled_ == f.hangUpAfter)

@@ -1,0 +1,172 @@
+// The window against simulated units of every dialect of the family, on a
+// first start (poll "C2") and on a later one (poll "C"), paced as a 9600-baud
+// line and in 16 ms adapter chunks: every poll's report is shown, in order,
+// none waits for the bytes after it, and the network's position is the last
+// one reported.
+#include "WindowSupport.h"
+
+#include "app/NetCommands.h"
+#include "rotorsim/RotorSim.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+namespace {
+
+constexpr int PeriodStretch = support::kSanitizerBuild ? 4 : 1;
+
+struct Shown {
+  int32_t az, el;
+  bool operator==(const Shown &) const = default;
+};
+
+void PrintTo(const Shown &s, std::ostream *os) { *os << s.az << "/" << s.el; }
+
+// The position in an answer of any dialect, read here on its own terms: the
+// first number is the azimuth, a second one the elevation.
+std::vector<int32_t> Numbers(const std::string &answer) {
+  std::vector<int32_t> n;
+  for (std::size_t i = 0; i < answer.size();) {
+    if (answer[i] >= '0' && answer[i] <= '9') {
+      std::size_t end = answer.find_first_not_of("0123456789", i);
+      n.push_back(std::stoi(answer.substr(i, end - i)));
+      i = end;
+    } else {
+      ++i;
+    }
+  }
+  return n;
+}
+
+struct DialectRun {
+  rotorsim::Dialect dialect;
+  bool firstStart; // no settings file yet: the window polls with "C2"
+  bool chunked;    // 16 ms adapter chunks, else each byte as it leaves a 9600-baud line
+};
+
+std::string RunName(const ::testing::TestParamInfo<DialectRun> &info) {
+  std::string name;
+  for (const rotorsim::DialectInfo &d : rotorsim::dialects())
+    if (d.dialect == info.param.dialect)
+      name = d.name;
+  for (char &c : name)
+    if (c == '-')
+      c = '_';
+  return name + (info.param.firstStart ? "_first" : "_later") + (info.param.chunked ? "_chunked16" : "_line9600");
+}
+
+class DialectUnit : public ::testing::TestWithParam<DialectRun>, public WindowFixture {};
+
+TEST_P(DialectUnit, EveryAnsweredPollIsShownInOrderAndNoneWaitsForMore) {
+  const DialectRun r = GetParam();
+  const int32_t period = 200 * PeriodStretch;
+  struct Event {
+    bool poll;
+    std::string answer; // of a poll
+    Shown shown{};
+  };
+  std::mutex m;
+  std::vector<Event> events;
+  rotorsim::Options o;
+  o.dialect = r.dialect;
+  if (rotorsim::openSilence(r.dialect) > rotorsim::Duration::zero())
+    o.openSilence = std::chrono::milliseconds(300); // the reset, shortened
+  o.wire.delivery = r.chunked ? rotorsim::Delivery::Chunked : rotorsim::Delivery::Line;
+  o.wire.chunkPeriod = std::chrono::milliseconds(16);
+  o.azSpeed = 2000.0 / period; // a fresh azimuth for every poll
+  o.startAz = 3;
+  o.startEl = 30;
+  rotorsim::ServerOptions so;
+  so.linkPath = (dir / "COM1").string();
+  so.onCommand = [&](const rotorsim::CommandRecord &rec) {
+    if (rec.command == rotorsim::Command::Poll || rec.command == rotorsim::Command::PollBoth) {
+      std::lock_guard<std::mutex> lock(m);
+      events.push_back({true, rec.answer});
+    }
+  };
+  auto unit = std::make_unique<rotorsim::PtyServer>(o, so);
+  if (!r.firstStart)
+    SetConfig(CrLf({"1", "EN", std::to_string(period).c_str(), "10", "0", "0", "1", "50", "50"}));
+  Create();
+  ASSERT_TRUE(form->ApdComPort1.Open());
+  ASSERT_EQ(form->PollMode, r.firstStart ? 2 : 1);
+  form->Timer1->SetInterval(period); // a first start polls once a second
+  form->PositionsShown = [&] {
+    std::lock_guard<std::mutex> lock(m);
+    events.push_back({false, {}, {form->Position1, form->Position2}});
+  };
+  auto count = [&](bool polls) {
+    std::lock_guard<std::mutex> lock(m);
+    return std::count_if(events.begin(), events.end(), [&](const Event &e) { return e.poll == polls; });
+  };
+  // Turn once the unit hears: every poll then finds a new azimuth.
+  ASSERT_TRUE(RunEventsUntil([&] { return count(true) >= 1; }, std::chrono::milliseconds(20000)));
+  form->Button11Click();
+
+  constexpr int reports = 4;
+  ASSERT_TRUE(RunEventsUntil([&] { return count(true) >= reports + 1; }, std::chrono::milliseconds(60000)))
+      << "polls answered: " << count(true);
+  // No more polls: the last answers must be shown without any byte after
+  // them, so none waits for what comes next.
+  form->Timer1->SetEnabled(false);
+  std::vector<Event> seen;
+  ASSERT_TRUE(RunEventsUntil(
+      [&] {
+        std::lock_guard<std::mutex> lock(m);
+        const auto shown =
+            std::size_t(std::count_if(events.begin(), events.end(), [](const Event &e) { return !e.poll; }));
+        if (shown < events.size() - shown)
+          return false;
+        seen = events;
+        return true;
+      },
+      std::chrono::milliseconds(20000)))
+      << "shown: " << count(false) << " of " << count(true) << " polls answered";
+  WindowRotator network(*form);
+  const auto reported = network.ReportedPosition();
+  const Shown last{form->Position1, form->Position2};
+  form.reset();
+  unit.reset();
+
+  // Each answered poll's report is shown once, in order.
+  std::vector<std::string> answers;
+  std::vector<Shown> shown;
+  for (const Event &e : seen) {
+    if (e.poll)
+      answers.push_back(e.answer);
+    else
+      shown.push_back(e.shown);
+  }
+  std::vector<Shown> expected;
+  Shown at{0, 0}; // an azimuth-only report leaves the elevation as it was
+  for (const std::string &a : answers) {
+    const std::vector<int32_t> n = Numbers(a);
+    ASSERT_FALSE(n.empty()) << ::testing::PrintToString(a);
+    at = {n[0], n.size() > 1 ? n[1] : at.el};
+    expected.push_back(at);
+  }
+  EXPECT_EQ(shown, expected) << "answers: " << ::testing::PrintToString(answers);
+  // The network tells the last position shown; 0 for an elevation never reported.
+  ASSERT_TRUE(reported.has_value());
+  EXPECT_EQ(reported->az, last.az);
+  EXPECT_EQ(reported->el, last.el);
+  const bool elevationReported =
+      std::any_of(answers.begin(), answers.end(), [](const std::string &a) { return Numbers(a).size() > 1; });
+  if (!elevationReported) {
+    EXPECT_EQ(last.el, 0);
+  }
+}
+
+std::vector<DialectRun> AllRuns() {
+  std::vector<DialectRun> runs;
+  for (const rotorsim::DialectInfo &d : rotorsim::dialects())
+    for (bool first : {true, false})
+      for (bool chunked : {false, true})
+        runs.push_back({d.dialect, first, chunked});
+  return runs;
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialects, DialectUnit, ::testing::ValuesIn(AllRuns()), RunName);
+
+} // namespace
