@@ -80,9 +80,10 @@ PtyServer::PtyServer(const Options &options, ServerOptions server, std::shared_p
       fail("eventfd");
     // A unit on a board that resets when the port opens needs to know when
     // it does; our own descriptor above is already open and not seen.
+    // Without the watch such a unit simply never resets.
     openWatch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (openWatch_ < 0 || ::inotify_add_watch(openWatch_, device_.c_str(), IN_OPEN) < 0)
-      fail("inotify " + device_);
+    if (openWatch_ >= 0 && ::inotify_add_watch(openWatch_, device_.c_str(), IN_OPEN) < 0)
+      closeFd(openWatch_);
 
     if (!server_.linkPath.empty()) {
       struct stat st {};
