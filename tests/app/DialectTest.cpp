@@ -7,10 +7,14 @@
 
 #include "app/NetCommands.h"
 #include "rotorsim/RotorSim.h"
+#include "tests/controller/MixedStream.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
+#include <random>
+#include <thread>
 
 namespace {
 
@@ -168,5 +172,51 @@ std::vector<DialectRun> AllRuns() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialects, DialectUnit, ::testing::ValuesIn(AllRuns()), RunName);
+
+// ------------------------------------------------------------ random mixes
+
+class RandomMixes : public ::testing::Test, public WindowFixture {
+protected:
+  void SetUp() override {
+    CreateOnFarEnd(5000); // the test plays the unit; polls go unanswered
+    ASSERT_TRUE(form->ApdComPort1.Open());
+  }
+};
+
+// Reports of every dialect among answers, banners, noise and cut-off
+// reports, written in pieces of random size with random gaps: every whole
+// report is shown, in order.
+TEST_F(RandomMixes, EveryWholeReportIsShownInOrder) {
+  for (uint32_t seed : {11u, 12u}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    const mixed::Stream stream = mixed::MakeStream(rng, 120);
+    std::vector<Shown> expected;
+    Shown at{form->Position1, form->Position2};
+    for (const auto &[az, el] : stream.reports) {
+      at = {az, el == -999 ? at.el : el};
+      expected.push_back(at);
+    }
+    std::vector<Shown> shown;
+    form->PositionsShown = [&] { shown.push_back({form->Position1, form->Position2}); };
+    std::atomic<bool> written{false};
+    std::thread writer([&, seed] {
+      std::mt19937 split(seed * 7919u);
+      for (std::size_t pos = 0; pos < stream.bytes.size();) {
+        const std::size_t n = std::min<std::size_t>(1 + split() % 24, stream.bytes.size() - pos);
+        EXPECT_TRUE(peer->Send(stream.bytes.substr(pos, n)));
+        pos += n;
+        std::this_thread::sleep_for(std::chrono::microseconds(split() % 1500));
+      }
+      written = true;
+    });
+    const bool all =
+        RunEventsUntil([&] { return written && shown.size() >= expected.size(); }, std::chrono::milliseconds(60000));
+    writer.join();
+    EXPECT_TRUE(all) << shown.size() << " of " << expected.size() << " shown";
+    EXPECT_EQ(shown, expected);
+    form->PositionsShown = nullptr;
+  }
+}
 
 } // namespace
