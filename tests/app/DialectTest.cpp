@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
+
 #include <atomic>
 #include <mutex>
 #include <random>
@@ -172,6 +174,55 @@ std::vector<DialectRun> AllRuns() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialects, DialectUnit, ::testing::ValuesIn(AllRuns()), RunName);
+
+// ------------------------------------------------------------ the trace
+
+class Pieces : public ::testing::Test, public WindowFixture {
+protected:
+  void SetUp() override {
+    CreateOnFarEnd(5000);
+    ASSERT_TRUE(form->ApdComPort1.Open());
+  }
+  uint32_t Waiting() { return form->ApdComPort1.PortDispatcher()->ReceivedCount(); }
+};
+
+// Every piece is one trace line; a line end whose LF comes late joins its
+// line; only reports move the labels, and an azimuth-only one leaves the
+// elevation.
+TEST_F(Pieces, EachPieceIsOneTraceLineAndOnlyReportsAreShown) {
+  struct Case {
+    const char *name;
+    std::vector<std::string> sends; // each waits until it has been read
+    std::vector<std::string> lines; // trace lines it adds
+    int32_t az, el;                 // the positions afterwards
+  } cases[] = {
+      {"no space", {"AZ=123EL=045\r\n"}, {"AZ=123EL=045\r\n"}, 123, 45},
+      {"azimuth only", {"AZ=124\r\n"}, {"AZ=124\r\n"}, 124, 45},
+      {"LF late", {"+0125\r", "\n"}, {"+0125\r\n"}, 125, 45},
+      {"prompt", {"?>\r\n"}, {"?>\r\n"}, 125, 45},
+      {"banner starting with AZ", {"AZIMUTH ROTOR 1.2\r\n"}, {"AZIMUTH ROTOR 1.2\r\n"}, 125, 45},
+      {"a CR answer, then a report", {"\r", "AZ=5 EL=12\r\n"}, {"\r", "AZ=5 EL=12\r\n"}, 5, 12},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const int before = MemoLines();
+    auto line = [](const std::string &b) { return b.size() == 1 ? QString::number(b[0]) : Codes(b); };
+    for (std::size_t i = 0; i < c.sends.size(); ++i) {
+      ASSERT_TRUE(peer->Send(c.sends[i]));
+      if (i + 1 < c.sends.size()) {
+        ASSERT_TRUE(RunEventsUntil([&] { return Waiting() == 0 && MemoLines() > before; }));
+      }
+    }
+    ASSERT_TRUE(RunEventsUntil([&] {
+      return Waiting() == 0 && MemoLines() == before + int(c.lines.size()) && LastMemoLine() == line(c.lines.back());
+    })) << LastMemoLine().toStdString();
+    for (std::size_t i = 0; i < c.lines.size(); ++i)
+      EXPECT_EQ(MemoLine(before + int(i)), line(c.lines[i]));
+    EXPECT_EQ(form->Position1, c.az);
+    EXPECT_EQ(form->Position2, c.el);
+    EXPECT_EQ(form->Label6->text(), QString::number(c.az) + QChar(0x00B0));
+  }
+}
 
 // ------------------------------------------------------------ random mixes
 
