@@ -175,6 +175,39 @@ std::vector<DialectRun> AllRuns() {
 
 INSTANTIATE_TEST_SUITE_P(Dialects, DialectUnit, ::testing::ValuesIn(AllRuns()), RunName);
 
+// The stall guard watches the azimuth whatever form it comes in: a jammed
+// rotator behind an azimuth-only unit that ends its lines with CR alone is
+// stopped once.
+TEST(DialectStall, AJammedAzimuthOnlyUnitIsStopped) {
+  WindowFixture w;
+  std::mutex m;
+  int stops = 0;
+  rotorsim::Options o;
+  o.dialect = rotorsim::Dialect::AzOnly;
+  o.faults.stall = true;
+  rotorsim::ServerOptions so;
+  so.linkPath = (w.dir / "COM1").string();
+  so.onCommand = [&](const rotorsim::CommandRecord &rec) {
+    std::lock_guard<std::mutex> lock(m);
+    stops += rec.command == rotorsim::Command::StopAz;
+  };
+  rotorsim::PtyServer unit(o, so);
+  w.SetConfig(CrLf({"1", "EN", std::to_string(200 * PeriodStretch).c_str(), "10", "0", "0", "1", "50", "50"}));
+  w.Create();
+  ASSERT_TRUE(w.form->ApdComPort1.Open());
+  w.form->Button11Click();
+  const auto window = std::chrono::duration_cast<std::chrono::milliseconds>(StallGuard::Window);
+  ASSERT_TRUE(RunEventsUntil(
+      [&] {
+        std::lock_guard<std::mutex> lock(m);
+        return stops > 0 && !w.boxes.empty();
+      },
+      3 * window));
+  EXPECT_EQ(stops, 1);
+  EXPECT_TRUE(w.boxes.back().text.startsWith("Azimuth stopped")) << w.boxes.back().text.toStdString();
+  w.form.reset(); // before the unit goes
+}
+
 // ------------------------------------------------------------ the trace
 
 class Pieces : public ::testing::Test, public WindowFixture {
