@@ -22,11 +22,11 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QScreen>
-#include <QSignalBlocker>
 #include <QTimer>
 #include <chrono>
 #include <filesystem>
