@@ -142,8 +142,12 @@ TEST(RotorPty, RecordMatchesWhatWasSent) {
   EXPECT_EQ(cmds[2].bytes, "zz\x01\r");
   ASSERT_TRUE(unit.pendingCommand());
   EXPECT_EQ(unit.pendingCommand()->bytes, "M1");
+  // The callback runs after the record is taken: it may still be on its way.
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> lock(m);
+    return seen.size() == 3u;
+  }));
   std::lock_guard<std::mutex> lock(m);
-  ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen[1].bytes, "W045 010\r");
 }
 
