@@ -68,6 +68,7 @@ TEST(ReplyReader, EveryReportForm) {
       {"four-digit azimuth", "AZ=0000EL=000\r\n", 0, 0},
       {"overlap azimuth", "AZ=450EL=090\r\n", 450, 90},
       {"badly written negative elevation", "AZ=010EL=00-5\r\n", 10, -5},
+      {"16 bytes with a minus", "AZ=010  EL=-05\r\n", 10, -5},
       {"sign form", "+0123+0045\r\n", 123, 45},
       {"sign form, azimuth only", "+0359\r\n", 359, -999},
       {"sign form, CR alone", "+0200+0010\r", 200, 10},
@@ -80,7 +81,7 @@ TEST(ReplyReader, EveryReportForm) {
     ReplyReader reader;
     const auto got = ReadAll(reader, c.bytes);
     ExpectPieces(got, {R(c.bytes, c.az, c.el)});
-    EXPECT_EQ(got[0].fixedForm, c.bytes.size() == 16 && c.bytes[7] == ' ');
+    EXPECT_EQ(got[0].fixedForm, c.bytes.size() == 16 && c.bytes[7] == ' ' && c.bytes.find('-') == std::string::npos);
     EXPECT_EQ(reader.Held(), 0u);
   }
 }
