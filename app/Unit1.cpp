@@ -24,6 +24,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <chrono>
 #include <filesystem>
@@ -409,6 +412,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::OpenPort() {
+  Replies = {};
   try {
     ApdComPort1.SetOpen(true);
   } catch (...) {
@@ -645,12 +649,12 @@ void TForm1::ComboBox2Change() {
 void TForm1::ApdComPort1TriggerAvail(uint16_t Count) {
   // Look at what waits before taking any of it: a report may still be
   // arriving, or follow noise in the same delivery.
-  std::vector<uint8_t> waiting(Count);
+  std::string waiting(Count, '\0');
   for (uint16_t i = 0; i < Count; ++i)
-    waiting[i] = static_cast<uint8_t>(ApdComPort1.PeekChar(i + 1));
+    waiting[i] = static_cast<char>(ApdComPort1.PeekChar(i + 1));
   std::size_t pos = 0;
   while (pos < waiting.size()) {
-    const std::size_t take = NextReadLength(waiting.data() + pos, waiting.size() - pos);
+    const std::size_t take = Replies.NextLength(std::string_view(waiting).substr(pos));
     if (take == 0)
       break; // the rest waits and is announced again with the next bytes
     ReadPiece(take);
@@ -659,31 +663,61 @@ void TForm1::ApdComPort1TriggerAvail(uint16_t Count) {
 }
 
 void TForm1::ReadPiece(std::size_t count) {
-  if (count == 1) {
-    const int32_t b = static_cast<uint8_t>(ApdComPort1.ReadChar());
-    FrameBuffer[0] = b;
-    Memo1->appendPlainText(QString::number(b));
-    return;
-  }
-  QString trace;
+  std::string bytes(count, '\0');
   for (std::size_t i = 0; i < count; ++i) {
     const int32_t b = static_cast<uint8_t>(ApdComPort1.ReadChar());
+    bytes[i] = static_cast<char>(b);
     if (i < FrameBuffer.size())
       FrameBuffer[i] = b;
-    trace += QString::number(b) + QChar(' ');
   }
-  Memo1->appendPlainText(trace);
-  if (count >= ReportLength && ParseReport(FrameBuffer, Position1, Position2)) {
-    ReportParsed();
-    // Off while no reports come: a silence of three periods starts afresh.
-    const auto silence = 3 * std::chrono::milliseconds(std::max(PollInterval, 1));
-    if (AzimuthGuard.Report(Position1, std::chrono::steady_clock::now(), silence))
-      QTimer::singleShot(0, this, [this] { Guarded([this] { StopStalledAzimuth(); }); });
-    ShowPositions();
-    DrawNeedle();
-    if (PositionsShown)
-      PositionsShown();
+  const controller::Reply reply = Replies.Take(bytes);
+  Trace(reply);
+  if (reply.kind != controller::Reply::Kind::Report)
+    return;
+  if (reply.fixedForm) {
+    // The 16-byte report is read from the frame as it always was.
+    if (!ParseReport(FrameBuffer, Position1, Position2))
+      return;
+  } else {
+    Position1 = reply.azimuth;
+    if (reply.elevation)
+      Position2 = *reply.elevation;
   }
+  ReportParsed();
+  // Off while no reports come: a silence of three periods starts afresh.
+  const auto silence = 3 * std::chrono::milliseconds(std::max(PollInterval, 1));
+  if (AzimuthGuard.Report(Position1, std::chrono::steady_clock::now(), silence))
+    QTimer::singleShot(0, this, [this] { Guarded([this] { StopStalledAzimuth(); }); });
+  ShowPositions();
+  DrawNeedle();
+  if (PositionsShown)
+    PositionsShown();
+}
+
+// One line per piece: the byte codes, each followed by a space; a single
+// byte without one. A line end whose second byte came late joins its line.
+void TForm1::Trace(const controller::Reply &reply) {
+  auto codes = [](const std::string &bytes) {
+    if (bytes.size() == 1)
+      return QString::number(static_cast<uint8_t>(bytes[0]));
+    QString line;
+    for (unsigned char c : bytes)
+      line += QString::number(c) + QChar(' ');
+    return line;
+  };
+  QTextDocument *doc = Memo1->document();
+  if (reply.kind == controller::Reply::Kind::LineEnd && !lastTraced_.empty() &&
+      doc->lastBlock().text() == lastTraceLine_) {
+    lastTraced_ += reply.bytes;
+    lastTraceLine_ = codes(lastTraced_);
+    QTextCursor cursor(doc->lastBlock());
+    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    cursor.insertText(lastTraceLine_);
+    return;
+  }
+  lastTraced_ = reply.bytes;
+  lastTraceLine_ = codes(lastTraced_);
+  Memo1->appendPlainText(lastTraceLine_);
 }
 
 void TForm1::ShowPositions() {

@@ -6,6 +6,7 @@
 #include "app/RotorProtocol.h"
 #include "app/StallGuard.h"
 #include "comport/AdPort.h"
+#include "controller/ReplyReader.h"
 
 #include <QPoint>
 #include <QString>
@@ -162,6 +163,9 @@ public:
 
   // Called each time the labels show a newly parsed report.
   std::function<void()> PositionsShown;
+  // Tells reports of every form from the unit's other replies; a new one
+  // for every opening of the port.
+  controller::ReplyReader Replies;
 
   // ---- what network control needs to know
   // When a report was last parsed; empty before the first.
@@ -188,6 +192,7 @@ private:
   void OpenPort();
   void SendCommand(const std::function<std::vector<uint8_t>()> &build, bool pause);
   void ReadPiece(std::size_t count);
+  void Trace(const controller::Reply &reply);
   void WaitForDevice(bool waiting);
   void StopStalledAzimuth();
   void ShowPositions();
@@ -204,6 +209,9 @@ private:
   QPoint needleCentre_;
   QPoint needleTip_;
   bool destroyed_ = false;
+  // The bytes of the last trace line, which a late line-end byte joins.
+  std::string lastTraced_;
+  QString lastTraceLine_;
   // A saved position the window could not be shown at is written back as
   // it was read while the window stays where it was put instead.
   QPoint savedAt_;

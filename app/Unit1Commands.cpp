@@ -139,6 +139,7 @@ void TForm1::WaitForDevice(bool waiting) {
 
 void TForm1::ReconnectTimerTimer() {
   if (!ApdComPort1.Open()) {
+    Replies = {};
     try {
       ApdComPort1.SetOpen(true);
     } catch (...) {

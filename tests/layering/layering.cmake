@@ -13,6 +13,8 @@ set(_zk_probes
   "numedit|comport/AdPort.h"
   "rotorsim|platform/SerialDevice.h"
   "comport|app/Unit1.h"
+  "comport|controller/ReplyReader.h"
+  "controller|app/Unit1.h"
   "comport|netctl/Protocol.h")
 set(_zk_probe_targets "")
 set(_zk_probe_headers "")
