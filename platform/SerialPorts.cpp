@@ -254,6 +254,20 @@ dev_t PresentDeviceOf(const std::string &path, const TSerialRoots &roots) {
   return rdev;
 }
 
+std::string DescribePortNumber(int n, const std::string &dir, const std::vector<TSerialPortInfo> &found,
+                               const TSerialRoots &roots) {
+  const std::string path = PortPath(n, dir, roots);
+  const dev_t rdev = PresentDeviceOf(path, roots);
+  if (rdev == 0)
+    return {};
+  for (const TSerialPortInfo &f : found)
+    if (f.Rdev == rdev)
+      return DescribeSerialPort(f);
+  std::error_code ec;
+  const fs::path real = fs::canonical(path, ec);
+  return ec ? path : real.string();
+}
+
 uint32_t BindPortNumber(int n, const std::string &target, const std::string &dir, const TSerialRoots &roots) {
   if (n < 1 || n > 999 || target.empty())
     return kErrInvalidParameter;

@@ -55,6 +55,12 @@ std::string PortPath(int n, const std::string &dir, const TSerialRoots &roots = 
 // links), or 0 when it leads to none or only to an empty UART slot.
 dev_t PresentDeviceOf(const std::string &path, const TSerialRoots &roots = SerialRoots());
 
+// What COMn of `dir` leads to, for a person: the found device's
+// description, or the real path of another present device (a
+// pseudo-terminal); empty when it leads to no device present.
+std::string DescribePortNumber(int n, const std::string &dir, const std::vector<TSerialPortInfo> &found,
+                               const TSerialRoots &roots = SerialRoots());
+
 // Binds COMn in `dir` to `target` by making the link COMn. An entry that
 // leads to a present device is never replaced, nor anything that is not a
 // link; a link that leads nowhere is. 0 or a platform error number

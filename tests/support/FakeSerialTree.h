@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include "platform/SerialPorts.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/TempDir.h"
 
@@ -27,8 +28,9 @@ public:
     std::optional<std::string> maker{}; // manufacturer; nullopt: no file
     std::optional<std::string> model{}; // product
     std::optional<std::string> serial{};
-    std::string byId{}; // /dev/serial/by-id name, empty: none
-    bool node = true;   // the /dev node is there
+    std::string byId{};       // /dev/serial/by-id name, empty: none
+    bool node = true;         // the /dev node is there
+    std::string nodeTarget{}; // the node leads there (a far end's device); empty: a pty of its own
   };
 
   FakeSerialTree() {
@@ -38,6 +40,7 @@ public:
 
   std::filesystem::path Sys() const { return root_ / "sys"; }
   std::filesystem::path Dev() const { return root_ / "dev"; }
+  platform::TSerialRoots Roots() const { return {Sys().string(), Dev().string()}; }
 
   void AddUsb(const Usb &u) {
     namespace fs = std::filesystem;
@@ -59,7 +62,7 @@ public:
     fs::create_directory_symlink(fs::relative(port, ttyDir), ttyDir / "device");
     ClassLink(u.tty, ttyDir);
     if (u.node)
-      Node(u.tty, ttyDir);
+      Node(u.tty, ttyDir, u.nodeTarget);
     if (!u.byId.empty())
       fs::create_symlink("../../" + u.tty, Dev() / "serial" / "by-id" / u.byId);
   }
@@ -106,11 +109,17 @@ private:
   }
   // The /dev node, and sysfs's entry for its device number as the kernel
   // makes it (/sys/dev/char/MAJOR:MINOR leads to the tty's folder).
-  void Node(const std::string &tty, const std::filesystem::path &ttyDir) {
-    auto &pty = ptys_[tty] = std::make_unique<PtyPair>();
-    pty->LinkAs(Dev() / tty);
+  void Node(const std::string &tty, const std::filesystem::path &ttyDir, const std::string &target = {}) {
+    std::string device = target;
+    if (device.empty()) {
+      auto &pty = ptys_[tty] = std::make_unique<PtyPair>();
+      pty->LinkAs(Dev() / tty);
+      device = pty->SlavePath();
+    } else {
+      std::filesystem::create_symlink(device, Dev() / tty);
+    }
     struct stat st {};
-    if (stat(pty->SlavePath().c_str(), &st) != 0)
+    if (stat(device.c_str(), &st) != 0)
       return;
     const std::filesystem::path chars = Sys() / "dev" / "char";
     std::filesystem::create_directories(chars);
