@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+class QAction;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -139,6 +140,11 @@ public:
   void ReconnectTimerTimer();
   void ApdComPort1TriggerAvail(uint16_t Count);
 
+  // The port dialog from the Comport box (its context menu): a port or an
+  // adapter chosen there is used as if picked in the box.
+  QAction *ChoosePortAction = nullptr;
+  void ChoosePortFromList();
+
   // The needle as last drawn (form coordinates); shown once a report came.
   bool NeedleShown() const { return needleShown_; }
   QPoint NeedleCentre() const { return needleCentre_; }
@@ -185,7 +191,13 @@ private:
     gAll = 31,
   };
   void GatherControls(unsigned what);
-  void OpenPort();
+  // On a missing device, offers the port dialog when a device is present
+  // that no number leads to (offerChoice).
+  void OpenPort(bool offerChoice = true);
+  void OfferPortChoice();
+  void UsePortNumber(int n);
+  void UpdatePortHint();
+  void BuildPortChoice();
   void SendCommand(const std::function<std::vector<uint8_t>()> &build, bool pause);
   void ReadPiece(std::size_t count);
   void WaitForDevice(bool waiting);
@@ -204,6 +216,7 @@ private:
   QPoint needleCentre_;
   QPoint needleTip_;
   bool destroyed_ = false;
+  bool offering_ = false; // the dialog of a failed open is up
   // A saved position the window could not be shown at is written back as
   // it was read while the window stays where it was put instead.
   QPoint savedAt_;
