@@ -19,6 +19,8 @@ PortTrouble TroubleOf(const std::exception_ptr &error) {
     // EACCES and EPERM arrive as the runtime's I/O error of that number.
     if (e.ErrorCode == static_cast<int>(platform::kErrPermission))
       return PortTrouble::NoRights;
+    if (e.ErrorCode == static_cast<int>(platform::kErrNoUart))
+      return PortTrouble::EmptySlot;
   } catch (...) {
   }
   return PortTrouble::Other;
@@ -34,6 +36,10 @@ QString PortTroubleHint(PortTrouble trouble, const std::array<QString, 101> &tex
     return texts[12].isEmpty()
                ? QStringLiteral("Another program holds the device (ModemManager or brltty often take USB adapters).")
                : texts[12];
+  case PortTrouble::EmptySlot:
+    return texts[13].isEmpty() ? QStringLiteral("No serial port hardware is fitted at this address: link the COM "
+                                                "number to the real device, for example /dev/ttyUSB0.")
+                               : texts[13];
   case PortTrouble::Missing:
   case PortTrouble::Other:
     break;

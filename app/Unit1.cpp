@@ -422,7 +422,7 @@ void TForm1::OpenPort(bool offerChoice) {
     ApdComPort1.SetOpen(false);
     Timer1->SetEnabled(false);
     UpdatePortHint();
-    if (offerChoice && trouble == PortTrouble::Missing)
+    if (offerChoice && (trouble == PortTrouble::Missing || trouble == PortTrouble::EmptySlot))
       OfferPortChoice();
     return;
   }

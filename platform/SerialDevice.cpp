@@ -1,6 +1,7 @@
 #include "platform/SerialDevice.h"
 
 #include "platform/PlatformErrors.h"
+#include "platform/SerialNodes.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -113,9 +114,14 @@ uint32_t TSerialDevice::Open(const std::string &name) {
     return fail(errno == ENOTTY ? kErrFileNotFound : TranslateErrno(errno));
   if (Ioctl(fd, TIOCEXCL, nullptr) != 0 && !Unsupported(errno))
     return fail(TranslateErrno(errno));
-  serial_struct ss{};
-  if (Ioctl(fd, TIOCGSERIAL, &ss) == 0 && ss.type == PORT_UNKNOWN)
-    return fail(kErrFileNotFound); // a node without a UART behind it
+  // A USB adapter answers TIOCGSERIAL with type 0 too, as it has no UART
+  // chip: only sysfs tells an empty legacy slot from a working device.
+  struct stat st {};
+  std::string tty = fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) ? TtyNameOfDevice(st.st_rdev) : std::string();
+  if (tty.empty())
+    tty = TtyNameOfPath(path);
+  if (IsEmptyUartSlot(tty))
+    return fail(kErrNoUart);
 
   // Raw 8N1 with the receiver on until the control block says otherwise.
   cfmakeraw(&t);

@@ -138,7 +138,7 @@ public:
   TSerialDevice &operator=(const TSerialDevice &) = delete;
 
   // Exclusive open (flock + TIOCEXCL), raw mode. 0 or a platform number:
-  // 2/3 missing, 5 busy, 13 no permission.
+  // 2/3 missing, 5 busy, 13 no permission, 21 an empty legacy UART slot.
   uint32_t Open(const std::string &name);
   // Drops unsent output first so a stalled line cannot hold the close.
   // True when the descriptor was closed (or none was open).

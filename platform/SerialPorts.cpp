@@ -1,9 +1,9 @@
 #include "platform/SerialPorts.h"
 
 #include "platform/PlatformErrors.h"
+#include "platform/SerialNodes.h"
 
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -131,19 +131,6 @@ std::string ByIdName(const fs::path &dev, dev_t rdev) {
   return names.empty() ? std::string() : names.front();
 }
 
-// The kernel's name for the tty a path leads to: by its device number in
-// sysfs where sysfs knows it, else the name the links end in.
-std::string TtyNameOf(const std::string &path, dev_t rdev, const std::string &sysRoot) {
-  const fs::path entry =
-      fs::path(sysRoot) / "dev" / "char" / (std::to_string(major(rdev)) + ":" + std::to_string(minor(rdev)));
-  std::error_code ec;
-  const fs::path target = fs::read_symlink(entry, ec);
-  if (!ec && !target.filename().empty())
-    return target.filename().string();
-  const fs::path real = fs::canonical(path, ec);
-  return ec ? std::string() : real.filename().string();
-}
-
 } // namespace
 
 void SetSerialRoots(const TSerialRoots &roots) {
@@ -154,20 +141,6 @@ void SetSerialRoots(const TSerialRoots &roots) {
 TSerialRoots SerialRoots() {
   std::lock_guard<std::mutex> lock(rootsLock);
   return roots_;
-}
-
-bool IsEmptyUartSlotName(const std::string &ttyName, const std::string &sysRoot) {
-  // The serial core reports UART type 0 for a slot the 8250 driver keeps
-  // for hardware it never found; every other tty has no type at all.
-  if (ttyName.empty() || ttyName.find('/') != std::string::npos || ttyName == "." || ttyName == "..")
-    return false;
-  const fs::path tty = fs::path(sysRoot) / "class" / "tty" / ttyName;
-  std::ifstream typeFile(tty / "type");
-  int type = -1;
-  if (!(typeFile >> type) || type != 0)
-    return false;
-  std::error_code ec;
-  return fs::read_symlink(tty / "device" / "driver", ec).filename() == "serial8250";
 }
 
 std::vector<TSerialPortInfo> FindSerialPorts(const TSerialRoots &roots) {
@@ -190,7 +163,7 @@ std::vector<TSerialPortInfo> FindSerialPorts(const TSerialRoots &roots) {
     // A tty the kernel knows but whose node is gone is no device present.
     if (!CharDevice(info.DevicePath, info.Rdev))
       continue;
-    if (info.Kind == SerialKind::Uart && IsEmptyUartSlotName(info.TtyName, roots.Sys))
+    if (info.Kind == SerialKind::Uart && IsEmptyUartSlot(info.TtyName, roots.Sys))
       continue;
     if (info.Kind == SerialKind::UsbAdapter || info.Kind == SerialKind::UsbBoard) {
       ReadUsbTexts(sys, info.TtyName, info);
@@ -246,10 +219,10 @@ dev_t PresentDeviceOf(const std::string &path, const TSerialRoots &roots) {
   dev_t rdev = 0;
   if (!CharDevice(path, rdev))
     return 0;
-  const std::string name = TtyNameOf(path, rdev, roots.Sys);
+  const std::string name = TtyNameOfPath(path, roots.Sys);
   SerialKind kind{};
   int number = 0;
-  if (ParseTtyName(name, kind, number) && kind == SerialKind::Uart && IsEmptyUartSlotName(name, roots.Sys))
+  if (ParseTtyName(name, kind, number) && kind == SerialKind::Uart && IsEmptyUartSlot(name, roots.Sys))
     return 0;
   return rdev;
 }

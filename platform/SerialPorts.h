@@ -44,9 +44,6 @@ std::vector<TSerialPortInfo> FindSerialPorts(const TSerialRoots &roots = SerialR
 // What a device is, for a person: "FT232R USB UART by FTDI (ttyUSB0)".
 std::string DescribeSerialPort(const TSerialPortInfo &port);
 
-// True for a legacy UART slot with no hardware behind it.
-bool IsEmptyUartSlotName(const std::string &ttyName, const std::string &sysRoot);
-
 // The path COMn of `dir` stands for: the entry itself when there is one,
 // else <dev>/ttyS<n-1>. Empty for n outside 1..99.
 std::string PortPath(int n, const std::string &dir, const TSerialRoots &roots = SerialRoots());
