@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,7 +28,6 @@
 #include "platform/SerialDevice.h"
 #include "tests/comport/PortDir.h"
 #include "tests/support/FakeSerialTree.h"
-#include "tests/support/ProcessCounts.h"
 #include "tests/support/Wait.h"
 
 namespace fs = std::filesystem;
@@ -47,6 +47,18 @@ QApplication &App() {
 void Key(QWidget *w, int key) {
   QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
   QApplication::sendEvent(w, &press);
+}
+
+// Devices open in this process (character devices: terminals and the
+// like). Other descriptors come and go with the toolkit's fonts.
+int OpenDevices() {
+  int n = 0;
+  for (const auto &e : std::filesystem::directory_iterator("/proc/self/fd")) {
+    struct stat st {};
+    if (stat(e.path().c_str(), &st) == 0 && S_ISCHR(st.st_mode))
+      ++n;
+  }
+  return n;
 }
 
 // The entries' port numbers ("COM3" of "COM3 - what it is").
@@ -79,13 +91,13 @@ TEST(ComSelectForm, ListsPresentAndBusyPortsInOrder) {
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
   dir.Activate();
 
-  const int fdsBefore = support::OpenDescriptors();
+  const int devicesBefore = OpenDevices();
   TComSelectForm form;
   EXPECT_EQ(Entries(form), (QStringList{"COM1", "COM2", "COM3"}));
   EXPECT_EQ(form.PortsComboBox->currentIndex(), 0);
   EXPECT_EQ(form.SelectedPortNumber(), 1);
   // Every device tried is closed again before the dialog shows.
-  EXPECT_EQ(support::OpenDescriptors(), fdsBefore);
+  EXPECT_EQ(OpenDevices(), devicesBefore);
   for (int n : {1, 3, 51})
     EXPECT_TRUE(testpty::Lockable(dir.Slave(n))) << n;
   close(holder);
@@ -195,7 +207,7 @@ int IndexOf(const TComSelectForm &f, const QString &start) {
 TEST(ComSelectForm, ListsWhereEachNumberLeadsThenTheUnboundDevices) {
   App();
   Devices d;
-  const int fdsBefore = support::OpenDescriptors();
+  const int devicesBefore = OpenDevices();
   TComSelectForm form;
   const QString pty = QString::fromStdString(std::filesystem::canonical(d.dir.Slave(1)).string());
   EXPECT_EQ(Texts(form), (QStringList{"COM1 - " + pty, "COM3 - FT232R USB UART by FTDI, no. A50285BI (ttyUSB0)",
@@ -203,7 +215,7 @@ TEST(ComSelectForm, ListsWhereEachNumberLeadsThenTheUnboundDevices) {
   EXPECT_EQ(form.UnboundCount(), 2);
   EXPECT_EQ(form.PortsComboBox->currentIndex(), 0);
   EXPECT_EQ(form.PortsComboBox->toolTip(), "COM1 - " + pty);
-  EXPECT_EQ(support::OpenDescriptors(), fdsBefore);
+  EXPECT_EQ(OpenDevices(), devicesBefore);
   for (const char *tty : {"ttyUSB0", "ttyUSB1", "ttyACM0"})
     EXPECT_TRUE(testpty::Lockable(d.tree.Pty(tty).SlavePath())) << tty;
 }
