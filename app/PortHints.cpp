@@ -9,6 +9,9 @@ PortTrouble TroubleOf(const std::exception_ptr &error) {
     return PortTrouble::Other;
   try {
     std::rethrow_exception(error);
+  } catch (const EBadId &) {
+    // Nothing at the path the number leads to.
+    return PortTrouble::Missing;
   } catch (const EAlreadyOpen &) {
     // Locked or held by another program (EBUSY, a lock we cannot take).
     return PortTrouble::Busy;
@@ -37,6 +40,7 @@ QString PortTroubleHint(PortTrouble trouble, const std::array<QString, 101> &tex
     return texts[13].isEmpty() ? QStringLiteral("No serial port hardware is fitted at this address: link the COM "
                                                 "number to the real device, for example /dev/ttyUSB0.")
                                : texts[13];
+  case PortTrouble::Missing:
   case PortTrouble::Other:
     break;
   }

@@ -6,12 +6,15 @@
 #include <array>
 #include <exception>
 
-enum class PortTrouble { Other, NoRights, Busy, EmptySlot };
+// Missing: no device at the path the number leads to (the window may then
+// offer the port dialog, as for an empty slot).
+enum class PortTrouble { Other, NoRights, Busy, EmptySlot, Missing };
 
 // The cause of a failed open, from what the port component threw.
 PortTrouble TroubleOf(const std::exception_ptr &error);
 
 // The second line for the port message: language entry 11 (no rights), 12
 // (busy) or 13 (an empty legacy UART slot), a built-in English text when the
-// language file lacks it, or empty for other causes.
+// language file lacks it, or empty for other causes (a missing device is
+// answered by the port dialog).
 QString PortTroubleHint(PortTrouble trouble, const std::array<QString, 101> &texts);

@@ -315,6 +315,7 @@ void TForm1::BuildControls() {
     connect(box, &QComboBox::editTextChanged, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
   };
   change(ComboBox1, &TForm1::ComboBox1Change);
+  BuildPortChoice();
   change(ComboBox2, &TForm1::ComboBox2Change);
   change(ComboBox3, &TForm1::ComboBox3Change);
 
@@ -411,21 +412,26 @@ void TForm1::FormCreate() {
   OpenPort();
 }
 
-void TForm1::OpenPort() {
+void TForm1::OpenPort(bool offerChoice) {
   Replies = {};
   try {
     ApdComPort1.SetOpen(true);
   } catch (...) {
+    const PortTrouble trouble = TroubleOf(std::current_exception());
     QString text = QStringLiteral("Port COM") + QString::number(PortNumber) + LanguageTexts[4];
-    const QString hint = PortTroubleHint(TroubleOf(std::current_exception()), LanguageTexts);
+    const QString hint = PortTroubleHint(trouble, LanguageTexts);
     if (!hint.isEmpty())
       text += QChar('\n') + hint;
     ShowErrorMessage(text);
     ApdComPort1.SetOpen(false);
     Timer1->SetEnabled(false);
+    UpdatePortHint();
+    if (offerChoice && (trouble == PortTrouble::Missing || trouble == PortTrouble::EmptySlot))
+      OfferPortChoice();
     return;
   }
   Timer1->SetEnabled(true);
+  UpdatePortHint();
 }
 
 void TForm1::FormDestroy() {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+class QAction;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -140,6 +141,11 @@ public:
   void ReconnectTimerTimer();
   void ApdComPort1TriggerAvail(uint16_t Count);
 
+  // The port dialog from the Comport box (its context menu): a port or an
+  // adapter chosen there is used as if picked in the box.
+  QAction *ChoosePortAction = nullptr;
+  void ChoosePortFromList();
+
   // The needle as last drawn (form coordinates); shown once a report came.
   bool NeedleShown() const { return needleShown_; }
   QPoint NeedleCentre() const { return needleCentre_; }
@@ -189,7 +195,13 @@ private:
     gAll = 31,
   };
   void GatherControls(unsigned what);
-  void OpenPort();
+  // On a missing device, offers the port dialog when a device is present
+  // that no number leads to (offerChoice).
+  void OpenPort(bool offerChoice = true);
+  void OfferPortChoice();
+  void UsePortNumber(int n);
+  void UpdatePortHint();
+  void BuildPortChoice();
   void SendCommand(const std::function<std::vector<uint8_t>()> &build, bool pause);
   void ReadPiece(std::size_t count);
   void Trace(const controller::Reply &reply);
@@ -212,6 +224,7 @@ private:
   // The bytes of the last trace line, which a late line-end byte joins.
   std::string lastTraced_;
   QString lastTraceLine_;
+  bool offering_ = false; // the dialog of a failed open is up
   // A saved position the window could not be shown at is written back as
   // it was read while the window stays where it was put instead.
   QPoint savedAt_;

@@ -33,3 +33,7 @@ zk_test(app_dialect_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/DialectTest.cpp
   LIBS app rotorsim Qt6::Test util
   TIMEOUT 600)
+zk_test(app_portchoice_tests LABEL app
+  SOURCES ${ZK_TEST_DIR}/PortChoiceTest.cpp
+  LIBS app rotorsim Qt6::Test util
+  TIMEOUT 300)
