@@ -16,6 +16,7 @@ QString PortTroubleHint(PortTrouble trouble, const std::array<QString, 101> &tex
     return texts[ltEmptySlot].isEmpty() ? QStringLiteral("No serial port hardware is fitted at this address: link the "
                                                          "COM number to the real device, for example /dev/ttyUSB0.")
                                         : texts[ltEmptySlot];
+  case PortTrouble::Missing:
   case PortTrouble::Other:
     break;
   }

@@ -9,5 +9,6 @@
 
 // The second line for the port message: language entry 11 (no rights), 12
 // (busy) or 13 (an empty legacy UART slot), a built-in English text when the
-// language file lacks it, or empty for other causes.
+// language file lacks it, or empty for other causes (a missing device is
+// answered by the port dialog).
 QString PortTroubleHint(PortTrouble trouble, const std::array<QString, 101> &texts);

@@ -9,6 +9,9 @@ PortTrouble TroubleOf(const std::exception_ptr &error) {
     return PortTrouble::Other;
   try {
     std::rethrow_exception(error);
+  } catch (const EBadId &) {
+    // Nothing at the path the number leads to.
+    return PortTrouble::Missing;
   } catch (const EAlreadyOpen &) {
     // Locked or held by another program (EBUSY, a lock we cannot take).
     return PortTrouble::Busy;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <string>
+#include <string_view>
 #include <utility>
 
 TRotorController::TRotorController(QObject *parent) : QObject(parent) {
@@ -37,6 +39,7 @@ TRotorController::~TRotorController() {
 void TRotorController::SetPortNumber(int number) { Port.SetComNumber(static_cast<uint16_t>(number)); }
 
 void TRotorController::OpenPort() {
+  Replies = {};
   try {
     Port.SetOpen(true);
   } catch (...) {
@@ -97,12 +100,12 @@ void TRotorController::Poll() {
 void TRotorController::ReceiveAvail(uint16_t count) {
   // Look at what waits before taking any of it: a report may still be
   // arriving, or follow noise in the same delivery.
-  std::vector<uint8_t> waiting(count);
+  std::string waiting(count, '\0');
   for (uint16_t i = 0; i < count; ++i)
-    waiting[i] = static_cast<uint8_t>(Port.PeekChar(i + 1));
+    waiting[i] = static_cast<char>(Port.PeekChar(i + 1));
   std::size_t pos = 0;
   while (pos < waiting.size()) {
-    const std::size_t take = NextReadLength(waiting.data() + pos, waiting.size() - pos);
+    const std::size_t take = Replies.NextLength(std::string_view(waiting).substr(pos));
     if (take == 0)
       break; // the rest waits and is announced again with the next bytes
     ReadPiece(take);
@@ -111,17 +114,26 @@ void TRotorController::ReceiveAvail(uint16_t count) {
 }
 
 void TRotorController::ReadPiece(std::size_t count) {
-  QByteArray piece;
-  piece.reserve(qsizetype(count));
+  std::string bytes(count, '\0');
   for (std::size_t i = 0; i < count; ++i) {
     const int32_t b = static_cast<uint8_t>(Port.ReadChar());
+    bytes[i] = static_cast<char>(b);
     if (i < FrameBuffer.size())
       FrameBuffer[i] = b;
-    piece.append(char(b));
   }
-  emit Traced(piece);
-  if (count < ReportLength || !ParseReport(FrameBuffer, Position1, Position2))
+  const controller::Reply reply = Replies.Take(bytes);
+  emit Traced(reply);
+  if (reply.kind != controller::Reply::Kind::Report)
     return;
+  if (reply.fixedForm) {
+    // The 16-byte report is read from the frame as it always was.
+    if (!ParseReport(FrameBuffer, Position1, Position2))
+      return;
+  } else {
+    Position1 = reply.azimuth;
+    if (reply.elevation)
+      Position2 = *reply.elevation;
+  }
   const Clock::time_point now = Clock::now();
   LastReportTime = now;
   // Off while no reports come: a silence of the stale span starts afresh.
@@ -276,6 +288,7 @@ void TRotorController::DeviceLost() {
 
 void TRotorController::Reconnect() {
   if (!Port.Open()) {
+    Replies = {};
     try {
       Port.SetOpen(true);
     } catch (...) {

@@ -70,6 +70,7 @@ int ZelkorService::Start() {
                   .arg(PortName(), message)
                   .arg(controller_.Port.ComNumber()));
       return 1;
+    case PortTrouble::Missing:
     case PortTrouble::Other:
       break;
     }

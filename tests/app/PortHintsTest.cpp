@@ -29,7 +29,8 @@ TEST(PortTrouble, CausesTheUserCanRemove) {
       {"EPERM", RaisedForErrno(EPERM), PortTrouble::NoRights},
       {"busy", std::make_exception_ptr(EAlreadyOpen()), PortTrouble::Busy},
       {"empty UART slot", ExceptionForCode(-static_cast<int32_t>(platform::kErrNoUart)), PortTrouble::EmptySlot},
-      {"no such port", std::make_exception_ptr(EBadId()), PortTrouble::Other},
+      {"no such port", std::make_exception_ptr(EBadId()), PortTrouble::Missing},
+      {"ENOENT", RaisedForErrno(ENOENT), PortTrouble::Other}, // only the open path makes it EBadId
       {"other I/O error", RaisedForErrno(EIO), PortTrouble::Other},
       {"file not found as I/O error", std::make_exception_ptr(EInOutError("x", 2)), PortTrouble::Other},
       {"not a serial-layer error", std::make_exception_ptr(std::runtime_error("x")), PortTrouble::Other},
@@ -42,6 +43,7 @@ TEST(PortTrouble, CausesTheUserCanRemove) {
 TEST(PortTrouble, HintFromTheLanguageFileOrBuiltIn) {
   std::array<QString, 101> texts;
   EXPECT_TRUE(PortTroubleHint(PortTrouble::Other, texts).isEmpty());
+  EXPECT_TRUE(PortTroubleHint(PortTrouble::Missing, texts).isEmpty());
   EXPECT_TRUE(PortTroubleHint(PortTrouble::NoRights, texts).contains("dialout"));
   EXPECT_TRUE(PortTroubleHint(PortTrouble::Busy, texts).contains("ModemManager"));
   EXPECT_TRUE(PortTroubleHint(PortTrouble::Busy, texts).contains("brltty"));

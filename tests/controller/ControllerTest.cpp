@@ -55,11 +55,12 @@ protected:
     units_.push_back(std::make_unique<rotorsim::PtyServer>(o, so));
     return *units_.back();
   }
-  void StartController(int pollMs) {
+  void StartController(int pollMs, int pollMode = 1) {
     controller = std::make_unique<TRotorController>();
     auto *c = controller.get();
+    c->PollMode = pollMode;
     QObject::connect(c, &TRotorController::Reported, [this](int p1, int p2) { reports.push_back({p1, p2}); });
-    QObject::connect(c, &TRotorController::Traced, [this](const QByteArray &piece) { pieces.push_back(piece); });
+    QObject::connect(c, &TRotorController::Traced, [this](const controller::Reply &r) { pieces.push_back(r); });
     QObject::connect(c, &TRotorController::Lost, [this] { ++lost; });
     QObject::connect(c, &TRotorController::Back, [this] { ++back; });
     QObject::connect(c, &TRotorController::StallStopped, [this] { ++stalls; });
@@ -93,7 +94,7 @@ protected:
 
   std::unique_ptr<TRotorController> controller;
   std::vector<std::pair<int, int>> reports;
-  std::vector<QByteArray> pieces;
+  std::vector<controller::Reply> pieces;
   std::vector<TRotorController::Written> written;
   // When each was done: just after the poll was given back.
   std::vector<Clock::time_point> doneAt;
@@ -104,18 +105,24 @@ private:
 };
 
 TEST_F(Controller, ReportsArriveWholeHoweverTheLineHandsThemOver) {
+  using rotorsim::Delivery;
+  using rotorsim::Dialect;
   struct Case {
     const char *name;
-    rotorsim::Delivery delivery;
+    Delivery delivery;
     std::vector<int> split;
     bool leadingCr;
+    Dialect dialect = Dialect::Report16;
   } cases[] = {
-      {"paced line", rotorsim::Delivery::Line, {}, false},
-      {"one burst", rotorsim::Delivery::Burst, {}, false},
-      {"latency-timer chunks", rotorsim::Delivery::Chunked, {}, false},
-      {"first byte alone", rotorsim::Delivery::Burst, {1}, false},
-      {"pieces of four", rotorsim::Delivery::Chunked, {4, 4, 4}, false},
-      {"a CR before each", rotorsim::Delivery::Line, {}, true},
+      {"paced line", Delivery::Line, {}, false},
+      {"one burst", Delivery::Burst, {}, false},
+      {"latency-timer chunks", Delivery::Chunked, {}, false},
+      {"first byte alone", Delivery::Burst, {1}, false},
+      {"pieces of four", Delivery::Chunked, {4, 4, 4}, false},
+      {"a CR before each", Delivery::Line, {}, true},
+      {"sign form", Delivery::Line, {}, false, Dialect::Variant1},
+      {"no padding", Delivery::Chunked, {}, false, Dialect::Hobby},
+      {"LF CR line ends", Delivery::Burst, {}, false, Dialect::CloneLfCr},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -126,18 +133,21 @@ TEST_F(Controller, ReportsArriveWholeHoweverTheLineHandsThemOver) {
     o.faults.splitSizes = c.split;
     o.faults.splitPause = 20ms;
     o.faults.leadingCr = c.leadingCr;
+    o.dialect = c.dialect;
     StartUnit(o);
     reports.clear();
     pieces.clear();
-    StartController(200);
+    StartController(200, 2); // "C2": both axes from every dialect
     ASSERT_TRUE(ReportsReach(3));
     for (const auto &r : reports)
       EXPECT_EQ(r, std::make_pair(123, 45));
     EXPECT_EQ(controller->Position1, 123);
     EXPECT_TRUE(controller->Fresh());
-    // Every byte read went to the trace, and a report was never cut.
-    for (const QByteArray &p : pieces)
-      EXPECT_TRUE(p.size() >= 16 || !p.contains("AZ=")) << p.toStdString();
+    // A report was never cut into pieces of text.
+    for (const controller::Reply &p : pieces)
+      if (p.bytes.find("AZ=") != std::string::npos) {
+        EXPECT_EQ(p.kind, controller::Reply::Kind::Report) << p.bytes;
+      }
     controller.reset();
   }
 }

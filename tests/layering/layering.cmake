@@ -16,6 +16,7 @@ set(_zk_probes
   "comport|app/Unit1.h"
   "comport|netctl/Protocol.h"
   "comport|controller/RotorController.h"
+  "comport|controller/ReplyReader.h"
   "comport|portdialog/AdSelCom.h"
   "controller|app/Unit1.h"
   "controller|numedit/PBNumEdit.h"
