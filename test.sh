@@ -40,4 +40,4 @@ build build-tsan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=thread -DZK_BUILD_BENCH=
 # X server, where Qt starts its own D-Bus thread, and TSan cannot see the
 # synchronisation inside the uninstrumented Qt libraries.
 (cd build-tsan && ctest --output-on-failure -j"$jobs" --timeout 900 \
-  -L 'platform|dispatcher|comport|rotorsim|faults|support|app' -E '^app_fit_tests')
+  -L 'platform|dispatcher|comport|controller|service|rotorsim|faults|support|app' -E '^app_fit_tests')

@@ -30,7 +30,8 @@ std::string HelpText() {
                                     "live in the folder the program is started from. The menu entry starts it\n"
                                     "through zelkor-launch in ~/.local/share/zelkor ($XDG_DATA_HOME/zelkor).\n"
                                     "Port n is the entry COMn in that folder, usually a link to the device\n"
-                                    "(ln -s /dev/ttyUSB0 COM3), otherwise /dev/ttyS<n-1>.\n"
+                                    "(ln -s /dev/ttyUSB0 COM3), otherwise /dev/ttyS<n-1>. To choose an\n"
+                                    "adapter from a list, right-click the Comport box (or type 0 there).\n"
                                     "\n"
                                     "When a port cannot be opened:\n"
                                     "  permission denied  the user may not use serial devices: add the user to\n"
@@ -40,7 +41,9 @@ std::string HelpText() {
                                     "                     ModemManager probes new USB serial adapters and brltty\n"
                                     "                     claims some of them as braille displays: stop or remove\n"
                                     "                     them (sudo systemctl stop ModemManager;\n"
-                                    "                     sudo apt remove brltty), then plug the adapter in again.\n";
+                                    "                     sudo apt remove brltty), then plug the adapter in again.\n"
+                                    "  no serial port     /dev/ttyS<n-1> is a slot the kernel keeps for a serial\n"
+                                    "                     port that is not fitted: link COMn to the real device.\n";
 }
 
 std::string ParseProgramOptions(const std::vector<std::string> &args, ProgramOptions &out) {

@@ -18,6 +18,7 @@ enum TLanguageText : int {
   ltStallStopped = 10,     // the stall guard stopped the azimuth
   ltNoRights = 11,         // hint: the user may not use the device
   ltPortBusy = 12,         // hint: another program holds the device
+  ltEmptySlot = 13,        // hint: no serial hardware behind the default device
   ltShowElevation = 20,    // the view choice on the window's context menu
   ltElevationStalled = 21, // the stall guard stopped the elevation
 };

@@ -31,6 +31,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <chrono>
 #include <filesystem>
@@ -266,7 +269,7 @@ void TForm1::BuildControls() {
 
   Timer1->OnTimer = [this] { Timer1Timer(); };
   ReconnectTimer->OnTimer = [this] { Guarded([this] { ReconnectTimerTimer(); }); };
-  connect(&Controller, &TRotorController::Traced, this, [this](const QByteArray &piece) { Trace(piece); });
+  connect(&Controller, &TRotorController::Traced, this, [this](const controller::Reply &reply) { Trace(reply); });
   connect(&Controller, &TRotorController::Reported, this, [this] { ReportShown(); });
   connect(&Controller, &TRotorController::Lost, this, [this] { DeviceGone(); });
   connect(&Controller, &TRotorController::Back, this, [this] { WaitForDevice(false); });
@@ -329,6 +332,7 @@ void TForm1::BuildControls() {
     connect(box, &QComboBox::editTextChanged, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
   };
   change(ComboBox1, &TForm1::ComboBox1Change);
+  BuildPortChoice();
   change(ComboBox2, &TForm1::ComboBox2Change);
   change(ComboBox3, &TForm1::ComboBox3Change);
 
@@ -431,16 +435,22 @@ void TForm1::FormCreate() {
   OpenPort();
 }
 
-void TForm1::OpenPort() {
+void TForm1::OpenPort(bool offerChoice) {
   try {
     Controller.OpenPort();
   } catch (...) {
+    const PortTrouble trouble = TroubleOf(std::current_exception());
     QString text = QStringLiteral("Port COM") + QString::number(PortNumber) + LanguageTexts[ltPortFailure];
-    const QString hint = PortTroubleHint(TroubleOf(std::current_exception()), LanguageTexts);
+    const QString hint = PortTroubleHint(trouble, LanguageTexts);
     if (!hint.isEmpty())
       text += QChar('\n') + hint;
     ShowErrorMessage(text);
+    UpdatePortHint();
+    if (offerChoice && (trouble == PortTrouble::Missing || trouble == PortTrouble::EmptySlot))
+      OfferPortChoice();
+    return;
   }
+  UpdatePortHint();
 }
 
 void TForm1::FormDestroy() {
@@ -719,24 +729,37 @@ void TForm1::ComboBox2Change() {
 
 void TForm1::ApdComPort1TriggerAvail(uint16_t Count) { Controller.ReceiveAvail(Count); }
 
-// A single byte is traced as its code alone, a longer piece as codes each
-// followed by a space.
-void TForm1::Trace(const QByteArray &piece) {
-  if (piece.size() == 1) {
-    Memo1->appendPlainText(QString::number(uint8_t(piece[0])));
-    return;
-  }
-  QString trace;
-  for (char b : piece)
-    trace += QString::number(uint8_t(b)) + QChar(' ');
-  Memo1->appendPlainText(trace);
-}
-
 void TForm1::ReportShown() {
   ShowPositions();
   DrawNeedle();
   if (PositionsShown)
     PositionsShown();
+}
+
+// One line per piece: the byte codes, each followed by a space; a single
+// byte without one. A line end whose second byte came late joins its line.
+void TForm1::Trace(const controller::Reply &reply) {
+  auto codes = [](const std::string &bytes) {
+    if (bytes.size() == 1)
+      return QString::number(static_cast<uint8_t>(bytes[0]));
+    QString line;
+    for (unsigned char c : bytes)
+      line += QString::number(c) + QChar(' ');
+    return line;
+  };
+  QTextDocument *doc = Memo1->document();
+  if (reply.kind == controller::Reply::Kind::LineEnd && !lastTraced_.empty() &&
+      doc->lastBlock().text() == lastTraceLine_) {
+    lastTraced_ += reply.bytes;
+    lastTraceLine_ = codes(lastTraced_);
+    QTextCursor cursor(doc->lastBlock());
+    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    cursor.insertText(lastTraceLine_);
+    return;
+  }
+  lastTraced_ = reply.bytes;
+  lastTraceLine_ = codes(lastTraced_);
+  Memo1->appendPlainText(lastTraceLine_);
 }
 
 void TForm1::ShowPositions() {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+class QAction;
 class QComboBox;
 class QGroupBox;
 class QAction;
@@ -150,6 +151,11 @@ public:
   void ReconnectTimerTimer();
   void ApdComPort1TriggerAvail(uint16_t Count);
 
+  // The port dialog from the Comport box (its context menu): a port or an
+  // adapter chosen there is used as if picked in the box.
+  QAction *ChoosePortAction = nullptr;
+  void ChoosePortFromList();
+
   // The needle as last drawn (form coordinates); shown once a report came.
   bool NeedleShown() const { return needleShown_; }
   QPoint NeedleCentre() const { return needleCentre_; }
@@ -178,6 +184,9 @@ public:
 
   // Called each time the labels show a newly parsed report.
   std::function<void()> PositionsShown;
+  // Tells reports of every form from the unit's other replies; the
+  // controller's, new for every opening of the port.
+  controller::ReplyReader &Replies = Controller.Replies;
 
   // When a report was last parsed; empty before the first.
   std::optional<std::chrono::steady_clock::time_point> &LastReportTime = Controller.LastReportTime;
@@ -198,9 +207,15 @@ private:
     gAll = 31,
   };
   void GatherControls(unsigned what);
-  void OpenPort();
+  // On a missing device, offers the port dialog when a device is present
+  // that no number leads to (offerChoice).
+  void OpenPort(bool offerChoice = true);
+  void OfferPortChoice();
+  void UsePortNumber(int n);
+  void UpdatePortHint();
+  void BuildPortChoice();
   void SendCommand(const std::function<std::vector<uint8_t>()> &build, bool pause);
-  void Trace(const QByteArray &piece);
+  void Trace(const controller::Reply &reply);
   void ReportShown();
   void WaitForDevice(bool waiting);
   void DeviceGone();
@@ -224,6 +239,10 @@ private:
   QPoint elevationCentre_;
   QPoint elevationTip_;
   bool destroyed_ = false;
+  // The bytes of the last trace line, which a late line-end byte joins.
+  std::string lastTraced_;
+  QString lastTraceLine_;
+  bool offering_ = false; // the dialog of a failed open is up
   // A saved position the window could not be shown at is written back as
   // it was read while the window stays where it was put instead.
   QPoint savedAt_;

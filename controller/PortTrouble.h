@@ -1,8 +1,4 @@
 #pragma once
-// Why a port did not open, in the two cases a user can do something about.
-#include <exception>
-
-enum class PortTrouble { Other, NoRights, Busy };
-
-// The cause of a failed open, from what the port component threw.
-PortTrouble TroubleOf(const std::exception_ptr &error);
+// Why a port did not open: the port component tells, the controller's users
+// (the window's message, the service's log line) act on it.
+#include "comport/PortTrouble.h"

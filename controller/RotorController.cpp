@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <string>
+#include <string_view>
 #include <utility>
 
 TRotorController::TRotorController(QObject *parent) : QObject(parent) {
@@ -41,6 +43,7 @@ TRotorController::~TRotorController() {
 void TRotorController::SetPortNumber(int number) { Port.SetComNumber(static_cast<uint16_t>(number)); }
 
 void TRotorController::OpenPort() {
+  Replies = {};
   try {
     Port.SetOpen(true);
   } catch (...) {
@@ -133,12 +136,12 @@ void TRotorController::CatchUp() {
 void TRotorController::ReceiveAvail(uint16_t count) {
   // Look at what waits before taking any of it: a report may still be
   // arriving, or follow noise in the same delivery.
-  std::vector<uint8_t> waiting(count);
+  std::string waiting(count, '\0');
   for (uint16_t i = 0; i < count; ++i)
-    waiting[i] = static_cast<uint8_t>(Port.PeekChar(i + 1));
+    waiting[i] = static_cast<char>(Port.PeekChar(i + 1));
   std::size_t pos = 0;
   while (pos < waiting.size()) {
-    const std::size_t take = NextReadLength(waiting.data() + pos, waiting.size() - pos);
+    const std::size_t take = Replies.NextLength(std::string_view(waiting).substr(pos));
     if (take == 0)
       break; // the rest waits and is announced again with the next bytes
     ReadPiece(take);
@@ -147,20 +150,27 @@ void TRotorController::ReceiveAvail(uint16_t count) {
 }
 
 void TRotorController::ReadPiece(std::size_t count) {
-  QByteArray piece;
-  piece.reserve(qsizetype(count));
+  std::string bytes(count, '\0');
   for (std::size_t i = 0; i < count; ++i) {
     const int32_t b = static_cast<uint8_t>(Port.ReadChar());
+    bytes[i] = static_cast<char>(b);
     if (i < FrameBuffer.size())
       FrameBuffer[i] = b;
-    piece.append(char(b));
   }
-  emit Traced(piece);
-  int32_t position1 = 0;
-  int32_t position2 = 0;
-  if (count < ReportLength || !ParseReport(FrameBuffer, position1, position2))
+  const controller::Reply reply = Replies.Take(bytes);
+  emit Traced(reply);
+  if (reply.kind != controller::Reply::Kind::Report)
     return;
-  TakeReport(position1, position2);
+  if (reply.fixedForm) {
+    // The 16-byte report is read from the frame as it always was.
+    int32_t position1 = 0;
+    int32_t position2 = 0;
+    if (!ParseReport(FrameBuffer, position1, position2))
+      return;
+    TakeReport(position1, position2);
+  } else {
+    TakeReport(reply.azimuth, reply.elevation);
+  }
 }
 
 void TRotorController::TakeReport(int32_t position1, std::optional<int32_t> position2) {
@@ -367,6 +377,7 @@ void TRotorController::DeviceLost() {
 
 void TRotorController::Reconnect() {
   if (!Port.Open()) {
+    Replies = {};
     try {
       Port.SetOpen(true);
     } catch (...) {

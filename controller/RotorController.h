@@ -6,6 +6,7 @@
 // signals. Everything here runs on the thread that created it, which needs
 // a Qt event loop.
 #include "comport/AdPort.h"
+#include "controller/ReplyReader.h"
 #include "controller/RotorProtocol.h"
 #include "controller/StallGuard.h"
 #include "controller/Timer.h"
@@ -47,6 +48,9 @@ public:
   // The command being sent, and the bytes of the last piece read.
   TCommandBuffer CommandBuffer{};
   TFrameBuffer FrameBuffer{};
+  // Tells reports of every form from the unit's other replies; new for
+  // every opening of the port.
+  controller::ReplyReader Replies;
   // The last parsed report, and when it came.
   int32_t Position1 = 0;
   int32_t Position2 = 0;
@@ -130,7 +134,7 @@ public:
 
 signals:
   // A piece of the line was read (a report, noise, a command's answer).
-  void Traced(const QByteArray &piece);
+  void Traced(const controller::Reply &reply);
   // A report was parsed into Position1 and Position2.
   void Reported(int position1, int position2);
   void Lost();

@@ -85,41 +85,6 @@ bool ParseReport(TFrameBuffer &frame, int32_t &position1, int32_t &position2) {
   return false;
 }
 
-namespace {
-
-// Whether a report may begin at bytes[i]: "AZ", CR "AZ", or the part of one
-// that has arrived so far. A CR alone is a command's answer.
-bool ReportMayBeginAt(const uint8_t *bytes, std::size_t n, std::size_t i) {
-  if (bytes[i] == 'A')
-    return i + 1 >= n || bytes[i + 1] == 'Z';
-  if (bytes[i] == CR)
-    return i + 1 < n && bytes[i + 1] == 'A' && (i + 2 >= n || bytes[i + 2] == 'Z');
-  return false;
-}
-
-} // namespace
-
-std::size_t NextReadLength(const uint8_t *bytes, std::size_t n) {
-  if (n == 0)
-    return 0;
-  const bool report = ReportMayBeginAt(bytes, n, 0);
-  if (report && n < ReportLength)
-    return 0;
-  std::size_t from = 1;
-  if (report) {
-    from = 2;
-  } else if (bytes[0] == 'Z' && n >= ReportLength && bytes[ReportLength - 1] == 'A') {
-    // A report read one byte late takes its "A" along, unless the byte
-    // after it shows that the "A" begins the next report.
-    if (n == ReportLength || bytes[ReportLength] != 'Z')
-      from = ReportLength;
-  }
-  for (std::size_t k = from; k < n; ++k)
-    if (ReportMayBeginAt(bytes, n, k))
-      return k;
-  return n;
-}
-
 int32_t ShortWayAzimuth(int32_t target, int32_t from, int32_t range) {
   const int32_t north = ((target % 360) + 360) % 360;
   int32_t best = north;

@@ -46,21 +46,6 @@ int32_t ThreeDigitValue(int32_t h, int32_t t, int32_t u);
 // a report was found and, if so, sets both positions.
 bool ParseReport(TFrameBuffer &frame, int32_t &position1, int32_t &position2);
 
-// The report is 16 bytes; fewer never make one.
-constexpr std::size_t ReportLength = 16;
-
-// How many of the n waiting bytes the report handler reads now as one piece;
-// 0 leaves them all waiting for more. A line delivers a report a byte or a
-// few at a time, so the reader keeps in step with the stream:
-//  - a report begins with "AZ" or CR "AZ" (or the start of one that is still
-//    arriving); it waits until 16 bytes are there;
-//  - a piece ends where the next report begins, so a report that follows
-//    noise, a command's CR answer or a cut-off report is read whole;
-//  - anything else (noise, a lone CR) is read at once;
-//  - "Z" first with "A" as its 16th byte is a report read one byte late,
-//    unless that "A" begins the next report.
-std::size_t NextReadLength(const uint8_t *bytes, std::size_t n);
-
 // The azimuth to send for a target: of the values within 0..range (360 or
 // 450) that point the same way as target (any whole degree, -180 included),
 // the one nearest to where the unit is now, so it never turns the long way

@@ -211,8 +211,16 @@ void TApdBaseDispatcher::ReceiveCycle() {
   MoveDeviceData();
   // 6. Status, then receive triggers, until a check says another is not worthwhile.
   if (!Notifying.load()) {
-    uint8_t ms = ReadModemStatus();
+    bool watched;
     {
+      Guard s(StateLock);
+      watched = std::any_of(StatusTable.begin(), StatusTable.end(), WatchesLines);
+    }
+    // Only a trigger on the lines needs them. On a USB adapter each look is
+    // a USB request, which takes seconds to fail while the adapter is being
+    // unplugged, and a close waits for this thread.
+    if (watched) {
+      uint8_t ms = ReadModemStatus();
       Guard s(StateLock);
       ModemBits = ms; // deltas stay visible until another reader takes them
     }

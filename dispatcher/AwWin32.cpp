@@ -63,9 +63,14 @@ int32_t TApdWin32Dispatcher::PurgeDevice(uint32_t which) {
 }
 
 uint32_t TApdWin32Dispatcher::ReadDeviceErrors(platform::TComStat &status) {
+  // Called on the window's thread with every poll: the queue sizes come from
+  // our own buffers, as the read and write threads keep the device's empty,
+  // so no call here can wait on a driver.
   uint32_t errors = 0;
-  if (Device.ClearErrors(errors, &status) != 0)
+  if (Device.ClearErrors(errors, nullptr) != 0)
     errors = 0;
+  status.Flags = 0;
+  status.InQue = uint32_t(InputQueue.BytesQueued());
   status.OutQue = TransmitBufferUsed();
   return errors;
 }

@@ -172,7 +172,7 @@ int ParseTurn(std::string_view text, Turn &turn) {
 bool NormaliseTarget(double az, double el, int azMax, int &azOut, int &elOut) {
   if (!std::isfinite(az) || !std::isfinite(el))
     return false;
-  if (az < -180.0 || az > double(azMax) || el < 0.0 || el > 180.0)
+  if (az < -180.0 || az > double(azMax) || el < kElevationLimits.min || el > kElevationLimits.max)
     return false;
   azOut = int(std::lround(az));
   elOut = int(std::lround(el));

@@ -39,6 +39,13 @@ enum class Command {
 
 enum class Turn { Ccw, Cw, Up, Down };
 
+// The elevation as clients are told it; the azimuth's top end is the
+// unit's range (360 or 450), asked of the rotator.
+struct AxisLimits {
+  double min, max;
+};
+inline constexpr AxisLimits kElevationLimits{0, 180};
+
 struct Request {
   Command command = Command::Unknown;
   // 0 for plain replies; otherwise the separator of a labelled reply

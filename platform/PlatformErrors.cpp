@@ -53,6 +53,8 @@ std::string PlatformErrorText(uint32_t number) {
   case kErrPermission:
     return "Permission denied: this user may not open the device. "
            "Add the user to the dialout group and log in again.\r\n";
+  case kErrNoUart:
+    return "The device is not ready: no serial port hardware answers at this address.\r\n";
   case kErrInvalidParameter:
     return "The parameter is incorrect.\r\n";
   default:

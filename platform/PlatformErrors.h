@@ -9,12 +9,13 @@
 
 namespace platform {
 
-constexpr uint32_t kErrFileNotFound = 2;      // ENOENT, ENODEV, ENXIO, no UART: missing
+constexpr uint32_t kErrFileNotFound = 2;      // ENOENT, ENODEV, ENXIO: missing
 constexpr uint32_t kErrPathNotFound = 3;      // ENOTDIR: missing
 constexpr uint32_t kErrAccessDenied = 5;      // EBUSY, flock EWOULDBLOCK: busy
 constexpr uint32_t kErrInvalidHandle = 6;     // EBADF: a closed device
 constexpr uint32_t kErrNotEnoughMemory = 8;   // ENOMEM
 constexpr uint32_t kErrPermission = 13;       // EACCES, EPERM: not "busy"; the user lacks rights
+constexpr uint32_t kErrNoUart = 21;           // an empty legacy UART slot: "device not ready"
 constexpr uint32_t kErrInvalidParameter = 87; // EINVAL
 // Any other errno e becomes kErrOtherBase + e; its text is strerror's. The
 // base lies above every code of the serial layer, so a negated number never

@@ -1,6 +1,7 @@
 #include "platform/SerialDevice.h"
 
 #include "platform/PlatformErrors.h"
+#include "platform/SerialNodes.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -20,8 +21,10 @@
 namespace platform {
 
 namespace detail {
-int SetLineRate(int fd, uint32_t rate);
 int GetLineRate(int fd, uint32_t &rate);
+// The termios flags and characters with the rate, in one call, none when unchanged.
+int SetLineState(int fd, uint32_t iflag, uint32_t oflag, uint32_t cflag, uint32_t lflag, const uint8_t *cc,
+                 size_t ccCount, uint32_t rate);
 } // namespace detail
 
 namespace {
@@ -32,6 +35,19 @@ std::string g_startDir;
 bool Unsupported(int err) { return err == ENOTTY || err == EINVAL; }
 
 bool LostErrno(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
+
+uint32_t ModemStatusOf(int bits) {
+  uint32_t status = 0;
+  if (bits & TIOCM_CTS)
+    status |= msCtsOn;
+  if (bits & TIOCM_DSR)
+    status |= msDsrOn;
+  if (bits & TIOCM_RI)
+    status |= msRingOn;
+  if (bits & TIOCM_CD)
+    status |= msRlsdOn;
+  return status;
+}
 
 int Ioctl(int fd, unsigned long req, void *arg) {
   int r;
@@ -100,12 +116,26 @@ uint32_t TSerialDevice::Open(const std::string &name) {
   if (path.empty())
     return kErrFileNotFound;
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
-    return TranslateErrno(errno);
+  if (fd < 0) {
+    // The kernel answers an empty legacy UART slot with EIO; say what it is.
+    const int err = errno;
+    if (err == EIO && IsEmptyUartSlot(TtyNameOfPath(path)))
+      return kErrNoUart;
+    return TranslateErrno(err);
+  }
   auto fail = [fd](uint32_t code) {
     close(fd);
     return code;
   };
+  // A USB adapter answers TIOCGSERIAL with type 0 too, as it has no UART
+  // chip: only sysfs tells an empty legacy slot from a working device. Such
+  // a slot opens, but every call on it fails with EIO, so look first.
+  struct stat st {};
+  std::string tty = fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) ? TtyNameOfDevice(st.st_rdev) : std::string();
+  if (tty.empty())
+    tty = TtyNameOfPath(path);
+  if (IsEmptyUartSlot(tty))
+    return fail(kErrNoUart);
   if (flock(fd, LOCK_EX | LOCK_NB) != 0)
     return fail(errno == EWOULDBLOCK ? kErrAccessDenied : TranslateErrno(errno));
   termios t{};
@@ -113,9 +143,6 @@ uint32_t TSerialDevice::Open(const std::string &name) {
     return fail(errno == ENOTTY ? kErrFileNotFound : TranslateErrno(errno));
   if (Ioctl(fd, TIOCEXCL, nullptr) != 0 && !Unsupported(errno))
     return fail(TranslateErrno(errno));
-  serial_struct ss{};
-  if (Ioctl(fd, TIOCGSERIAL, &ss) == 0 && ss.type == PORT_UNKNOWN)
-    return fail(kErrFileNotFound); // a node without a UART behind it
 
   // Raw 8N1 with the receiver on until the control block says otherwise.
   cfmakeraw(&t);
@@ -143,11 +170,7 @@ uint32_t TSerialDevice::Open(const std::string &name) {
     errors_ = 0;
   }
   fd_.store(fd);
-  if (hasModemLines_) {
-    uint32_t ms = 0;
-    GetModemStatus(ms);
-    lastModem_ = ms;
-  }
+  lastModem_ = hasModemLines_ ? ModemStatusOf(bits) : 0;
   return 0;
 }
 
@@ -279,11 +302,7 @@ uint32_t TSerialDevice::SetState(const TDeviceControl &dcb) {
     t.c_iflag |= IXOFF;
   t.c_cc[VSTART] = dcb.XonChar;
   t.c_cc[VSTOP] = dcb.XoffChar;
-  cfsetispeed(&t, B38400);
-  cfsetospeed(&t, B38400);
-  if (tcsetattr(fd, TCSANOW, &t) != 0)
-    return TranslateErrno(errno);
-  if (int e = detail::SetLineRate(fd, dcb.BaudRate))
+  if (int e = detail::SetLineState(fd, t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag, t.c_cc, NCCS, dcb.BaudRate))
     return TranslateErrno(e);
   return 0;
 }
@@ -351,14 +370,7 @@ uint32_t TSerialDevice::GetModemStatus(uint32_t &status) {
   int bits = 0;
   if (Ioctl(fd, TIOCMGET, &bits) != 0)
     return Unsupported(errno) ? 0 : TranslateErrno(errno);
-  if (bits & TIOCM_CTS)
-    status |= msCtsOn;
-  if (bits & TIOCM_DSR)
-    status |= msDsrOn;
-  if (bits & TIOCM_RI)
-    status |= msRingOn;
-  if (bits & TIOCM_CD)
-    status |= msRlsdOn;
+  status = ModemStatusOf(bits);
   return 0;
 }
 
@@ -432,10 +444,9 @@ uint32_t TSerialDevice::ClearErrors(uint32_t &errors, TComStat *stat) {
   if (fd < 0)
     return kErrInvalidHandle;
   {
+    // Only what the comm-event wait took from the counters: the caller may
+    // be the window's thread, and nothing here may wait on the driver.
     std::lock_guard<std::mutex> g(errorsLock_);
-    // Nobody samples the counters while the lines are not watched.
-    if (!watchLines_.load())
-      errors_ |= TakeCounterErrorsLocked();
     errors = errors_;
     errors_ = 0;
   }
@@ -614,8 +625,14 @@ WaitOutcome TSerialDevice::WaitCommEvent(uint32_t &events, TEvent *stop, TEvent 
   }
   if (o.Status == WaitStatus::Lost || o.Status == WaitStatus::Failed)
     return o;
-  if (sample)
+  if (sample) {
     SampleLines(events);
+  } else if (hasCounters_ && (events & evRxChar)) {
+    // Unwatched, line errors arrive with input: take them now, on this
+    // thread, for ClearErrors to hand out without asking the driver.
+    std::lock_guard<std::mutex> g(errorsLock_);
+    errors_ |= TakeCounterErrorsLocked();
+  }
   o.Status = events ? WaitStatus::Ready : WaitStatus::TimedOut;
   return o;
 }

@@ -138,7 +138,7 @@ public:
   TSerialDevice &operator=(const TSerialDevice &) = delete;
 
   // Exclusive open (flock + TIOCEXCL), raw mode. 0 or a platform number:
-  // 2/3 missing, 5 busy, 13 no permission.
+  // 2/3 missing, 5 busy, 13 no permission, 21 an empty legacy UART slot.
   uint32_t Open(const std::string &name);
   // Drops unsent output first so a stalled line cannot hold the close.
   // True when the descriptor was closed (or none was open).
@@ -159,7 +159,9 @@ public:
   bool HasModemLines() const { return hasModemLines_; }
 
   uint32_t Purge(uint32_t flags);
-  // Takes the accumulated line error bits and fills the queue counts.
+  // Takes the line error bits gathered by the comm-event wait (never asks
+  // the driver for them) and, when stat is given, asks the device for its
+  // queue counts.
   uint32_t ClearErrors(uint32_t &errors, TComStat *stat);
   // Bytes the driver still has to send (0 where it cannot tell).
   uint32_t OutputQueued();
@@ -184,8 +186,8 @@ public:
   uint32_t CommMask() const { return commMask_.load(); }
   WaitOutcome WaitCommEvent(uint32_t &events, TEvent *stop, TEvent *rxRearm, uint32_t sliceMs);
   // Sampling of modem lines and error counters for the comm-event wait;
-  // switching it wakes a wait in progress. Unwatched line errors are taken
-  // from the counters when ClearErrors asks.
+  // switching it wakes a wait in progress. Unwatched, the counters are read
+  // only when input arrives, where line errors come from.
   void WatchLines(bool on);
   bool WatchingLines() const { return watchLines_.load(); }
   // True when the device has modem lines or error counters to sample.

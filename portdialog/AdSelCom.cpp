@@ -8,13 +8,16 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QAbstractItemView>
 #include <QScreen>
 #include <memory>
+
+#include <set>
 
 #include "errors/AdExcept.h"
 #include "platform/PlatformErrors.h"
 #include "platform/SerialDevice.h"
-#include "runtime/SysUtils.h"
+#include "platform/SerialPorts.h"
 
 namespace {
 
@@ -63,7 +66,7 @@ TComSelectForm::TComSelectForm(QWidget *owner) : QDialog(owner) {
   OkBtn->setObjectName("OkBtn");
   OkBtn->setDefault(true);
   Place(OkBtn, 8, 95, 85, 27);
-  connect(OkBtn, &QPushButton::clicked, this, [this] { done(mrOk); });
+  connect(OkBtn, &QPushButton::clicked, this, &TComSelectForm::OkClick);
 
   AbortBtn = new QPushButton("Cancel", this);
   AbortBtn->setObjectName("AbortBtn");
@@ -82,12 +85,74 @@ TComSelectForm::TComSelectForm(QWidget *owner) : QDialog(owner) {
   FormCreate();
 }
 
+namespace {
+
+constexpr int kNumberRole = Qt::UserRole;
+constexpr int kTargetRole = Qt::UserRole + 1;
+
+QString Entry(int n, const std::string &what) {
+  QString text = QString::asprintf("COM%d", n);
+  if (!what.empty())
+    text += QStringLiteral(" - ") + QString::fromStdString(what);
+  return text;
+}
+
+} // namespace
+
 void TComSelectForm::FormCreate() {
-  for (int n = 1; n <= kLastPort; ++n)
-    if (IsPortPresent(n))
-      PortsComboBox->addItem(QString::asprintf("COM%d", n));
+  const std::string dir = platform::StartDirectory();
+  const std::vector<platform::TSerialPortInfo> found = platform::FindSerialPorts();
+  std::set<dev_t> bound;
+  for (int n = 1; n <= kLastPort; ++n) {
+    if (const dev_t rdev = platform::PresentDeviceOf(platform::PortPath(n, dir)))
+      bound.insert(rdev);
+    if (IsPortPresent(n)) {
+      PortsComboBox->addItem(Entry(n, platform::DescribePortNumber(n, dir, found)), n);
+    }
+  }
+  for (const platform::TSerialPortInfo &f : found) {
+    if (bound.count(f.Rdev) != 0)
+      continue;
+    PortsComboBox->addItem(QString::fromStdString(platform::DescribeSerialPort(f)), 0);
+    PortsComboBox->setItemData(PortsComboBox->count() - 1, QString::fromStdString(f.LinkTarget()), kTargetRole);
+    ++unbound_;
+  }
   if (PortsComboBox->count() > 0)
     PortsComboBox->setCurrentIndex(0);
+  // The entries are longer than the box: the list opens as wide as they are,
+  // and the box's tip shows the whole of the chosen one.
+  PortsComboBox->view()->setMinimumWidth(PortsComboBox->view()->sizeHintForColumn(0) + 8);
+  auto tip = [this] { PortsComboBox->setToolTip(PortsComboBox->currentText()); };
+  connect(PortsComboBox, &QComboBox::currentIndexChanged, this, tip);
+  tip();
+}
+
+void TComSelectForm::OkClick() {
+  const int index = PortsComboBox->currentIndex();
+  if (index < 0 || PortsComboBox->itemData(index, kNumberRole).toInt() != 0) {
+    done(mrOk);
+    return;
+  }
+  const std::string dir = platform::StartDirectory();
+  const int n = bindNumber_ != 0 ? bindNumber_ : platform::FreePortNumber(dir, kLastPort);
+  const uint32_t err =
+      n == 0 ? platform::kErrAccessDenied
+             : platform::BindPortNumber(n, PortsComboBox->itemData(index, kTargetRole).toString().toStdString(), dir);
+  if (err != 0) {
+    // Said in the dialog's own two lines; the user may pick another entry.
+    Label1->setText(n == 0 ? QStringLiteral("No port number is free for it.")
+                           : QString::asprintf("COM%d cannot lead to it:", n));
+    QString reason = QString::fromStdString(platform::PlatformErrorText(err)).trimmed();
+    if (err == platform::kErrAccessDenied)
+      reason = QStringLiteral("the number is in use.");
+    Label2->setText(n == 0 ? QStringLiteral("Please choose a listed port.") : reason);
+    Label2->setToolTip(reason);
+    return;
+  }
+  PortsComboBox->setItemData(index, n, kNumberRole);
+  PortsComboBox->setItemText(index, Entry(n, PortsComboBox->itemText(index).toStdString()));
+  --unbound_;
+  done(mrOk);
 }
 
 void TComSelectForm::reject() { done(mrCancel); }
@@ -98,7 +163,10 @@ int TComSelectForm::SelectedPortNumber() const {
   // no-port-selected error rather than a list-index failure.
   if (index < 0)
     throw ENoPortSelected();
-  return StrToInt(PortsComboBox->itemText(index).mid(3).toStdString());
+  const int n = PortsComboBox->itemData(index, kNumberRole).toInt();
+  if (n == 0)
+    throw ENoPortSelected();
+  return n;
 }
 
 bool TComSelectForm::IsPortPresent(int n) {
@@ -125,4 +193,11 @@ void InstallPortDialog() {
       return 0;
     return form->SelectedPortNumber(); // no port listed: ENoPortSelected
   });
+}
+
+QString PortNumberTarget(int n) {
+  const std::string dir = platform::StartDirectory();
+  const std::string what = platform::DescribePortNumber(n, dir, platform::FindSerialPorts());
+  return what.empty() ? QStringLiteral("no device at ") + QString::fromStdString(platform::PortPath(n, dir))
+                      : QString::fromStdString(what);
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The port selection dialog: shown by the port component when it is asked
 // to open with no port number, it lists the serial ports that can be opened
-// or are held by another program and gives the chosen number back.
+// or are held by another program, each with what it is, and after them the
+// devices present that no port number leads to. Choosing one of those binds
+// it to a number (a COMn link in the start folder) and gives that back.
 #include <QDialog>
 
 class QLabel;
@@ -20,9 +22,16 @@ public:
 
   explicit TComSelectForm(QWidget *owner = nullptr);
 
-  // The chosen port: the selected entry from its 4th character on ("COM12"
-  // gives 12). Raises ENoPortSelected when the list offers no port.
+  // The chosen port number ("COM12 - ..." gives 12; a device bound on OK
+  // gives the number it was bound to). Raises ENoPortSelected when the list
+  // offers no port, or the device chosen is not bound to one.
   int SelectedPortNumber() const;
+
+  // The number a device chosen from the unbound ones is bound to; by
+  // default the lowest free one.
+  void SetBindNumber(int n) { bindNumber_ = n; }
+  // How many devices present no port number leads to.
+  int UnboundCount() const { return unbound_; }
 
   // True when port n can be opened or is held by another program (busy).
   // Every device it opens is closed again before it returns.
@@ -41,7 +50,17 @@ public slots:
 
 protected:
   void FormCreate();
+  // OK: binds an unbound device first; on failure says why and stays.
+  void OkClick();
+
+private:
+  int bindNumber_ = 0;
+  int unbound_ = 0;
 };
+
+// Where port n leads, for a tip: the device found there, or "no device at"
+// and the path the number names.
+QString PortNumberTarget(int n);
 
 // Lets the port component ask through this dialog when it opens a port
 // without a number; only a widget application can show it.

@@ -37,7 +37,7 @@ bool sizeList(const std::string &text, std::vector<int> &out) {
 } // namespace
 
 std::string usageText() {
-  return R"(Usage: rotorsim [OPTION]...
+  std::string text = R"(Usage: rotorsim [OPTION]...
 A simulated two-axis rotator control unit at the far end of a pseudo-terminal.
 Prints the slave device path on standard output and runs until interrupted
 (Ctrl-C, SIGTERM) or until it hangs up.
@@ -48,12 +48,17 @@ elevation), W ddd ddd with one space between (move both); A, E, S (stop
 azimuth, elevation, both); L, R (turn azimuth counter-clockwise, clockwise);
 D, U (turn elevation down, up). Every command but a poll is answered with a
 single CR; anything else is ignored up to the next CR and not answered.
+Other units of the family answer in their own way: see --dialect.
 
 Device:
   --link PATH          put a symbolic link to the device at PATH (for example
                        COM1 in the controller's start directory); an old link
                        there is replaced, missing folders are made; the link
                        (and any folder made for it, if empty) goes on exit
+  --socket PATH        also serve the line on a unix socket at PATH: a
+                       virtual machine's serial port or USB adapter connects
+                       to it as a client (a client that connects again takes
+                       the line over); the socket goes on exit
   --log FILE           write one line per received command to FILE: time in
                        seconds since start, time from first byte to CR, the
                        bytes, their hex codes and what the unit did
@@ -67,6 +72,18 @@ Line:
   --baud N             pace the line as if it ran at N baud (default: the
                        rate the device is set to; 9600 8N1 gives about
                        1.04 ms per byte)
+
+Unit:
+  --dialect NAME       answer as this kind of unit does ("reset": silent for
+                       2 s after the port opens, 1 s for hobby):
+)";
+  for (const DialectInfo &d : dialects()) {
+    std::string name = d.name;
+    text += "    " + name + std::string(name.size() < 16 ? 16 - name.size() : 1, ' ') + d.help + "\n";
+  }
+  text += R"(  --open-silence MS    hear and say nothing for MS milliseconds after the
+                       port is opened, as a board that resets on DTR does
+                       (default: as the dialect's unit; 0: never)
 
 Motion:
   --az-speed DEG       azimuth speed in degrees per second (default 6)
@@ -97,6 +114,7 @@ Faults:
 
   -h, --help           show this text
 )";
+  return text;
 }
 
 std::string parseArguments(const std::vector<std::string> &args, ProgramOptions &out) {
@@ -147,12 +165,12 @@ std::string parseArguments(const std::vector<std::string> &args, ProgramOptions 
       f.mute = true;
       if (auto e = flag(); !e.empty())
         return e;
-    } else if (name == "--link" || name == "--log") {
+    } else if (name == "--link" || name == "--log" || name == "--socket") {
       if (!need())
         return "option " + name + " needs a value";
       if (value.empty())
         return bad();
-      (name == "--link" ? out.linkPath : out.logPath) = value;
+      (name == "--link" ? out.linkPath : name == "--log" ? out.logPath : out.socketPath) = value;
     } else if (name == "--az-speed" || name == "--el-speed") {
       if (!need())
         return "option " + name + " needs a value";
@@ -202,6 +220,19 @@ std::string parseArguments(const std::vector<std::string> &args, ProgramOptions 
       } else {
         return bad();
       }
+    } else if (name == "--dialect") {
+      if (!need())
+        return "option " + name + " needs a value";
+      const auto d = dialectNamed(value);
+      if (!d)
+        return bad();
+      out.unit.dialect = *d;
+    } else if (name == "--open-silence") {
+      if (!need())
+        return "option " + name + " needs a value";
+      if (!wholeNumber(value, 0, 600000, n))
+        return bad();
+      out.unit.openSilence = std::chrono::milliseconds(n);
     } else if (name == "--baud") {
       if (!need())
         return "option " + name + " needs a value";

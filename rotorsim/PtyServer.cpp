@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -77,6 +78,12 @@ PtyServer::PtyServer(const Options &options, ServerOptions server, std::shared_p
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0)
       fail("eventfd");
+    // A unit on a board that resets when the port opens needs to know when
+    // it does; our own descriptor above is already open and not seen.
+    // Without the watch such a unit simply never resets.
+    openWatch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (openWatch_ >= 0 && ::inotify_add_watch(openWatch_, device_.c_str(), IN_OPEN) < 0)
+      closeFd(openWatch_);
 
     if (!server_.linkPath.empty()) {
       struct stat st {};
@@ -96,6 +103,7 @@ PtyServer::PtyServer(const Options &options, ServerOptions server, std::shared_p
   } catch (...) {
     closeDevice();
     closeFd(wakeFd_);
+    closeFd(openWatch_);
     removeLink();
     throw;
   }
@@ -104,6 +112,7 @@ PtyServer::PtyServer(const Options &options, ServerOptions server, std::shared_p
 PtyServer::~PtyServer() {
   hangUp();
   closeFd(wakeFd_);
+  closeFd(openWatch_);
 }
 
 void PtyServer::wake() {
@@ -233,8 +242,9 @@ void PtyServer::run() {
     }
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec slice{time_t(ns / 1000000000), long(ns % 1000000000)};
-    pollfd fds[2] = {{master_, short(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}, {wakeFd_, POLLIN, 0}};
-    if (::ppoll(fds, 2, &slice, nullptr) < 0) {
+    pollfd fds[3] = {
+        {master_, short(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}, {wakeFd_, POLLIN, 0}, {openWatch_, POLLIN, 0}};
+    if (::ppoll(fds, 3, &slice, nullptr) < 0) {
       if (errno == EINTR)
         continue;
       break;
@@ -242,6 +252,16 @@ void PtyServer::run() {
     if (fds[1].revents & POLLIN) {
       uint64_t v;
       (void)!::read(wakeFd_, &v, sizeof v);
+    }
+    if (fds[2].revents & POLLIN) {
+      alignas(inotify_event) char events[512];
+      bool opened = false;
+      while (::read(openWatch_, events, sizeof events) > 0)
+        opened = true;
+      if (opened) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        unit_.portOpened(clock_->now());
+      }
     }
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
       ssize_t n = ::read(master_, buf, sizeof buf);

@@ -20,8 +20,8 @@
 //   "D" / "U" CR            turn elevation down / up
 // Every command other than a poll is answered with a single CR. Anything
 // else, including a target out of range, is ignored up to the next CR and
-// gets no answer. LF bytes at the start of a command are skipped, so lines
-// ending in CR LF work too.
+// gets no answer. Other dialects answer as their units do (`Dialect`). LF bytes at the start of a command are skipped,
+// so lines ending in CR LF work too.
 //
 // Motion: a move runs to its target at the axis speed, a turn runs until a
 // stop or its end stop (azimuth 0..360 or 0..450, elevation 0..180), a stop holds the
@@ -132,7 +132,34 @@ struct LineFormat {
   Duration charTime() const;
 };
 
+// How the unit answers. The units of this protocol family in the field
+// answer a poll in forms of their own, answer other commands differently,
+// and some greet or go quiet when the port is opened (see dialects()).
+enum class Dialect {
+  Report16,      // "AZ=aaa  EL=eee" CR LF to C and C2, CR to other commands
+  Variant2,      // C: "AZ=aaa" CR LF; C2: the 16-byte report; CR; "? >" CR LF to unknown lines
+  Variant1,      // C: "+0aaa" CR LF; C2: "+0aaa+0eee" CR LF; CR to other commands
+  Firmware,      // C: "AZ=aaa" CR LF; C2: "AZ=aaaEL=eee" CR LF; an empty line; "?>" CR LF; resets on open
+  FirmwarePlus0, // the same firmware in the sign form
+  CloneCr,       // "+0aaa+0eee" CR to both; silent otherwise; a banner on open
+  CloneLfCr,     // the same with LF CR line ends
+  Hobby,         // "AZ=5 EL=12" CR LF (no padding, one space); CR LF; resets on open
+  AzOnly,        // "AZ=aaa" CR to both, no elevation; silent otherwise
+};
+
+struct DialectInfo {
+  Dialect dialect;
+  const char *name; // as --dialect takes it
+  const char *help; // one line for --help
+};
+const std::vector<DialectInfo> &dialects();
+std::optional<Dialect> dialectNamed(std::string_view name);
+
 struct Options {
+  Dialect dialect = Dialect::Report16;
+  // Deaf and silent this long after the port opens (a board that resets
+  // on DTR); empty: as the dialect's unit does.
+  std::optional<Duration> openSilence;
   double azSpeed = 6.0; // degrees per second, > 0
   double elSpeed = 3.0;
   int startAz = 0;
@@ -177,6 +204,7 @@ struct CommandRecord {
   Command command = Command::Ignored;
   int az = -1; // targets of a move, else -1
   int el = -1;
+  std::string answer = {}; // what the unit said back (unless mute)
 };
 
 struct Position {
@@ -192,6 +220,14 @@ std::string formatLogLine(const CommandRecord &rec, TimePoint origin);
 std::string describe(const CommandRecord &rec);
 // The 16-byte report for a position.
 std::string report(Position p);
+// What a unit of the dialect sends: the answer to "C" (or to "C2", `both`),
+// after a move, stop or turn, to a line it does not know, and when the port
+// is opened (after its silence, if it has one).
+std::string pollAnswer(Dialect d, bool both, Position p);
+std::string commandAnswer(Dialect d);
+std::string unknownAnswer(Dialect d);
+std::string openBanner(Dialect d);
+Duration openSilence(Dialect d);
 
 // ------------------------------------------------------------------ unit
 
@@ -202,6 +238,10 @@ public:
   // Bytes that arrived at `at` (times must not go backwards). Returns the
   // commands completed by these bytes, in order.
   std::vector<CommandRecord> receive(std::string_view bytes, TimePoint at);
+
+  // The user opened the port at `at`: a unit that resets on it drops what
+  // it was sending, hears nothing for its silence, then greets.
+  void portOpened(TimePoint at);
 
   // The line's format from now on (the server reads it off the device);
   // answers already on the wire keep their pace. A fixed `Wire::baud` wins.
@@ -276,6 +316,7 @@ private:
   std::mt19937 rng_;
   int handled_ = 0;
   std::optional<TimePoint> hangUpAt_;
+  std::optional<TimePoint> deafUntil_;
 };
 
 // ------------------------------------------------------------ pty server
@@ -362,6 +403,7 @@ private:
   int master_ = -1;
   int slave_ = -1;
   int wakeFd_ = -1;
+  int openWatch_ = -1; // tells when the user opens the device
   std::atomic<bool> stop_{false};
   std::atomic<bool> hungUp_{false};
   std::thread thread_;
@@ -373,6 +415,7 @@ struct ProgramOptions {
   Options unit;
   std::string linkPath;
   std::string logPath;
+  std::string socketPath; // also serve the line on this unix socket
   bool help = false;
 };
 

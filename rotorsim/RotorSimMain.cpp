@@ -1,5 +1,6 @@
 // rotorsim: a simulated rotator control unit on a pseudo-terminal.
 #include "rotorsim/RotorSim.h"
+#include "rotorsim/SocketBridge.h"
 
 #include <cerrno>
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <ctime>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <system_error>
 
 int main(int argc, char **argv) {
@@ -73,6 +75,11 @@ int main(int argc, char **argv) {
     std::cout << unit.devicePath() << std::endl;
     if (!unit.linkPath().empty())
       std::cerr << "rotorsim: " << unit.linkPath() << " -> " << unit.devicePath() << "\n";
+    std::unique_ptr<rotorsim::SocketBridge> bridge;
+    if (!opts.socketPath.empty()) {
+      bridge = std::make_unique<rotorsim::SocketBridge>(opts.socketPath, unit.devicePath());
+      std::cerr << "rotorsim: serving the line on " << bridge->socketPath() << "\n";
+    }
 
     for (;;) {
       timespec slice{0, 100 * 1000 * 1000};
@@ -84,6 +91,7 @@ int main(int argc, char **argv) {
         break;
       }
     }
+    bridge.reset();
     unit.hangUp();
     if (log.is_open()) {
       if (auto rest = unit.pendingCommand())

@@ -175,6 +175,8 @@ std::vector<CommandRecord> Unit::receive(std::string_view bytes, TimePoint at) {
   std::vector<CommandRecord> done;
   for (char ch : bytes) {
     received_.push_back({at, uint8_t(ch)});
+    if (deafUntil_ && at < *deafUntil_)
+      continue; // still starting up after a reset: the byte is lost
     if (!line_) {
       // Line ends of terminal programs (CR LF) and idle NULs start nothing.
       if (ch == '\n' || ch == '\0')
@@ -200,6 +202,8 @@ void Unit::finishLine(TimePoint at, std::vector<CommandRecord> &done) {
   // A unit that has hung up acts on nothing more.
   if (rec.command != Command::Ignored && !hangUpAt_)
     act(rec, at);
+  else if (!hangUpAt_ && rec.bytes != "\r")
+    answer(rec.answer = unknownAnswer(options_.dialect), false, at);
   commands_.push_back(rec);
   done.push_back(std::move(rec));
 }
@@ -232,9 +236,10 @@ void Unit::act(CommandRecord &rec, TimePoint at) {
   switch (rec.command) {
   case Command::Poll:
   case Command::PollBoth: {
-    std::string text = report(position(at));
+    std::string text = pollAnswer(options_.dialect, rec.command == Command::PollBoth, position(at));
     if (options_.faults.leadingCr)
       text.insert(text.begin(), '\r');
+    rec.answer = text;
     answer(std::move(text), true, at);
     break;
   }
@@ -275,7 +280,7 @@ void Unit::act(CommandRecord &rec, TimePoint at) {
     return;
   }
   if (rec.command != Command::Poll && rec.command != Command::PollBoth)
-    answer("\r", false, at);
+    answer(rec.answer = commandAnswer(options_.dialect), false, at);
   ++handled_;
   const Faults &f = options_.faults;
   if (f.hangUpAfter > 0 && handled_ == f.hangUpAfter)
@@ -284,7 +289,7 @@ void Unit::act(CommandRecord &rec, TimePoint at) {
 
 void Unit::answer(std::string bytes, bool isReport, TimePoint at) {
   const Faults &f = options_.faults;
-  if (f.mute)
+  if (f.mute || bytes.empty())
     return;
   // Answers leave in the order their commands came, never overtaking.
   TimePoint due = std::max(at + f.replyDelay, lastDue_);
@@ -306,6 +311,25 @@ void Unit::answer(std::string bytes, bool isReport, TimePoint at) {
     send(bytes, due);
   }
   lastDue_ = due;
+}
+
+void Unit::portOpened(TimePoint at) {
+  const Duration silence = options_.openSilence.value_or(openSilence(options_.dialect));
+  const std::string banner = openBanner(options_.dialect);
+  if (silence > Duration::zero()) {
+    // The reset cuts off whatever was still to be handed over.
+    while (!out_.empty() && out_.back().handOver > at)
+      out_.pop_back();
+    line_.reset();
+    deafUntil_ = at + silence;
+    wireFree_ = at;
+    lastDue_ = *deafUntil_;
+  }
+  if (!banner.empty() && !options_.faults.mute) {
+    const TimePoint due = std::max(at + silence, lastDue_);
+    send(banner, due);
+    lastDue_ = due;
+  }
 }
 
 void Unit::setLineFormat(LineFormat format) {

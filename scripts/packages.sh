@@ -22,5 +22,9 @@ ZK_BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev l
   xvfb xauth xdotool x11-apps imagemagick procps dpkg-dev file)
 # Tests only: the rotator network protocol's command-line client (used as a
 # client of the window's network control), the locale sources for a
-# comma-decimal locale, and the menu entry's validator.
-ZK_TEST_PACKAGES=(libhamlib-utils locales desktop-file-utils)
+# comma-decimal locale, the menu entry's validator, Debian's package checker,
+# the AppStream validator and man for reading the manual pages, and for the
+# stage on the kernel's real serial drivers (tests/vm) the emulator, Debian's
+# kernel, a static busybox, cpio and kmod for its initramfs, and udev in the guest.
+ZK_TEST_PACKAGES=(libhamlib-utils locales desktop-file-utils lintian appstream man-db
+  qemu-system-x86 linux-image-amd64 busybox-static cpio kmod udev)

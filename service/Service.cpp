@@ -74,6 +74,13 @@ int ZelkorService::Start() {
       LogLine(QStringLiteral("%1: no rights on the device: %2; add the user to the dialout group")
                   .arg(PortName(), message));
       return 1;
+    case PortTrouble::EmptySlot:
+      LogLine(QStringLiteral("%1: no serial hardware behind it: %2; link COM%3 to the device, for example "
+                             "ln -s /dev/ttyUSB0 COM%3")
+                  .arg(PortName(), message)
+                  .arg(controller_.Port.ComNumber()));
+      return 1;
+    case PortTrouble::Missing:
     case PortTrouble::Other:
       break;
     }

@@ -36,47 +36,6 @@ TEST(Commands, ExactBytes) {
   EXPECT_EQ(Text(both), "W045 010\r");
 }
 
-// How much of what waits the report handler takes at once (0: wait).
-TEST(NextReadLength, ReportsWaitWholeNoiseGoesAtOnce) {
-  const std::string r = "AZ=123  EL=045\r\n";
-  struct Case {
-    const char *name;
-    std::string waiting;
-    size_t take;
-  } cases[] = {
-      {"nothing", "", 0},
-      {"a lone A may start a report", "A", 0},
-      {"AZ and more, short of 16", "AZ=12", 0},
-      {"fifteen bytes of a report", r.substr(0, 15), 0},
-      {"CR A may start a CR report", "\rA", 0},
-      {"a whole report", r, 16},
-      {"a report with its leading CR", "\r" + r, 17},
-      {"a report and a trailing CR", r + "\r", 17},
-      {"a report and the next one's A", r + "A", 16},
-      {"a report and the next one", r + r, 16},
-      {"a report, a CR answer, the next", r + "\r" + r, 16},
-      {"a lone CR is an answer", "\r", 1},
-      {"two CRs", "\r\r", 2},
-      {"a lone Z", "Z", 1},
-      {"noise up to a report", "xyz" + r, 3},
-      {"noise up to a CR report", "xyz\r" + r, 3},
-      {"noise then an A still arriving", "xyzA", 3},
-      {"an A that starts nothing", "AB", 2},
-      {"A A Z: the first A is noise", "AAZ=1", 1},
-      {"CR A A: noise up to the second A", "\rAAZ", 2},
-      {"a cut-off report before a report", "AZ=1" + r, 4},
-      {"16 bytes of noise", "0123456789abcdef", 16},
-      {"Z first, A sixteenth", "Z=123  EL=045\r\nA", 16},
-      {"Z first, A sixteenth, then a CR", "Z=123  EL=045\r\nA\r", 17},
-      {"Z first, A sixteenth, then a report", "Z=123  EL=045\r\nA" + r, 16},
-      {"a report without its A, then the next", "Z=123  EL=045\r\n" + r, 15},
-  };
-  for (const Case &c : cases) {
-    const std::vector<uint8_t> bytes(c.waiting.begin(), c.waiting.end());
-    EXPECT_EQ(NextReadLength(bytes.data(), bytes.size()), c.take) << c.name;
-  }
-}
-
 TFrameBuffer Frame(const std::string &bytes, int32_t fill = 0) {
   TFrameBuffer f;
   f.fill(fill);

@@ -73,7 +73,7 @@ TEST(ProgramOptions, UsageLineNamesTheOptions) {
 TEST(ProgramOptions, HelpExplainsPortsThatDoNotOpen) {
   const std::string help = HelpText();
   EXPECT_EQ(help.rfind(std::string(UsageLine()) + "\n", 0), 0u);
-  for (const char *word : {"--rotctld", "dialout", "ModemManager", "brltty", "permission denied", "busy",
+  for (const char *word : {"--rotctld", "dialout", "ModemManager", "brltty", "permission denied", "busy", "not fitted",
                            "Zelkor_M.ini", "COMn", ".local/share/zelkor"})
     EXPECT_NE(help.find(word), std::string::npos) << word;
   // Fits a terminal.

@@ -28,7 +28,9 @@ TEST(PortTrouble, CausesTheUserCanRemove) {
       {"EACCES", RaisedForErrno(EACCES), PortTrouble::NoRights},
       {"EPERM", RaisedForErrno(EPERM), PortTrouble::NoRights},
       {"busy", std::make_exception_ptr(EAlreadyOpen()), PortTrouble::Busy},
-      {"no such port", std::make_exception_ptr(EBadId()), PortTrouble::Other},
+      {"empty UART slot", ExceptionForCode(-static_cast<int32_t>(platform::kErrNoUart)), PortTrouble::EmptySlot},
+      {"no such port", std::make_exception_ptr(EBadId()), PortTrouble::Missing},
+      {"ENOENT", RaisedForErrno(ENOENT), PortTrouble::Other}, // only the open path makes it EBadId
       {"other I/O error", RaisedForErrno(EIO), PortTrouble::Other},
       {"file not found as I/O error", std::make_exception_ptr(EInOutError("x", 2)), PortTrouble::Other},
       {"not a serial-layer error", std::make_exception_ptr(std::runtime_error("x")), PortTrouble::Other},
@@ -41,13 +43,17 @@ TEST(PortTrouble, CausesTheUserCanRemove) {
 TEST(PortTrouble, HintFromTheLanguageFileOrBuiltIn) {
   std::array<QString, 101> texts;
   EXPECT_TRUE(PortTroubleHint(PortTrouble::Other, texts).isEmpty());
+  EXPECT_TRUE(PortTroubleHint(PortTrouble::Missing, texts).isEmpty());
   EXPECT_TRUE(PortTroubleHint(PortTrouble::NoRights, texts).contains("dialout"));
   EXPECT_TRUE(PortTroubleHint(PortTrouble::Busy, texts).contains("ModemManager"));
   EXPECT_TRUE(PortTroubleHint(PortTrouble::Busy, texts).contains("brltty"));
+  EXPECT_TRUE(PortTroubleHint(PortTrouble::EmptySlot, texts).contains("/dev/ttyUSB0"));
   texts[11] = "keine Rechte";
   texts[12] = "belegt";
+  texts[13] = "kein Baustein";
   EXPECT_EQ(PortTroubleHint(PortTrouble::NoRights, texts), "keine Rechte");
   EXPECT_EQ(PortTroubleHint(PortTrouble::Busy, texts), "belegt");
+  EXPECT_EQ(PortTroubleHint(PortTrouble::EmptySlot, texts), "kein Baustein");
   EXPECT_TRUE(PortTroubleHint(PortTrouble::Other, texts).isEmpty());
 }
 

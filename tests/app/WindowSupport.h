@@ -7,6 +7,7 @@
 #include "app/NumEditFields.h"
 #include "app/Unit1.h"
 #include "platform/SerialDevice.h"
+#include "platform/SerialPorts.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/Files.h"
 #include "tests/support/PtyPair.h"
@@ -72,6 +73,9 @@ public:
     fs::copy_file(DataDir() + "/Zelkor_M_language.csv", dir / "Zelkor_M_language.csv");
     fs::copy_file(DataDir() + "/Windrose_AZ.jpg", dir / "Windrose_AZ.jpg");
     SetMessageBoxHandler([this](const QString &title, const QString &text) { boxes.push_back({title, text}); });
+    // Devices are looked for in an empty tree: no device of the machine is
+    // offered when a port is missing.
+    platform::SetSerialRoots({(dir / "no-sys").string(), (dir / "no-dev").string()});
   }
   ~WindowFixture() {
     form.reset();

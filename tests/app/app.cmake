@@ -30,3 +30,11 @@ zk_test(app_fit_tests LABEL app
 add_test(NAME app_fit_tests_scale2 COMMAND app_fit_tests)
 set_tests_properties(app_fit_tests_scale2 PROPERTIES LABELS app TIMEOUT 600
   ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ZK_DATA_DIR=${PROJECT_SOURCE_DIR}/data;QT_SCALE_FACTOR=2")
+zk_test(app_dialect_tests LABEL app
+  SOURCES ${ZK_TEST_DIR}/DialectTest.cpp
+  LIBS app rotorsim Qt6::Test util
+  TIMEOUT 600)
+zk_test(app_portchoice_tests LABEL app
+  SOURCES ${ZK_TEST_DIR}/PortChoiceTest.cpp
+  LIBS app rotorsim Qt6::Test util
+  TIMEOUT 300)

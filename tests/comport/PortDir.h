@@ -1,8 +1,9 @@
 #pragma once
 // A scratch start directory whose COMn entries are links to pseudo-terminals
 // (present ports) or to nothing (missing ports). Every COM1..COM50 entry that
-// is not a terminal is made a dangling link, so no real /dev/ttyS device of
-// the machine takes part in a test.
+// is not a terminal is made a dangling link, and devices are looked for in an
+// empty tree unless the test gives one, so no real device of the machine
+// takes part in a test.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -12,10 +13,12 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "platform/SerialDevice.h"
+#include "platform/SerialPorts.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/TempDir.h"
 
@@ -49,11 +52,13 @@ public:
 
   // Fills the remaining candidates with dangling links and makes this the
   // start directory.
-  void Activate() {
+  void Activate(std::optional<platform::TSerialRoots> roots = std::nullopt) {
     for (int n = 1; n <= 50; ++n)
       if (!std::filesystem::exists(std::filesystem::symlink_status(Entry(n))))
         std::filesystem::create_symlink(dir_ / "no-such-device", Entry(n));
     platform::SetStartDirectory(dir_.string());
+    platform::SetSerialRoots(
+        roots.value_or(platform::TSerialRoots{(dir_ / "no-sys").string(), (dir_ / "no-dev").string()}));
   }
 
 private:

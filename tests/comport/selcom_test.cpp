@@ -7,10 +7,12 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QTimer>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -25,7 +27,7 @@
 #include "errors/AdExcept.h"
 #include "platform/SerialDevice.h"
 #include "tests/comport/PortDir.h"
-#include "tests/support/ProcessCounts.h"
+#include "tests/support/FakeSerialTree.h"
 #include "tests/support/Wait.h"
 
 namespace fs = std::filesystem;
@@ -51,7 +53,27 @@ void Key(QWidget *w, int key) {
   QApplication::sendEvent(w, &press);
 }
 
+// Devices open in this process (character devices: terminals and the
+// like). Other descriptors come and go with the toolkit's fonts.
+int OpenDevices() {
+  int n = 0;
+  for (const auto &e : std::filesystem::directory_iterator("/proc/self/fd")) {
+    struct stat st {};
+    if (stat(e.path().c_str(), &st) == 0 && S_ISCHR(st.st_mode))
+      ++n;
+  }
+  return n;
+}
+
+// The entries' port numbers ("COM3" of "COM3 - what it is").
 QStringList Entries(const TComSelectForm &f) {
+  QStringList l;
+  for (int i = 0; i < f.PortsComboBox->count(); ++i)
+    l << f.PortsComboBox->itemText(i).section(QStringLiteral(" - "), 0, 0);
+  return l;
+}
+
+QStringList Texts(const TComSelectForm &f) {
   QStringList l;
   for (int i = 0; i < f.PortsComboBox->count(); ++i)
     l << f.PortsComboBox->itemText(i);
@@ -73,13 +95,13 @@ TEST(ComSelectForm, ListsPresentAndBusyPortsInOrder) {
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
   dir.Activate();
 
-  const int fdsBefore = support::OpenDescriptors();
+  const int devicesBefore = OpenDevices();
   TComSelectForm form;
   EXPECT_EQ(Entries(form), (QStringList{"COM1", "COM2", "COM3"}));
   EXPECT_EQ(form.PortsComboBox->currentIndex(), 0);
   EXPECT_EQ(form.SelectedPortNumber(), 1);
   // Every device tried is closed again before the dialog shows.
-  EXPECT_EQ(support::OpenDescriptors(), fdsBefore);
+  EXPECT_EQ(OpenDevices(), devicesBefore);
   for (int n : {1, 3, 51})
     EXPECT_TRUE(testpty::Lockable(dir.Slave(n))) << n;
   close(holder);
@@ -151,6 +173,126 @@ TEST(ComSelectForm, NoPortListedGivesNoPortSelected) {
   }
 }
 
+// ---- Devices by name ----
+
+namespace {
+
+// Two adapters and a board in a fake tree; COM1 a pseudo-terminal of the
+// test, COM3 the FTDI adapter by its by-id name, the rest unbound.
+struct Devices {
+  Devices() {
+    tree.AddUsb({.tty = "ttyUSB0",
+                 .maker = "FTDI",
+                 .model = "FT232R USB UART",
+                 .serial = "A50285BI",
+                 .byId = "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"});
+    tree.AddUsb({.tty = "ttyUSB1",
+                 .busPort = "1-3",
+                 .maker = "Prolific",
+                 .model = "USB-Serial Controller",
+                 .byId = "usb-Prolific_USB-Serial_Controller-if00-port0"});
+    tree.AddUsb({.tty = "ttyACM0", .busPort = "1-4", .maker = "Maker", .model = "Board"});
+    dir.AddPty(1);
+    std::filesystem::create_symlink(tree.Dev() / "serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+                                    std::filesystem::path(dir.Path()) / "COM3");
+    dir.Activate(tree.Roots());
+  }
+  std::filesystem::path Com(int n) const { return std::filesystem::path(dir.Path()) / ("COM" + std::to_string(n)); }
+  support::FakeSerialTree tree;
+  testpty::PortDir dir;
+};
+
+int IndexOf(const TComSelectForm &f, const QString &start) {
+  return f.PortsComboBox->findText(start, Qt::MatchStartsWith);
+}
+
+} // namespace
+
+TEST(ComSelectForm, ListsWhereEachNumberLeadsThenTheUnboundDevices) {
+  App();
+  Devices d;
+  const int devicesBefore = OpenDevices();
+  TComSelectForm form;
+  const QString pty = QString::fromStdString(std::filesystem::canonical(d.dir.Slave(1)).string());
+  EXPECT_EQ(Texts(form), (QStringList{"COM1 - " + pty, "COM3 - FT232R USB UART by FTDI, no. A50285BI (ttyUSB0)",
+                                      "USB-Serial Controller by Prolific (ttyUSB1)", "Board by Maker (ttyACM0)"}));
+  EXPECT_EQ(form.UnboundCount(), 2);
+  EXPECT_EQ(form.PortsComboBox->currentIndex(), 0);
+  EXPECT_EQ(form.PortsComboBox->toolTip(), "COM1 - " + pty);
+  EXPECT_EQ(OpenDevices(), devicesBefore);
+  for (const char *tty : {"ttyUSB0", "ttyUSB1", "ttyACM0"})
+    EXPECT_TRUE(testpty::Lockable(d.tree.Pty(tty).SlavePath())) << tty;
+}
+
+// OK on an unbound device makes the COMn link to its by-id name: the lowest
+// free number, or the one asked for; the number comes back.
+TEST(ComSelectForm, ChoosingAnUnboundDeviceBindsItToANumber) {
+  App();
+  struct Case {
+    const char *what;
+    QString entry;
+    int bindNumber;
+    int expected;
+    std::string target;
+  } const cases[] = {
+      {"lowest free", "USB-Serial Controller", 0, 2, "serial/by-id/usb-Prolific_USB-Serial_Controller-if00-port0"},
+      {"asked for", "USB-Serial Controller", 17, 17, "serial/by-id/usb-Prolific_USB-Serial_Controller-if00-port0"},
+      {"no by-id name", "Board by Maker", 0, 2, "ttyACM0"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    Devices d;
+    TComSelectForm form;
+    form.SetBindNumber(c.bindNumber);
+    form.PortsComboBox->setCurrentIndex(IndexOf(form, c.entry));
+    form.show();
+    form.OkBtn->click();
+    EXPECT_EQ(form.result(), TComSelectForm::mrOk);
+    EXPECT_EQ(form.SelectedPortNumber(), c.expected);
+    const std::filesystem::path link = d.Com(c.expected);
+    ASSERT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(std::filesystem::read_symlink(link), d.tree.Dev() / c.target);
+    EXPECT_TRUE(form.PortsComboBox->currentText().startsWith(QString::asprintf("COM%d - ", c.expected)))
+        << form.PortsComboBox->currentText().toStdString();
+    // The other links stay as they were.
+    EXPECT_EQ(std::filesystem::read_symlink(d.Com(1)), d.dir.Slave(1));
+    EXPECT_EQ(std::filesystem::read_symlink(d.Com(3)).filename(), "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+  }
+}
+
+// A number that leads to a present device is never taken over: the dialog
+// says so and stays; anything but OK binds nothing.
+TEST(ComSelectForm, BindingNeverReplacesAPresentDeviceAndOnlyOkBinds) {
+  App();
+  Devices d;
+  {
+    TComSelectForm form;
+    form.SetBindNumber(3);
+    form.PortsComboBox->setCurrentIndex(IndexOf(form, "USB-Serial Controller"));
+    form.show();
+    form.OkBtn->click();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.Label1->text(), "COM3 cannot lead to it:");
+    EXPECT_EQ(form.Label2->text(), "the number is in use.");
+    EXPECT_EQ(std::filesystem::read_symlink(d.Com(3)).filename(), "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    EXPECT_THROW(form.SelectedPortNumber(), ENoPortSelected);
+    // Another entry can still be taken.
+    form.PortsComboBox->setCurrentIndex(IndexOf(form, "COM3 - "));
+    form.OkBtn->click();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.SelectedPortNumber(), 3);
+  }
+  {
+    TComSelectForm form;
+    form.PortsComboBox->setCurrentIndex(IndexOf(form, "Board by Maker"));
+    form.show();
+    form.AbortBtn->click();
+    EXPECT_THROW(form.SelectedPortNumber(), ENoPortSelected);
+    EXPECT_TRUE(std::filesystem::is_symlink(d.Com(2)));
+    EXPECT_FALSE(std::filesystem::exists(d.Com(2))) << "COM2 was bound on Cancel";
+  }
+}
+
 // ---- The component's prompt ----
 
 namespace {
@@ -204,7 +346,7 @@ TEST(PortPrompt, ChosenPortIsOpened) {
   dir.Activate();
   TApdComPort port;
   DialogAnswer answer([](TComSelectForm &f) {
-    f.PortsComboBox->setCurrentIndex(f.PortsComboBox->findText("COM12"));
+    f.PortsComboBox->setCurrentIndex(f.PortsComboBox->findText("COM12 - ", Qt::MatchStartsWith));
     f.OkBtn->click();
   });
   port.SetOpen(true);
@@ -251,4 +393,26 @@ TEST(PortPrompt, AnythingButOkFailsTheOpen) {
       EXPECT_TRUE(testpty::Lockable(dir.Slave(3))) << c.what;
     }
   }
+}
+
+// The component's prompt binds the device chosen and opens it: what the port
+// writes arrives at that device.
+TEST(PortPrompt, ChosenUnboundDeviceIsBoundAndOpened) {
+  App();
+  Devices d;
+  TApdComPort port;
+  DialogAnswer answer([](TComSelectForm &f) {
+    f.PortsComboBox->setCurrentIndex(IndexOf(f, "USB-Serial Controller"));
+    f.OkBtn->click();
+  });
+  port.SetOpen(true);
+  EXPECT_TRUE(answer.shown);
+  EXPECT_EQ(port.ComNumber(), 2);
+  ASSERT_TRUE(port.Open());
+  port.WriteChar('C');
+  port.WriteChar('\r');
+  EXPECT_EQ(d.tree.Pty("ttyUSB1").Receive(2), "C\r");
+  EXPECT_FALSE(testpty::Lockable(d.tree.Pty("ttyUSB1").SlavePath()));
+  port.SetOpen(false);
+  EXPECT_EQ(LiveForms(), 0);
 }

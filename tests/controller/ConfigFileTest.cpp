@@ -109,7 +109,7 @@ TEST(ExtraSettings, TheRangeIsReadOtherKeysSurviveARewriteAndNothingHalfWrittenS
   s.Set(AzimuthRangeKey, "450");
   s.Set("Note", "two\nlines"); // can never split into two entries
   ASSERT_NO_THROW(s.Save(d));
-  EXPECT_EQ(support::ReadFile(file), "View=Elevation\nAzimuthRange=450\nNote=two lines\nnot a pair\n");
+  EXPECT_EQ(support::ReadFile(file), "View=Elevation\nAzimuthRange=450\nnot a pair\nNote=two lines\n");
   EXPECT_FALSE(std::filesystem::exists(dir / (std::string(ExtraSettingsFileName) + ".new")));
   std::string why;
   EXPECT_EQ(LoadAzimuthRange(d, why), 450);

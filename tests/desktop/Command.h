@@ -79,8 +79,17 @@ inline std::vector<std::string> InstalledFiles() {
   std::vector<std::string> files = {"bin/rotorsim",
                                     "bin/zelkor",
                                     "bin/zelkor-launch",
+                                    "bin/zelkord",
+                                    "lib/systemd/user/zelkord.service",
+                                    "share/man/man1/zelkord.1.gz",
                                     "share/applications/zelkor.desktop",
+                                    "share/doc/zelkor/changelog.gz",
+                                    "share/doc/zelkor/copyright",
                                     "share/icons/hicolor/scalable/apps/zelkor.svg",
+                                    "share/man/man1/rotorsim.1.gz",
+                                    "share/man/man1/zelkor-launch.1.gz",
+                                    "share/man/man1/zelkor.1.gz",
+                                    "share/metainfo/org.zelkor.zelkor.metainfo.xml",
                                     "share/zelkor/Windrose_AZ.jpg",
                                     "share/zelkor/Zelkor_M_language.csv"};
   for (int size : IconSizes())

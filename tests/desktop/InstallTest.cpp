@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+
 #include <set>
 #include <sys/stat.h>
 
@@ -93,11 +96,12 @@ std::map<std::string, std::string> DesktopEntry(const std::string &text) {
   return keys;
 }
 
-// Only the programs, their default files, the menu entry and the icon: no
-// test, benchmark, library or header.
+// Only the programs, their default files, the menu entry, the icon, the
+// manual pages and the package's documents: no test, benchmark, library or
+// header.
 TEST_F(Installed, HoldsTheProgramsTheirFilesTheMenuEntryAndTheIconOnly) {
   EXPECT_EQ(FilesUnder(Prefix()), InstalledFiles());
-  for (const char *exe : {"bin/zelkor", "bin/rotorsim", "bin/zelkor-launch"})
+  for (const char *exe : {"bin/zelkor", "bin/zelkord", "bin/rotorsim", "bin/zelkor-launch"})
     EXPECT_EQ(access((Prefix() / exe).c_str(), X_OK), 0) << exe;
   for (const char *f : {"Zelkor_M_language.csv", "Windrose_AZ.jpg"})
     EXPECT_EQ(ReadFile(Shared() / f), ReadFile(fs::path(ZK_SOURCE_DIR) / "data" / f)) << f;
@@ -137,6 +141,41 @@ TEST_F(Installed, MenuEntryIsValidAndNamesTheLauncherAndTheIcon) {
   EXPECT_TRUE(fs::exists(Prefix() / "bin" / keys["Exec"]));
 }
 
+// Software centres take the program's name, summary and menu entry from the
+// AppStream file; the validator must accept it without a single remark.
+TEST_F(Installed, AppStreamFileIsValidAndNamesTheMenuEntryAndThisVersion) {
+  const fs::path metainfo = Prefix() / "share/metainfo/org.zelkor.zelkor.metainfo.xml";
+  if (!OnPath("appstreamcli"))
+    GTEST_SKIP() << "appstreamcli is not installed (Debian package appstream)";
+  const ChildResult check =
+      RunCommand({"appstreamcli", "validate", "--no-net", "--pedantic", "--no-color", metainfo.string()});
+  EXPECT_EQ(check.status, 0) << check.out << check.err;
+  // Every remark, down to the pedantic ones, is printed as "X: id:line: tag".
+  for (const char *level : {"E: ", "W: ", "I: ", "P: "})
+    EXPECT_EQ(check.out.find(level), std::string::npos) << check.out;
+  const std::string xml = ReadFile(metainfo);
+  EXPECT_NE(xml.find("<launchable type=\"desktop-id\">zelkor.desktop</launchable>"), std::string::npos);
+  EXPECT_TRUE(fs::exists(Prefix() / "share/applications/zelkor.desktop"));
+  EXPECT_NE(xml.find("<release version=\"" ZK_VERSION "\""), std::string::npos) << xml;
+}
+
+// Every installed program has its manual page, and man reads each without a
+// complaint.
+TEST_F(Installed, EveryProgramHasAManualPageThatManReadsCleanly) {
+  if (!OnPath("man"))
+    GTEST_SKIP() << "man is not installed";
+  for (const auto &e : fs::directory_iterator(Prefix() / "bin")) {
+    const std::string name = e.path().filename().string();
+    SCOPED_TRACE(name);
+    const fs::path page = Prefix() / "share/man/man1" / (name + ".1.gz");
+    ASSERT_TRUE(fs::exists(page));
+    const ChildResult r = RunCommand({"man", "--warnings", "-E", "UTF-8", "-l", "-Tutf8", "-Z", page.string()},
+                                     {{"LC_ALL", "C.UTF-8"}, {"MANWIDTH", "80"}});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+  }
+}
+
 TEST_F(Installed, ProgramsAnswerHelp) {
   const ChildResult zelkor =
       RunCommand({(Prefix() / "bin/zelkor").string(), "--help"}, {{"QT_QPA_PLATFORM", "offscreen"}});
@@ -145,6 +184,25 @@ TEST_F(Installed, ProgramsAnswerHelp) {
     EXPECT_NE(zelkor.out.find(word), std::string::npos) << word;
   const ChildResult sim = RunCommand({(Prefix() / "bin/rotorsim").string(), "--help"});
   EXPECT_EQ(sim.status, 0) << sim.err;
+  const ChildResult service = RunCommand({(Prefix() / "bin/zelkord").string(), "--help"});
+  EXPECT_EQ(service.status, 0) << service.err;
+  EXPECT_NE(service.out.find("usage: zelkord"), std::string::npos) << service.out;
+}
+
+// The service runs as the user, in the folder the launcher fills, and comes
+// back after a failure; its ExecStart names the installed program.
+TEST_F(Installed, ServiceUnitRunsZelkordInTheUsersFolderAndRestartsOnFailure) {
+  std::map<std::string, std::string> keys;
+  std::istringstream unit(ReadFile(Prefix() / "lib/systemd/user/zelkord.service"));
+  std::string line;
+  while (std::getline(unit, line))
+    if (const std::size_t eq = line.find('='); eq != std::string::npos && line[0] != '#')
+      keys[line.substr(0, eq)] = line.substr(eq + 1);
+  EXPECT_EQ(keys["WorkingDirectory"], "%h/.local/share/zelkor");
+  EXPECT_EQ(keys["Restart"], "on-failure");
+  EXPECT_EQ(keys["WantedBy"], "default.target");
+  EXPECT_TRUE(fs::exists(Prefix() / "bin" / keys["ExecStart"])) << keys["ExecStart"];
+  EXPECT_TRUE(fs::exists(Prefix() / "share/man/man1/zelkord.1.gz"));
 }
 
 // The first start copies the defaults into the user's folder; the

@@ -1,6 +1,6 @@
 // The Debian package: `cpack -G DEB` from the build, its name, version and
-// the dependencies found from the linked libraries, its contents, and (as
-// root, with dpkg) an install and a removal on this system.
+// the dependencies found from the linked libraries, its contents, lintian's
+// verdict, and (as root, with dpkg) an install and a removal on this system.
 #include "Command.h"
 #include "tests/support/Wait.h"
 
@@ -88,6 +88,22 @@ TEST_F(Package, ContentsAreTheInstallationUnderUsr) {
   }
   std::sort(files.begin(), files.end());
   EXPECT_EQ(files, InstalledFiles());
+}
+
+// Debian's own checker finds nothing to object to: no error and no warning
+// (remarks of the informational level, such as hardening hints, may stay).
+TEST_F(Package, LintianReportsNoErrorAndNoWarning) {
+  if (!OnPath("lintian"))
+    GTEST_SKIP() << "lintian is not installed (Debian package lintian)";
+  const ChildResult r = RunCommand({"lintian", "--fail-on", "error,warning", deb_.string()}, {}, {}, 600s);
+  ASSERT_FALSE(r.timedOut);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  std::istringstream lines(r.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    EXPECT_NE(line.rfind("E: ", 0), 0u) << line;
+    EXPECT_NE(line.rfind("W: ", 0), 0u) << line;
+  }
 }
 
 // Holds dpkg's front-end lock as package tools do, so that the test waits

@@ -6,10 +6,10 @@ zk_test(desktop_install_tests LABEL desktop
   SOURCES ${ZK_TEST_DIR}/InstallTest.cpp
   TIMEOUT 300)
 target_compile_definitions(desktop_install_tests PRIVATE ${_zk_desktop_defs})
-add_dependencies(desktop_install_tests zelkor rotorsim_program)
+add_dependencies(desktop_install_tests zelkor zelkord rotorsim_program zelkor_docs)
 
 zk_test(desktop_package_tests LABEL desktop
   SOURCES ${ZK_TEST_DIR}/PackageTest.cpp
   TIMEOUT 600)
 target_compile_definitions(desktop_package_tests PRIVATE ${_zk_desktop_defs})
-add_dependencies(desktop_package_tests zelkor rotorsim_program)
+add_dependencies(desktop_package_tests zelkor zelkord rotorsim_program zelkor_docs)

@@ -17,13 +17,15 @@ protected:
   }
 
   // The unit goes as an unplugged adapter does: the link stays behind,
-  // pointing at nothing (without it the port would mean /dev/ttyS0).
+  // pointing at nothing (without it the port would mean /dev/ttyS0). Not at
+  // the old device name: a test running beside this one may get that
+  // pseudo-terminal number next, and our retries would take its port.
   void Unplug(rotorsim::PtyServer &unit, const fs::path &link) {
     const std::string device = unit.devicePath();
     unit.hangUp();
     std::error_code ec;
     fs::remove(link, ec);
-    fs::create_symlink(device, link);
+    fs::create_symlink(device + "-unplugged", link);
   }
   rotorsim::PtyServer &StartUnit(const fs::path &link, int az) {
     rotorsim::Options o;

@@ -32,6 +32,8 @@ struct Rig {
     WriteFile(dir / "Zelkor_M_language.csv", "EN;02;Exit\r\n");
     SetMessageBoxHandler([](const QString &, const QString &) { ++boxes; });
     platform::SetStartDirectory(dir.string());
+    // No device of the machine is offered for the missing ports.
+    platform::SetSerialRoots({(dir / "no-sys").string(), (dir / "no-dev").string()});
     home = fs::current_path();
     fs::current_path(dir);
     form = std::make_unique<TForm1>();

@@ -44,7 +44,7 @@ TEST(TranslateErrno, MissingBusyAndForbiddenStayApart) {
 
 TEST(PlatformErrorText, EveryProducedNumberHasText) {
   for (uint32_t n : {kErrFileNotFound, kErrPathNotFound, kErrAccessDenied, kErrInvalidHandle, kErrNotEnoughMemory,
-                     kErrPermission, kErrInvalidParameter}) {
+                     kErrPermission, kErrNoUart, kErrInvalidParameter}) {
     const std::string t = PlatformErrorText(n);
     EXPECT_GT(t.size(), 10u) << n;
   }

@@ -117,6 +117,7 @@ TEST(RotorArguments, EveryOptionIsParsedAndDocumented) {
   const Case cases[] = {
       {{"--link", "COM1"}, [](auto &o) { return o.linkPath == "COM1"; }},
       {{"--log=/tmp/x.log"}, [](auto &o) { return o.logPath == "/tmp/x.log"; }},
+      {{"--socket", "/tmp/u.sock"}, [](auto &o) { return o.socketPath == "/tmp/u.sock"; }},
       {{"--az-speed", "2.5"}, [](auto &o) { return o.unit.azSpeed == 2.5; }},
       {{"--el-speed=10"}, [](auto &o) { return o.unit.elSpeed == 10; }},
       {{"--start-az", "360"}, [](auto &o) { return o.unit.startAz == 360; }},
@@ -143,6 +144,9 @@ TEST(RotorArguments, EveryOptionIsParsedAndDocumented) {
        [](auto &o) { return o.unit.wire.delivery == Delivery::Chunked && o.unit.wire.chunkPeriod == 16ms; }},
       {{"--delivery", "line"}, [](auto &o) { return o.unit.wire.delivery == Delivery::Line; }},
       {{"--baud", "1200"}, [](auto &o) { return o.unit.wire.baud == 1200; }},
+      {{"--dialect", "clone-lfcr"}, [](auto &o) { return o.unit.dialect == Dialect::CloneLfCr; }},
+      {{"--dialect=az-only"}, [](auto &o) { return o.unit.dialect == Dialect::AzOnly; }},
+      {{"--open-silence", "0"}, [](auto &o) { return o.unit.openSilence == 0ms; }},
       {{"--help"}, [](auto &o) { return o.help; }},
       {{"-h"}, [](auto &o) { return o.help; }},
   };
@@ -162,6 +166,12 @@ TEST(RotorArguments, EveryOptionIsParsedAndDocumented) {
   // A real line's pace unless asked otherwise.
   EXPECT_EQ(defaults.unit.wire.delivery, Delivery::Line);
   EXPECT_EQ(defaults.unit.wire.baud, 0);
+  EXPECT_EQ(defaults.unit.dialect, Dialect::Report16);
+  // Every dialect is listed, by the name the option takes.
+  for (const DialectInfo &d : dialects()) {
+    EXPECT_NE(usage.find(std::string("    ") + d.name + " "), std::string::npos) << d.name;
+    EXPECT_EQ(dialectNamed(d.name), d.dialect);
+  }
 }
 
 TEST(RotorArguments, BadValuesAreRefused) {
@@ -201,6 +211,9 @@ TEST(RotorArguments, BadValuesAreRefused) {
       {"--baud", "0"},
       {"--baud", "96OO"},
       {"--baud"},
+      {"--dialect", "report17"},
+      {"--dialect"},
+      {"--open-silence", "-1"},
   };
   for (const auto &args : cases) {
     ProgramOptions o;

@@ -142,8 +142,12 @@ TEST(RotorPty, RecordMatchesWhatWasSent) {
   EXPECT_EQ(cmds[2].bytes, "zz\x01\r");
   ASSERT_TRUE(unit.pendingCommand());
   EXPECT_EQ(unit.pendingCommand()->bytes, "M1");
+  // The callback runs after the record is taken: it may still be on its way.
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> lock(m);
+    return seen.size() == 3u;
+  }));
   std::lock_guard<std::mutex> lock(m);
-  ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen[1].bytes, "W045 010\r");
 }
 
@@ -213,6 +217,22 @@ TEST(RotorPty, UserMayCloseAndReopenTheDevice) {
     Line line(unit.devicePath());
     line.send("C\r");
     EXPECT_EQ(line.read(16), "AZ=000  EL=000\r\n") << "open " << i;
+  }
+}
+
+// The unit learns of every opening of its device, through the link too.
+TEST(RotorPty, OpeningTheDeviceIsSeen) {
+  support::TempDir dir("rotor-open");
+  Options o = burst();
+  o.dialect = Dialect::CloneCr;
+  ServerOptions so;
+  so.linkPath = (dir.Path() / "COM1").string();
+  PtyServer unit(o, so);
+  for (const std::string &path : {unit.devicePath(), so.linkPath}) {
+    Line line(path);
+    EXPECT_EQ(line.read(openBanner(Dialect::CloneCr).size()), openBanner(Dialect::CloneCr)) << path;
+    line.send("C\r");
+    EXPECT_EQ(line.read(11), "+0000+0000\r");
   }
 }
 

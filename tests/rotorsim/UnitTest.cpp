@@ -570,3 +570,73 @@ TEST(RotorWire, BurstKeepsPiecesWholeAndGarbageApart) {
   EXPECT_EQ(rest[1].size(), 1u);
   EXPECT_EQ(rest[2], "00  EL=000\r\n");
 }
+
+// Each dialect answers the two polls, a move, a stop and a line it does not
+// know as its units do.
+TEST(RotorDialects, AnswersAsTheirUnitsDo) {
+  struct Case {
+    Dialect dialect;
+    const char *c, *c2, *move, *unknown;
+  } cases[] = {
+      {Dialect::Report16, "AZ=007  EL=045\r\n", "AZ=007  EL=045\r\n", "\r", ""},
+      {Dialect::Variant2, "AZ=007\r\n", "AZ=007  EL=045\r\n", "\r", "? >\r\n"},
+      {Dialect::Variant1, "+0007\r\n", "+0007+0045\r\n", "\r", ""},
+      {Dialect::Firmware, "AZ=007\r\n", "AZ=007EL=045\r\n", "\r\n", "?>\r\n"},
+      {Dialect::FirmwarePlus0, "+0007\r\n", "+0007+0045\r\n", "\r\n", "?>\r\n"},
+      {Dialect::CloneCr, "+0007+0045\r", "+0007+0045\r", "", ""},
+      {Dialect::CloneLfCr, "+0007+0045\n\r", "+0007+0045\n\r", "", ""},
+      {Dialect::Hobby, "AZ=7 EL=45\r\n", "AZ=7 EL=45\r\n", "\r\n", ""},
+      {Dialect::AzOnly, "AZ=007\r", "AZ=007\r", "", ""},
+  };
+  for (const Case &c : cases) {
+    Options o = burst();
+    o.dialect = c.dialect;
+    o.startAz = 7;
+    o.startEl = 45;
+    Unit u(o, T0);
+    SCOPED_TRACE(int(c.dialect));
+    EXPECT_EQ(exchange(u, "C\r", T0), c.c);
+    EXPECT_EQ(exchange(u, "C2\r", T0), c.c2);
+    EXPECT_EQ(exchange(u, "S\r", T0), c.move);
+    EXPECT_EQ(exchange(u, "M090\r", T0), c.move);
+    EXPECT_EQ(exchange(u, "XYZ\r", T0), c.unknown);
+    EXPECT_EQ(exchange(u, "\r", T0), ""); // an empty line is no command
+    EXPECT_EQ(u.commandsHandled(), 4);
+  }
+}
+
+// Opening the port: a board that resets drops what it was sending, hears
+// nothing for its silence and then works; a clone greets with its banner.
+TEST(RotorDialects, OpeningThePortResetsOrGreets) {
+  Options o = burst();
+  o.dialect = Dialect::Firmware;
+  {
+    o.faults.replyDelay = 50ms;
+    Unit u(o, T0);
+    u.receive("C\r", at(0ms));
+    u.portOpened(at(10ms)); // before the answer is due
+    EXPECT_EQ(u.takeOutput(at(100ms)), "");
+    EXPECT_EQ(exchange(u, "C\r", at(1990ms)), ""); // still starting
+    EXPECT_EQ(u.takeOutput(at(3s)), "");
+    EXPECT_EQ(u.commands().size(), 1u);
+    u.receive("C\r", at(2010ms));
+    EXPECT_EQ(u.takeOutput(at(3s)), "AZ=000\r\n");
+  }
+  {
+    Options quiet = burst();
+    quiet.dialect = Dialect::Hobby;
+    quiet.openSilence = 0ms; // the silence can be turned off
+    Unit u(quiet, T0);
+    u.portOpened(at(0ms));
+    EXPECT_EQ(exchange(u, "C\r", at(1ms)), "AZ=0 EL=0\r\n");
+  }
+  for (Dialect d : {Dialect::CloneCr, Dialect::CloneLfCr}) {
+    Options clone = burst();
+    clone.dialect = d;
+    Unit u(clone, T0);
+    EXPECT_EQ(u.takeOutput(at(1s)), ""); // nothing before anyone listens
+    u.portOpened(at(1s));
+    EXPECT_EQ(u.takeOutput(at(1s)), openBanner(d));
+    EXPECT_NE(openBanner(d).find("READY"), std::string::npos);
+  }
+}

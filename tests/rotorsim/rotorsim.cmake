@@ -3,3 +3,4 @@ zk_test(rotorsim_pty_tests LABEL rotorsim SOURCES ${ZK_TEST_DIR}/PtyServerTest.c
 zk_test(rotorsim_program_tests LABEL rotorsim SOURCES ${ZK_TEST_DIR}/ProgramTest.cpp LIBS rotorsim)
 target_compile_definitions(rotorsim_program_tests PRIVATE ROTORSIM_EXE="$<TARGET_FILE:rotorsim_program>")
 add_dependencies(rotorsim_program_tests rotorsim_program)
+zk_test(rotorsim_socket_tests LABEL rotorsim SOURCES ${ZK_TEST_DIR}/SocketBridgeTest.cpp LIBS rotorsim)

@@ -235,11 +235,12 @@ TEST_F(Service, AnUnpluggedDeviceIsWaitedForAndTakenUpAgain) {
   StartService();
   ASSERT_TRUE(Reads(30)) << service->Err();
 
-  // Unplugged: the link stays behind, pointing at nothing.
+  // Unplugged: the link stays behind, pointing at nothing (not at the old
+  // name, which another test's next pseudo-terminal may get).
   const std::string device = first.devicePath();
   first.hangUp();
   fs::remove(dir.Path() / "COM1");
-  fs::create_symlink(device, dir.Path() / "COM1");
+  fs::create_symlink(device + "-unplugged", dir.Path() / "COM1");
   ASSERT_TRUE(Logged("port COM1 lost")) << service->Err();
   const ClientRun away = Rotctl({"p"});
   double az = 0, el = 0;
