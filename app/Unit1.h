@@ -161,6 +161,11 @@ public:
   StallGuard AzimuthGuard;
 
   // Called each time the labels show a newly parsed report.
+  // Called as a command or a poll goes to the port, just before its first
+  // byte: the moment the buttons' pauses and the poll period are kept, so
+  // tests time those rules here rather than where the bytes arrive.
+  std::function<void(const std::vector<uint8_t> &bytes)> OnSend;
+
   std::function<void()> PositionsShown;
 
   // ---- what network control needs to know

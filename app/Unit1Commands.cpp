@@ -34,6 +34,8 @@ void TForm1::SendCommand(const std::function<std::vector<uint8_t>()> &build, boo
       DeviceLost();
       return;
     }
+    if (i == 0 && OnSend)
+      OnSend(bytes);
     try {
       ApdComPort1.WriteChar(static_cast<char>(CommandBuffer[i] & 0xFF));
     } catch (...) {
@@ -109,8 +111,11 @@ void TForm1::Timer1Timer() {
     if (!ApdComPort1.Open())
       continue;
     try {
-      if (ApdComPort1.RTS())
-        ApdComPort1.WriteChar(static_cast<char>(CommandBuffer[i] & 0xFF));
+      if (!ApdComPort1.RTS())
+        continue;
+      if (i == 0 && OnSend)
+        OnSend(bytes);
+      ApdComPort1.WriteChar(static_cast<char>(CommandBuffer[i] & 0xFF));
     } catch (...) {
       return; // the next tick tries again
     }
