@@ -21,16 +21,16 @@ PortTrouble TroubleOf(const std::exception_ptr &error) {
   return PortTrouble::Other;
 }
 
-QString PortTroubleHint(PortTrouble trouble, const std::array<QString, 101> &texts) {
+QString PortTroubleHint(PortTrouble trouble, const TLanguageTexts &texts) {
   switch (trouble) {
   case PortTrouble::NoRights:
-    return texts[11].isEmpty()
+    return texts[lang::NoRightsHint].isEmpty()
                ? QStringLiteral("No rights on the device: add the user to the dialout group and log in again.")
-               : texts[11];
+               : texts[lang::NoRightsHint];
   case PortTrouble::Busy:
-    return texts[12].isEmpty()
+    return texts[lang::PortBusyHint].isEmpty()
                ? QStringLiteral("Another program holds the device (ModemManager or brltty often take USB adapters).")
-               : texts[12];
+               : texts[lang::PortBusyHint];
   case PortTrouble::Other:
     break;
   }

@@ -125,7 +125,8 @@ void TForm1::Timer1Timer() {
 // ------------------------------------------------------------ lost device and stall
 
 void TForm1::DeviceLost() {
-  const QString &reason = LanguageTexts[9].isEmpty() ? LanguageTexts[4] : LanguageTexts[9];
+  const QString &reason =
+      LanguageTexts[lang::DeviceLost].isEmpty() ? LanguageTexts[lang::PortFailure] : LanguageTexts[lang::DeviceLost];
   ApdComPort1.SetOpen(false);
   Timer1->SetEnabled(false);
   AzimuthGuard.Stop();
@@ -189,8 +190,8 @@ void TForm1::StopStalledAzimuth() {
     return;
   SendCommand(Fixed({'A', CR}), true);
   const QString text =
-      LanguageTexts[10].isEmpty()
+      LanguageTexts[lang::AzimuthStalled].isEmpty()
           ? QStringLiteral("Azimuth stopped: the rotator has not moved for %1 seconds.").arg(StallGuard::Window.count())
-          : LanguageTexts[10];
+          : LanguageTexts[lang::AzimuthStalled];
   ShowErrorMessage(text);
 }
