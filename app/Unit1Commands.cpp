@@ -98,8 +98,8 @@ void TForm1::Button10Click() {
 void TForm1::Timer1Timer() {
   // A device that went away ends the port's threads without raising
   // anything; the window would go on showing a position that is no longer
-  // read. Say so once and stop polling, as when the port cannot be opened;
-  // picking the port again reopens it.
+  // read. Say so once, stop polling and wait for the device: the reconnect
+  // timer reopens the port when it is back (or the user picks a port).
   if (ApdComPort1.Open() && (ApdComPort1.QueryLineError() == leDeviceLost || ApdComPort1.DeviceLost())) {
     DeviceLost();
     return;
