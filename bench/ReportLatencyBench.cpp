@@ -9,6 +9,8 @@
 #include "rotorsim/RotorSim.h"
 #include "Stats.h"
 
+#include "tests/support/TempDir.h"
+
 #include <QCoreApplication>
 #include <QLabel>
 
@@ -28,10 +30,8 @@ using bench::Millis;
 
 int main(int argc, char **argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  char tmpl[] = "/tmp/zk-report-bench-XXXXXX";
-  if (!mkdtemp(tmpl))
-    return 1;
-  const fs::path dir = tmpl;
+  const support::TempDir scratch("report-bench");
+  const fs::path &dir = scratch.Path();
   int status = 0;
   {
     TApplication app(argc, argv);
@@ -81,7 +81,6 @@ int main(int argc, char **argv) {
     std::printf("FIGURE report line time at 9600 baud: %.3f ms (ratio 1.000)\n", lineTime);
   }
   std::error_code ec;
-  fs::current_path("/", ec);
-  fs::remove_all(dir, ec);
+  fs::current_path("/", ec); // out of the folder before it goes
   return status;
 }
