@@ -98,7 +98,8 @@ printf '%6d s  all\n' "$total"
 passed=0
 failed=0
 for log in build.ctest.log build-asan.ctest.log build-tsan.ctest.log; do
-  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
+  line=$(grep -hE 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" 2> /dev/null | tail -n 1 || true)
+  [ -n "$line" ] || continue
   out=$(sed -E 's/.*failed out of ([0-9]+).*/\1/' <<< "$line")
   bad=$(sed -E 's/.* ([0-9]+) tests failed out of.*/\1/' <<< "$line")
   passed=$((passed + out - bad))
