@@ -60,7 +60,8 @@ protected:
     SetConfig(CrLf({"1", "EN", std::to_string(pollMs).c_str(), "10", "123", "45", "1", "50", "50"}));
     Create();
     Listen();
-    ASSERT_TRUE(RunEventsUntil([&] { return form->LastReportTime.has_value(); })) << "no report reached the window";
+    ASSERT_TRUE(RunEventsUntil([&] { return form->LastReportTime.has_value(); }))
+        << "no report reached the window" << (boxes.empty() ? "" : ": " + boxes.back().text.toStdString());
   }
   void Listen() {
     control = std::make_unique<NetworkControl>(*form);
