@@ -73,9 +73,13 @@ int CommandQueue::Send(const Item &item) {
     const std::vector<uint8_t> bytes = item.build();
     for (std::size_t i = 0; i < bytes.size() && i < form_.CommandBuffer.size(); ++i)
       form_.CommandBuffer[i] = bytes[i];
-    for (std::size_t i = 0; i < bytes.size() && i < form_.CommandBuffer.size(); ++i)
-      if (form_.ApdComPort1.Open())
-        form_.ApdComPort1.WriteChar(static_cast<char>(form_.CommandBuffer[i] & 0xFF));
+    for (std::size_t i = 0; i < bytes.size() && i < form_.CommandBuffer.size(); ++i) {
+      if (!form_.ApdComPort1.Open())
+        continue;
+      if (i == 0 && form_.OnSend)
+        form_.OnSend(bytes);
+      form_.ApdComPort1.WriteChar(static_cast<char>(form_.CommandBuffer[i] & 0xFF));
+    }
     if (form_.ApdComPort1.Open())
       form_.CommandSent(bytes);
   } catch (...) {

@@ -26,20 +26,21 @@ PortTrouble TroubleOf(const std::exception_ptr &error) {
   return PortTrouble::Other;
 }
 
-QString PortTroubleHint(PortTrouble trouble, const std::array<QString, 101> &texts) {
+QString PortTroubleHint(PortTrouble trouble, const TLanguageTexts &texts) {
   switch (trouble) {
   case PortTrouble::NoRights:
-    return texts[11].isEmpty()
+    return texts[lang::NoRightsHint].isEmpty()
                ? QStringLiteral("No rights on the device: add the user to the dialout group and log in again.")
-               : texts[11];
+               : texts[lang::NoRightsHint];
   case PortTrouble::Busy:
-    return texts[12].isEmpty()
+    return texts[lang::PortBusyHint].isEmpty()
                ? QStringLiteral("Another program holds the device (ModemManager or brltty often take USB adapters).")
-               : texts[12];
+               : texts[lang::PortBusyHint];
   case PortTrouble::EmptySlot:
-    return texts[13].isEmpty() ? QStringLiteral("No serial port hardware is fitted at this address: link the COM "
-                                                "number to the real device, for example /dev/ttyUSB0.")
-                               : texts[13];
+    return texts[lang::EmptySlotHint].isEmpty()
+               ? QStringLiteral("No serial port hardware is fitted at this address: link the COM "
+                                "number to the real device, for example /dev/ttyUSB0.")
+               : texts[lang::EmptySlotHint];
   case PortTrouble::Missing:
   case PortTrouble::Other:
     break;

@@ -418,7 +418,7 @@ void TForm1::OpenPort(bool offerChoice) {
     ApdComPort1.SetOpen(true);
   } catch (...) {
     const PortTrouble trouble = TroubleOf(std::current_exception());
-    QString text = QStringLiteral("Port COM") + QString::number(PortNumber) + LanguageTexts[4];
+    QString text = QStringLiteral("Port COM") + QString::number(PortNumber) + LanguageTexts[lang::PortFailure];
     const QString hint = PortTroubleHint(trouble, LanguageTexts);
     if (!hint.isEmpty())
       text += QChar('\n') + hint;
@@ -552,7 +552,7 @@ void TForm1::GatherControls(unsigned what) {
 }
 
 void TForm1::InvalidEntry(QComboBox *box) {
-  ShowErrorMessage(LanguageTexts[8] + QStringLiteral(" \"") + QuoteForMessage(box->currentText()) +
+  ShowErrorMessage(LanguageTexts[lang::InvalidEntry] + QStringLiteral(" \"") + QuoteForMessage(box->currentText()) +
                    QStringLiteral("\" !"));
   SelectWithoutChange(box, 0);
 }
@@ -613,12 +613,12 @@ void TForm1::LoadLanguage() {
   const bool utf8 = check.Valid();
   auto take = [&](const TextLine &raw) {
     const QString line = DecodeFileText(raw.text, utf8);
-    if (line.left(2) != LanguageCode)
+    if (line.left(lang::CodeLength) != LanguageCode)
       return true;
-    const int32_t n = NumberOf(line.mid(3, 2));
+    const int32_t n = NumberOf(line.mid(lang::NumberAt, lang::NumberDigits));
     // Entries outside the table are not written.
-    if (n >= 0 && n <= 100)
-      LanguageTexts[n] = line.mid(6, 100);
+    if (n >= 0 && n < LanguageEntryCount)
+      LanguageTexts[n] = line.mid(lang::TextAt, lang::TextLength);
     return true;
   };
   bool any = false;
@@ -628,14 +628,14 @@ void TForm1::LoadLanguage() {
   });
   if (!any)
     take(TextLine{}); // an empty file still gives one (empty) line
-  Label2->setText(LanguageTexts[1]);
+  Label2->setText(LanguageTexts[lang::LanguageCaption]);
   Label2->adjustSize();
-  Button1->setText(LanguageTexts[2]);
-  GroupBox3->setTitle(LanguageTexts[5] + QStringLiteral(" 1"));
-  GroupBox5->setTitle(LanguageTexts[5] + QStringLiteral(" 2"));
-  GroupBox4->setTitle(LanguageTexts[5] + QStringLiteral(" 1+2"));
-  FieldWidget(PBNumEdit3)->setToolTip(PlainHint(LanguageTexts[7] + QStringLiteral(" 1")));
-  FieldWidget(PBNumEdit4)->setToolTip(PlainHint(LanguageTexts[7] + QStringLiteral(" 2")));
+  Button1->setText(LanguageTexts[lang::ExitCaption]);
+  GroupBox3->setTitle(LanguageTexts[lang::ManualCaption] + QStringLiteral(" 1"));
+  GroupBox5->setTitle(LanguageTexts[lang::ManualCaption] + QStringLiteral(" 2"));
+  GroupBox4->setTitle(LanguageTexts[lang::ManualCaption] + QStringLiteral(" 1+2"));
+  FieldWidget(PBNumEdit3)->setToolTip(PlainHint(LanguageTexts[lang::ParkingHint] + QStringLiteral(" 1")));
+  FieldWidget(PBNumEdit4)->setToolTip(PlainHint(LanguageTexts[lang::ParkingHint] + QStringLiteral(" 2")));
 }
 
 void TForm1::ComboBox2Change() {

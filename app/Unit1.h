@@ -3,6 +3,7 @@
 // files, the rotor commands and the poll, the position reports and the
 // dials. Everything here runs on the user-interface thread.
 #include "app/Controls.h"
+#include "app/LanguageEntries.h"
 #include "app/RotorProtocol.h"
 #include "app/StallGuard.h"
 #include "comport/AdPort.h"
@@ -54,7 +55,7 @@ public:
   int32_t PollMode = 0;
   int32_t WindowLeft = 0;
   int32_t WindowTop = 0;
-  std::array<QString, 101> LanguageTexts;
+  TLanguageTexts LanguageTexts;
   TCommandBuffer CommandBuffer{};
   TFrameBuffer FrameBuffer{};
   int32_t Position1 = 0;
@@ -166,6 +167,11 @@ public:
   // watches what it asked for.
   void CommandSent(const std::vector<uint8_t> &bytes);
   StallGuard AzimuthGuard;
+
+  // Called as a command or a poll goes to the port, just before its first
+  // byte: the moment the buttons' pauses and the poll period are kept, so
+  // tests time those rules here rather than where the bytes arrive.
+  std::function<void(const std::vector<uint8_t> &bytes)> OnSend;
 
   // Called each time the labels show a newly parsed report.
   std::function<void()> PositionsShown;

@@ -34,6 +34,8 @@ void TForm1::SendCommand(const std::function<std::vector<uint8_t>()> &build, boo
       DeviceLost();
       return;
     }
+    if (i == 0 && OnSend)
+      OnSend(bytes);
     try {
       ApdComPort1.WriteChar(static_cast<char>(CommandBuffer[i] & 0xFF));
     } catch (...) {
@@ -96,8 +98,8 @@ void TForm1::Button10Click() {
 void TForm1::Timer1Timer() {
   // A device that went away ends the port's threads without raising
   // anything; the window would go on showing a position that is no longer
-  // read. Say so once and stop polling, as when the port cannot be opened;
-  // picking the port again reopens it.
+  // read. Say so once, stop polling and wait for the device: the reconnect
+  // timer reopens the port when it is back (or the user picks a port).
   if (ApdComPort1.Open() && (ApdComPort1.QueryLineError() == leDeviceLost || ApdComPort1.DeviceLost())) {
     DeviceLost();
     return;
@@ -109,8 +111,11 @@ void TForm1::Timer1Timer() {
     if (!ApdComPort1.Open())
       continue;
     try {
-      if (ApdComPort1.RTS())
-        ApdComPort1.WriteChar(static_cast<char>(CommandBuffer[i] & 0xFF));
+      if (!ApdComPort1.RTS())
+        continue;
+      if (i == 0 && OnSend)
+        OnSend(bytes);
+      ApdComPort1.WriteChar(static_cast<char>(CommandBuffer[i] & 0xFF));
     } catch (...) {
       return; // the next tick tries again
     }
@@ -120,7 +125,8 @@ void TForm1::Timer1Timer() {
 // ------------------------------------------------------------ lost device and stall
 
 void TForm1::DeviceLost() {
-  const QString &reason = LanguageTexts[9].isEmpty() ? LanguageTexts[4] : LanguageTexts[9];
+  const QString &reason =
+      LanguageTexts[lang::DeviceLost].isEmpty() ? LanguageTexts[lang::PortFailure] : LanguageTexts[lang::DeviceLost];
   ApdComPort1.SetOpen(false);
   Timer1->SetEnabled(false);
   AzimuthGuard.Stop();
@@ -185,8 +191,8 @@ void TForm1::StopStalledAzimuth() {
     return;
   SendCommand(Fixed({'A', CR}), true);
   const QString text =
-      LanguageTexts[10].isEmpty()
+      LanguageTexts[lang::AzimuthStalled].isEmpty()
           ? QStringLiteral("Azimuth stopped: the rotator has not moved for %1 seconds.").arg(StallGuard::Window.count())
-          : LanguageTexts[10];
+          : LanguageTexts[lang::AzimuthStalled];
   ShowErrorMessage(text);
 }

@@ -10,7 +10,7 @@ if [ -z "$targets" ]; then
   exit 0
 fi
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DZK_SANITIZE=fuzz -DZK_BUILD_BENCH=OFF > build-fuzz.configure.log 2>&1 || { cat build-fuzz.configure.log; exit 1; }
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" -DZK_SANITIZE=fuzz -DZK_BUILD_BENCH=OFF > build-fuzz.configure.log 2>&1 || { cat build-fuzz.configure.log; exit 1; }
 # shellcheck disable=SC2086
 cmake --build build-fuzz -j"$(nproc)" --target $targets
 export QT_QPA_PLATFORM=offscreen
