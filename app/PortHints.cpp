@@ -2,20 +2,21 @@
 
 #include "app/ShownTexts.h"
 
-QString PortTroubleHint(PortTrouble trouble, const std::array<QString, 101> &texts) {
+QString PortTroubleHint(PortTrouble trouble, const TLanguageTexts &texts) {
   switch (trouble) {
   case PortTrouble::NoRights:
-    return texts[ltNoRights].isEmpty()
+    return texts[lang::NoRightsHint].isEmpty()
                ? QStringLiteral("No rights on the device: add the user to the dialout group and log in again.")
-               : texts[ltNoRights];
+               : texts[lang::NoRightsHint];
   case PortTrouble::Busy:
-    return texts[ltPortBusy].isEmpty()
+    return texts[lang::PortBusyHint].isEmpty()
                ? QStringLiteral("Another program holds the device (ModemManager or brltty often take USB adapters).")
-               : texts[ltPortBusy];
+               : texts[lang::PortBusyHint];
   case PortTrouble::EmptySlot:
-    return texts[ltEmptySlot].isEmpty() ? QStringLiteral("No serial port hardware is fitted at this address: link the "
-                                                         "COM number to the real device, for example /dev/ttyUSB0.")
-                                        : texts[ltEmptySlot];
+    return texts[lang::EmptySlotHint].isEmpty()
+               ? QStringLiteral("No serial port hardware is fitted at this address: link the "
+                                "COM number to the real device, for example /dev/ttyUSB0.")
+               : texts[lang::EmptySlotHint];
   case PortTrouble::Missing:
   case PortTrouble::Other:
     break;

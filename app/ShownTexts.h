@@ -6,23 +6,6 @@
 #include <cstddef>
 #include <string_view>
 
-// Entries of the language file the window uses.
-enum TLanguageText : int {
-  ltLanguageCaption = 1,   // Label2
-  ltExitCaption = 2,       // Button1
-  ltPortFailure = 4,       // ends "Port COMn" when the port will not open
-  ltManualCaption = 5,     // the three "Manual" groups, before " 1", " 2", " 1+2"
-  ltParkHint = 7,          // the parking fields' hints, before " 1", " 2"
-  ltInvalidEntry = 8,      // starts the message for a rejected box text
-  ltDeviceLost = 9,        // ends "Port COMn" when the device went away
-  ltStallStopped = 10,     // the stall guard stopped the azimuth
-  ltNoRights = 11,         // hint: the user may not use the device
-  ltPortBusy = 12,         // hint: another program holds the device
-  ltEmptySlot = 13,        // hint: no serial hardware behind the default device
-  ltShowElevation = 20,    // the view choice on the window's context menu
-  ltElevationStalled = 21, // the stall guard stopped the elevation
-};
-
 // Follows a byte stream piece by piece and tells whether it is all
 // well-formed UTF-8 (no overlong forms, no surrogates, nothing above
 // U+10FFFF, no sequence left open at the end).

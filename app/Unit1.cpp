@@ -440,7 +440,7 @@ void TForm1::OpenPort(bool offerChoice) {
     Controller.OpenPort();
   } catch (...) {
     const PortTrouble trouble = TroubleOf(std::current_exception());
-    QString text = QStringLiteral("Port COM") + QString::number(PortNumber) + LanguageTexts[ltPortFailure];
+    QString text = QStringLiteral("Port COM") + QString::number(PortNumber) + LanguageTexts[lang::PortFailure];
     const QString hint = PortTroubleHint(trouble, LanguageTexts);
     if (!hint.isEmpty())
       text += QChar('\n') + hint;
@@ -625,7 +625,7 @@ void TForm1::GatherControls(unsigned what) {
 }
 
 void TForm1::InvalidEntry(QComboBox *box) {
-  ShowErrorMessage(LanguageTexts[ltInvalidEntry] + QStringLiteral(" \"") + QuoteForMessage(box->currentText()) +
+  ShowErrorMessage(LanguageTexts[lang::InvalidEntry] + QStringLiteral(" \"") + QuoteForMessage(box->currentText()) +
                    QStringLiteral("\" !"));
   SelectWithoutChange(box, 0);
 }
@@ -686,12 +686,12 @@ void TForm1::LoadLanguage() {
   const bool utf8 = check.Valid();
   auto take = [&](const TextLine &raw) {
     const QString line = DecodeFileText(raw.text, utf8);
-    if (line.left(2) != LanguageCode)
+    if (line.left(lang::CodeLength) != LanguageCode)
       return true;
-    const int32_t n = NumberOf(line.mid(3, 2));
+    const int32_t n = NumberOf(line.mid(lang::NumberAt, lang::NumberDigits));
     // Entries outside the table are not written.
-    if (n >= 0 && n <= 100)
-      LanguageTexts[n] = line.mid(6, 100);
+    if (n >= 0 && n < LanguageEntryCount)
+      LanguageTexts[n] = line.mid(lang::TextAt, lang::TextLength);
     return true;
   };
   bool any = false;
@@ -701,16 +701,16 @@ void TForm1::LoadLanguage() {
   });
   if (!any)
     take(TextLine{}); // an empty file still gives one (empty) line
-  Label2->setText(LanguageTexts[ltLanguageCaption]);
+  Label2->setText(LanguageTexts[lang::LanguageCaption]);
   Label2->adjustSize();
-  Button1->setText(LanguageTexts[ltExitCaption]);
-  GroupBox3->setTitle(LanguageTexts[ltManualCaption] + QStringLiteral(" 1"));
-  GroupBox5->setTitle(LanguageTexts[ltManualCaption] + QStringLiteral(" 2"));
-  GroupBox4->setTitle(LanguageTexts[ltManualCaption] + QStringLiteral(" 1+2"));
-  ShowElevationAction->setText(LanguageTexts[ltShowElevation].isEmpty() ? QStringLiteral("Show elevation")
-                                                                        : LanguageTexts[ltShowElevation]);
-  FieldWidget(PBNumEdit3)->setToolTip(PlainHint(LanguageTexts[ltParkHint] + QStringLiteral(" 1")));
-  FieldWidget(PBNumEdit4)->setToolTip(PlainHint(LanguageTexts[ltParkHint] + QStringLiteral(" 2")));
+  Button1->setText(LanguageTexts[lang::ExitCaption]);
+  GroupBox3->setTitle(LanguageTexts[lang::ManualCaption] + QStringLiteral(" 1"));
+  GroupBox5->setTitle(LanguageTexts[lang::ManualCaption] + QStringLiteral(" 2"));
+  GroupBox4->setTitle(LanguageTexts[lang::ManualCaption] + QStringLiteral(" 1+2"));
+  ShowElevationAction->setText(LanguageTexts[lang::ShowElevation].isEmpty() ? QStringLiteral("Show elevation")
+                                                                            : LanguageTexts[lang::ShowElevation]);
+  FieldWidget(PBNumEdit3)->setToolTip(PlainHint(LanguageTexts[lang::ParkingHint] + QStringLiteral(" 1")));
+  FieldWidget(PBNumEdit4)->setToolTip(PlainHint(LanguageTexts[lang::ParkingHint] + QStringLiteral(" 2")));
 }
 
 void TForm1::ComboBox2Change() {

@@ -5,6 +5,7 @@
 // controller's; the window's names for them refer to it. Everything here
 // runs on the user-interface thread.
 #include "app/Controls.h"
+#include "app/LanguageEntries.h"
 #include "controller/RotorController.h"
 
 #include <QPoint>
@@ -58,7 +59,7 @@ public:
   int32_t &PollMode = Controller.PollMode;
   int32_t WindowLeft = 0;
   int32_t WindowTop = 0;
-  std::array<QString, 101> LanguageTexts;
+  TLanguageTexts LanguageTexts;
   // The view choice: the elevation dial, its label and the groups of axis 2
   // shown. Kept in the file beside the nine-line one.
   bool ShowElevation = false;
@@ -181,6 +182,9 @@ public:
   void DeviceLost();
   bool WaitingForDevice() const;
   StallGuard &AzimuthGuard = Controller.AzimuthGuard;
+
+  // The controller's: called as a command or a poll goes to the port.
+  std::function<void(const std::vector<uint8_t> &bytes)> &OnSend = Controller.OnSend;
 
   // Called each time the labels show a newly parsed report.
   std::function<void()> PositionsShown;

@@ -81,7 +81,7 @@ void TForm1::DeviceLost() { Controller.DeviceLost(); }
 // Said once; the label greys while the controller waits for the device.
 void TForm1::DeviceGone() {
   const QString &reason =
-      LanguageTexts[ltDeviceLost].isEmpty() ? LanguageTexts[ltPortFailure] : LanguageTexts[ltDeviceLost];
+      LanguageTexts[lang::DeviceLost].isEmpty() ? LanguageTexts[lang::PortFailure] : LanguageTexts[lang::DeviceLost];
   WaitForDevice(true);
   ShowErrorMessage(QStringLiteral("Port COM") + QString::number(PortNumber) + reason);
 }
@@ -101,16 +101,16 @@ void TForm1::ReconnectTimerTimer() { Controller.Reconnect(); }
 
 void TForm1::StallMessage() {
   const QString text =
-      LanguageTexts[ltStallStopped].isEmpty()
+      LanguageTexts[lang::AzimuthStalled].isEmpty()
           ? QStringLiteral("Azimuth stopped: the rotator has not moved for %1 seconds.").arg(StallGuard::Window.count())
-          : LanguageTexts[ltStallStopped];
+          : LanguageTexts[lang::AzimuthStalled];
   ShowErrorMessage(text);
 }
 
 void TForm1::ElevationStallMessage() {
-  const QString text = LanguageTexts[ltElevationStalled].isEmpty()
+  const QString text = LanguageTexts[lang::ElevationStalled].isEmpty()
                            ? QStringLiteral("Elevation stopped: the rotator has not moved for %1 seconds.")
                                  .arg(StallGuard::Window.count())
-                           : LanguageTexts[ltElevationStalled];
+                           : LanguageTexts[lang::ElevationStalled];
   ShowErrorMessage(text);
 }

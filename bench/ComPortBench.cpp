@@ -11,21 +11,20 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/Messages.h"
 #include "platform/SerialDevice.h"
+#include "tests/support/Ports.h"
+#include "tests/support/PtyPair.h"
 
 namespace {
 
@@ -101,18 +100,10 @@ void Print(const char *name, Stats s, Stats raw) {
 } // namespace
 
 int main() {
-  char tmpl[] = "/tmp/portbenchXXXXXX";
-  std::string dir = mkdtemp(tmpl);
-  platform::SetStartDirectory(dir);
-  int master = -1, slave = -1;
-  char name[256] = {};
-  if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-    return 1;
-  termios t{};
-  tcgetattr(slave, &t);
-  cfmakeraw(&t);
-  tcsetattr(slave, TCSANOW, &t);
-  std::filesystem::create_symlink(name, dir + "/COM1");
+  // The unit's end of a raw pty, linked as COM1 and held open between opens.
+  support::PtyPair pty(support::ComEntry(1));
+  const int master = pty.Master();
+  const std::string name = pty.SlavePath();
 
   const int kRounds = 300;
   const int kPausedRounds = 150;
@@ -175,7 +166,7 @@ int main() {
   port.SetOpen(false);
 
   // ---- the same on the raw device
-  int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   std::vector<double> rawByte[2], rawPoll[2];
   auto readN = [&](size_t n) {
     size_t have = 0;
@@ -218,9 +209,6 @@ int main() {
     }
   }
   close(fd);
-  close(slave);
-  close(master);
-  std::filesystem::remove_all(dir);
 
   Print("byte to OnTriggerAvail, back to back", Summarise(byteLat[0]), Summarise(rawByte[0]));
   Print("byte to OnTriggerAvail, 10 ms pauses", Summarise(byteLat[1]), Summarise(rawByte[1]));

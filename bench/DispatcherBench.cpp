@@ -5,19 +5,17 @@
 #include "platform/SerialDevice.h"
 #include "platform/Sync.h"
 #include "tests/support/NullOwner.h"
+#include "tests/support/Ports.h"
 #include "tests/support/ProcessCounts.h"
+#include "tests/support/PtyPair.h"
 
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -25,59 +23,26 @@ namespace {
 
 constexpr size_t kBlock = 256 * 1024;
 
-struct Pty {
-  Pty() {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    grantpt(master);
-    unlockpt(master);
-    slave = ptsname(master);
-  }
-  ~Pty() { close(master); }
-  // Writes n bytes from another thread (blocking writes).
-  std::thread Feed(size_t n) {
-    return std::thread([this, n] {
-      std::vector<uint8_t> buf(4096, 0x5A);
-      size_t done = 0;
-      while (done < n) {
-        ssize_t w = write(master, buf.data(), std::min(buf.size(), n - done));
-        if (w <= 0)
-          return;
-        done += size_t(w);
-      }
-    });
-  }
-  int master;
-  std::string slave;
-};
-
-std::string PortName(const std::string &target) {
-  static std::string dir = [] {
-    char tmpl[] = "/tmp/zk-bench-XXXXXX";
-    std::string d = mkdtemp(tmpl);
-    platform::SetStartDirectory(d);
-    return d;
-  }();
-  std::string link = dir + "/COM1";
-  std::error_code ec;
-  std::filesystem::remove(link, ec);
-  std::filesystem::create_symlink(target, link);
-  return "\\\\.\\COM1";
+// Writes n bytes to the far end from another thread, as fast as the reader
+// takes them.
+std::thread Feed(const support::PtyPair &pty, size_t n) {
+  return std::thread([&pty, n] { pty.Send(std::string(n, '\x5A'), std::chrono::minutes(1)); });
 }
 
 double g_ringRate = 0, g_plainRate = 0;
 
 void BM_RingAndReceiveByte(benchmark::State &state) {
-  Pty pty;
+  support::PtyPair pty;
   support::NullOwner owner;
   TApdWin32Dispatcher d(&owner);
-  if (d.OpenDispatcher(PortName(pty.slave), 115200, 0, 8, 1, 4096, 4096, 3) != 0) {
+  if (d.OpenDispatcher(support::LinkPort(1, pty.SlavePath()), 115200, 0, 8, 1, 4096, 4096, 3) != 0) {
     state.SkipWithError("open failed");
     return;
   }
   double seconds = 0, bytes = 0;
   for (auto _ : state) {
     auto start = std::chrono::steady_clock::now();
-    std::thread feeder = pty.Feed(kBlock);
+    std::thread feeder = Feed(pty, kBlock);
     size_t got = 0;
     uint8_t c;
     while (got < kBlock) {
@@ -95,9 +60,9 @@ void BM_RingAndReceiveByte(benchmark::State &state) {
 }
 
 void BM_PlainReadLoop(benchmark::State &state) {
-  Pty pty;
+  support::PtyPair pty;
   platform::TSerialDevice dev;
-  if (dev.Open(PortName(pty.slave)) != 0) {
+  if (dev.Open(support::LinkPort(1, pty.SlavePath())) != 0) {
     state.SkipWithError("open failed");
     return;
   }
@@ -105,7 +70,7 @@ void BM_PlainReadLoop(benchmark::State &state) {
   std::vector<uint8_t> buf(256);
   for (auto _ : state) {
     auto start = std::chrono::steady_clock::now();
-    std::thread feeder = pty.Feed(kBlock);
+    std::thread feeder = Feed(pty, kBlock);
     size_t got = 0;
     while (got < kBlock) {
       platform::IoResult r = dev.Read(buf.data(), buf.size());
@@ -128,10 +93,10 @@ BENCHMARK(BM_RingAndReceiveByte)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PlainReadLoop)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 double IdlePortCpu(int seconds) {
-  Pty pty;
+  support::PtyPair pty;
   support::NullOwner owner;
   TApdWin32Dispatcher d(&owner);
-  d.OpenDispatcher(PortName(pty.slave), 9600, 0, 8, 1, 4096, 4096, 3);
+  d.OpenDispatcher(support::LinkPort(1, pty.SlavePath()), 9600, 0, 8, 1, 4096, 4096, 3);
   const auto before = support::ProcessCpu();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   const auto used = support::ProcessCpu() - before;

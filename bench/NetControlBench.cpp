@@ -14,6 +14,8 @@
 #include "rotorsim/RotorSim.h"
 #include "Stats.h"
 
+#include "tests/support/TempDir.h"
+
 #include <QCoreApplication>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -157,13 +159,6 @@ private:
   QTcpServer server_;
 };
 
-std::string TempDir() {
-  char tmpl[] = "/tmp/zk-netctl-bench-XXXXXX";
-  if (!mkdtemp(tmpl))
-    throw std::runtime_error("mkdtemp");
-  return tmpl;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -172,7 +167,8 @@ int main(int argc, char **argv) {
   TApplication app(argc, argv);
   SetMessageBoxHandler(
       [](const QString &, const QString &text) { std::fprintf(stderr, "message: %s\n", text.toUtf8().constData()); });
-  const std::string dir = TempDir();
+  const support::TempDir scratch("netctl-bench");
+  const std::string dir = scratch.Path().string();
   int status = 0;
   struct Figure {
     std::string name;
@@ -273,8 +269,7 @@ int main(int argc, char **argv) {
     status = 1;
   }
   std::error_code ec;
-  fs::current_path("/", ec);
-  fs::remove_all(dir, ec);
+  fs::current_path("/", ec); // out of the folder before it goes
   for (const Figure &f : figures)
     std::printf("FIGURE %s: %.2f %s (ratio %.2f)\n", f.name.c_str(), f.value, f.unit, f.ratio);
   return status;

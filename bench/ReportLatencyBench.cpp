@@ -12,6 +12,8 @@
 #include "rotorsim/RotorSim.h"
 #include "Stats.h"
 
+#include "tests/support/TempDir.h"
+
 #include <QCoreApplication>
 #include <QLabel>
 
@@ -93,10 +95,8 @@ Result Measure(const fs::path &dir, const Form &f, std::size_t samples) {
 
 int main(int argc, char **argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  char tmpl[] = "/tmp/zk-report-bench-XXXXXX";
-  if (!mkdtemp(tmpl))
-    return 1;
-  const fs::path dir = tmpl;
+  const support::TempDir scratch("report-bench");
+  const fs::path &dir = scratch.Path();
   int status = 0;
   {
     TApplication app(argc, argv);
@@ -126,7 +126,6 @@ int main(int argc, char **argv) {
     }
   }
   std::error_code ec;
-  fs::current_path("/", ec);
-  fs::remove_all(dir, ec);
+  fs::current_path("/", ec); // out of the folder before it goes
   return status;
 }

@@ -16,9 +16,11 @@
 #include "rotorsim/RotorSim.h"
 #include "Stats.h"
 
+#include "tests/support/PtyPair.h"
+#include "tests/support/TempDir.h"
+
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -73,13 +75,6 @@ bool Pump(const std::function<bool()> &done, std::chrono::milliseconds limit = 5
       platform::WaitForMessage(slice);
   }
   return true;
-}
-
-std::string TempDir() {
-  char tmpl[] = "/tmp/zk-system-bench-XXXXXX";
-  if (!mkdtemp(tmpl))
-    throw std::runtime_error("mkdtemp");
-  return tmpl;
 }
 
 int OpenRaw(const std::string &path) {
@@ -202,39 +197,9 @@ Exchange PollOnRawPty(int rounds) {
 
 // ------------------------------------------------------- 2. receive rate
 
-class Pty {
-public:
-  explicit Pty(const std::string &link) : link_(link) {
-    char name[256];
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
-      throw std::runtime_error("openpty");
-    termios t{};
-    tcgetattr(slave_, &t);
-    cfmakeraw(&t);
-    tcsetattr(slave_, TCSANOW, &t);
-    path_ = name;
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    if (!link_.empty())
-      fs::create_symlink(path_, link_);
-  }
-  ~Pty() {
-    std::error_code ec;
-    if (!link_.empty())
-      fs::remove(link_, ec);
-    close(master_);
-    close(slave_);
-  }
-  int Master() const { return master_; }
-  const std::string &Path() const { return path_; }
-
-private:
-  std::string link_, path_;
-  int master_ = -1, slave_ = -1;
-};
-
 // Bytes per second from the far end's first write to the last byte read.
 double RateThroughStack(const std::string &dir, size_t total) {
-  Pty pty(dir + "/COM2");
+  support::PtyPair pty(fs::path(dir) / "COM2");
   TApdComPort port;
   std::atomic<size_t> got{0};
   port.OnTriggerAvail = [&](TApdCustomComPort &cp, uint16_t count) {
@@ -257,8 +222,8 @@ double RateThroughStack(const std::string &dir, size_t total) {
 }
 
 double RateOnRawPty(size_t total) {
-  Pty pty("");
-  const int fd = OpenRaw(pty.Path());
+  support::PtyPair pty;
+  const int fd = OpenRaw(pty.SlavePath());
   std::atomic<size_t> got{0};
   const std::string bytes(total, 'x');
   const auto t0 = Clock::now();
@@ -304,7 +269,7 @@ void WaitForMessagesFor(std::chrono::milliseconds span) {
 }
 
 double IdlePortCpuMs(const std::string &dir, std::chrono::seconds span) {
-  Pty pty(dir + "/COM3");
+  support::PtyPair pty(fs::path(dir) / "COM3");
   TApdComPort port;
   port.OnTriggerAvail = [](TApdCustomComPort &, uint16_t) {};
   port.SetComNumber(3);
@@ -415,7 +380,8 @@ long ProgramRss(const std::string &dir) {
 int main() {
   signal(SIGPIPE, SIG_IGN);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  const std::string dir = TempDir();
+  const support::TempDir scratch("system-bench");
+  const std::string dir = scratch.Path().string();
   platform::SetStartDirectory(dir);
   int status = 0;
   try {
@@ -450,18 +416,15 @@ int main() {
     row("CPU of an idle open port over 10 s", idle * 1000, bare * 1000, "us");
     AddFigure("system idle port CPU per 10 s", idle * 1000, "us", Ratio(idle, bare));
 
-    const std::string windowDir = TempDir();
-    const long program = ProgramRss(windowDir);
-    const long bareRss = BareWindowRss(windowDir);
-    fs::remove_all(windowDir);
+    const support::TempDir windowDir("system-bench-window");
+    const long program = ProgramRss(windowDir.Path().string());
+    const long bareRss = BareWindowRss(windowDir.Path().string());
     row("resident memory of the window (KiB)", double(program), double(bareRss), "");
     AddFigure("system window resident memory", double(program), "KiB", Ratio(double(program), double(bareRss)));
   } catch (const std::exception &e) {
     std::fprintf(stderr, "system benchmark failed: %s\n", e.what());
     status = 1;
   }
-  std::error_code ec;
-  fs::remove_all(dir, ec);
   for (const Figure &f : figures)
     std::printf("FIGURE %s: %.2f %s (ratio %.2f)\n", f.name.c_str(), f.value, f.unit, f.ratio);
   return status;

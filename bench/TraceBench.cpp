@@ -1,6 +1,8 @@
 // How long a dump holds StateLock (and so stalls the dispatch thread's
 // cycle): a full 4,000,000-entry trace and a log of 10,000 poll-sized
 // entries, written to a scratch file.
+#include "tests/support/TempDir.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -11,7 +13,11 @@
 
 namespace {
 
-std::string ScratchFile(const char *name) { return (std::filesystem::temp_directory_path() / name).string(); }
+// Files in one scratch folder, removed as the program ends.
+std::string ScratchFile(const char *name) {
+  static const support::TempDir dir("trace-bench");
+  return (dir / name).string();
+}
 
 void BM_TraceDumpFull(benchmark::State &state) {
   const bool allHex = state.range(0) != 0;

@@ -5,7 +5,7 @@ if(TARGET app)
   target_link_libraries(bench-bare-window PRIVATE Qt6::Widgets)
 
   add_executable(bench_system ${CMAKE_CURRENT_SOURCE_DIR}/SystemBench.cpp)
-  target_link_libraries(bench_system PRIVATE app rotorsim util benchmark::benchmark)
+  target_link_libraries(bench_system PRIVATE app rotorsim util test_support benchmark::benchmark)
   target_compile_definitions(bench_system PRIVATE
     ZK_PROGRAM="$<TARGET_FILE:zelkor>"
     ZK_BARE_WINDOW="$<TARGET_FILE:bench-bare-window>"

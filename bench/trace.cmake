@@ -1,2 +1,2 @@
 add_executable(bench_trace ${CMAKE_CURRENT_SOURCE_DIR}/TraceBench.cpp)
-target_link_libraries(bench_trace PRIVATE dispatcher benchmark::benchmark)
+target_link_libraries(bench_trace PRIVATE dispatcher test_support benchmark::benchmark)

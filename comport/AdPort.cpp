@@ -28,15 +28,17 @@ std::string DeviceName(int comNumber) { return platform::PortDeviceName(comNumbe
 
 } // namespace
 
-platform::LRESULT ComWindowProc(platform::HWND, uint32_t msg, platform::WPARAM w, platform::LPARAM l) {
+platform::LRESULT ComWindowProc(platform::HWND wnd, uint32_t msg, platform::WPARAM w, platform::LPARAM l) {
   if (!IsOurMessage(msg))
+    return 0;
+  // The window carries its component; the notification names a dispatcher,
+  // which must still be alive and still be that component's.
+  auto *port = static_cast<TApdCustomComPort *>(platform::GetWindowData(wnd));
+  if (!port)
     return 0;
   std::lock_guard<platform::TCriticalSection> listLock(DispatcherListLock);
   TApdBaseDispatcher *d = DispatcherFromParam(l);
-  if (!d || !d->Owner())
-    return 0;
-  auto *port = dynamic_cast<TApdCustomComPort *>(d->Owner());
-  if (!port)
+  if (!d || !d->Owner() || d->Owner() != static_cast<TApdDispatcherOwner *>(port))
     return 0;
   struct Depth {
     int &d;

@@ -33,7 +33,9 @@ std::string ReadRotorSettings(const std::string &path, RotorSettings &out) {
       {clPark2, &read.parkPosition2, -999, 999, "parking position 2"},
   };
   for (const auto &n : numbers) {
-    const std::string where = std::string(ConfigFileName) + " line " + std::to_string(n.line + 1);
+    // Built by appending: GCC 12 warns falsely on a temporary's concatenation.
+    std::string where = ConfigFileName;
+    where += " line " + std::to_string(n.line + 1);
     if (n.line >= lines.size())
       return where + " (" + n.what + ") is missing";
     const TextLine &line = lines[n.line];

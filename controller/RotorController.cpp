@@ -98,6 +98,8 @@ bool TRotorController::SendPoll() {
       continue;
     try {
       if (Port.RTS()) {
+        if (i == 0 && OnSend)
+          OnSend(bytes);
         Port.WriteChar(static_cast<char>(CommandBuffer[i] & 0xFF));
         ++written;
       }
@@ -211,6 +213,8 @@ TRotorController::Written TRotorController::WriteCommand(const std::vector<uint8
       DeviceLost();
       return Written::DeviceLost;
     }
+    if (i == 0 && OnSend)
+      OnSend(bytes);
     try {
       Port.WriteChar(static_cast<char>(CommandBuffer[i] & 0xFF));
     } catch (...) {

@@ -92,6 +92,11 @@ public:
   }
   // It ended: the poll runs again, its next tick a full period away.
   void ReleasePoll() { PollTimer->SetEnabled(true); }
+  // Called as a command or a poll goes to the port, just before its first
+  // byte: the moment the pauses and the poll period are kept, so tests time
+  // those rules here rather than where the bytes arrive.
+  std::function<void(const std::vector<uint8_t> &bytes)> OnSend;
+
   enum class Written { Sent, PortClosed, DeviceLost, Failed };
   // Writes the bytes through CommandBuffer while the port is open; a
   // device that went away is handled (DeviceLost) and said so; any other

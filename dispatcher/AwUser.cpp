@@ -18,7 +18,6 @@ constexpr uint32_t kPumpWaitMs = 2;
 
 std::vector<TApdBaseDispatcher *> DispatcherList;
 platform::TCriticalSection DispatcherListLock;
-std::function<void(const std::function<void()> &)> TApdBaseDispatcher::RunOnMainThread;
 
 TApdBaseDispatcher *DispatcherFromParam(intptr_t secondParam) {
   size_t index = NotifyParamIndex(secondParam);

@@ -147,6 +147,8 @@ public:
   void AddWindowHandler(platform::HWND window);
   void RemoveWindowHandler(platform::HWND window);
   void AddProcHandler(TApdNotifyProc proc);
+  // Method handlers run on the dispatch thread; a synchronised one is marked
+  // as such and runs there too: nothing in this system registers one.
   void AddMethodHandler(TApdNotifyMethod method, bool synchronised);
   void SaveTriggerSet(TSavedTriggerSet &set);
   void RestoreTriggerSet(const TSavedTriggerSet &set);
@@ -159,9 +161,6 @@ public:
   static bool MatchTriggerByte(TMatchTrigger &trigger, uint8_t b);
   // Delivers one notification to every handler; see the receive cycle.
   bool DeliverNotification(uint32_t msg, uint32_t trigger, uint32_t data);
-  // Runs a synchronised method handler on the main thread and waits; set by
-  // the application. Unset: the handler runs on the dispatch thread.
-  static std::function<void(const std::function<void()> &)> RunOnMainThread;
 
   // ---- Tracing and logging (AwUserTrace.cpp) ----
   int32_t BeginByteTrace(uint32_t capacity);

@@ -561,12 +561,8 @@ bool TApdBaseDispatcher::DeliverNotification(uint32_t msg, uint32_t trigger, uin
         e = MethodHandlers[i];
       }
       beginHandler();
-      if (!e.Removed && e.Method) {
-        if (e.Synchronised && RunOnMainThread)
-          RunOnMainThread([&] { e.Method(msg, trigger, param); });
-        else
-          e.Method(msg, trigger, param);
-      }
+      if (!e.Removed && e.Method)
+        e.Method(msg, trigger, param);
       closing = !endHandler();
     }
     for (size_t i = 0; !closing; ++i) {

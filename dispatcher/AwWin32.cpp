@@ -58,6 +58,11 @@ int32_t TApdWin32Dispatcher::PurgeDevice(uint32_t which) {
   } else {
     e = Device.Purge(purgeRxAbort | purgeRxClear);
     InputQueue.ClearIdle();
+    // A read thread held back by the queue's bound waits for the queue to
+    // drain, and nobody reads an empty queue: let it read again, or the port
+    // hears nothing more until it is closed.
+    if (ReaderThrottled.exchange(false))
+      RxWakeEvent.Set();
   }
   return e ? ResultForPlatformError(e) : ecOK;
 }

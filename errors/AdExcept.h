@@ -7,6 +7,7 @@
 #include <string>
 
 #include "errors/AdResultCodes.h"
+#include "errors/AdStrMap.h"
 #include "runtime/SysUtils.h"
 
 class EAPDException : public Exception {
@@ -58,12 +59,6 @@ ZK_APD_FAMILY(ERas)
 #undef ZK_APD_CLASS
 #undef ZK_APD_ALIAS
 
-// Text of a code, searched by its absolute value: at most 255 characters,
-// possibly empty. A code with no table text falls back on the platform's
-// text for that error number, cleaned into one line. Codes are 16-bit; any
-// 32-bit value is accepted and simply has no table entry when wider.
-std::string MessageForCode(int32_t code);
-
 // The class name a code raises, or nullptr when the code has none.
 const char *ExceptionClassName(int32_t code);
 
@@ -80,15 +75,6 @@ std::exception_ptr ExceptionForCode(int32_t code);
 // above come back unchanged, and nothing is raised while the owning component
 // is being loaded from its stored form.
 int32_t CheckResult(bool loadingFromForm, int32_t code);
-
-// Pieces of MessageForCode, exposed for tests: the cut to 255 characters
-// (UTF-8 aware), the one-line form of a platform text and the search step.
-namespace adexcept_detail {
-std::string CutText(std::string text);
-std::string OneLine(const std::string &text);
-// The middle of a search step: (low + high) / 2 rounded, halves to even.
-int64_t SearchMiddle(int64_t low, int64_t high);
-} // namespace adexcept_detail
 
 // Message of the unknown error.
 inline constexpr const char *kUnknownErrorText = "Korvu exception";

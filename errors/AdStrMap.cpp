@@ -1,5 +1,9 @@
 #include "errors/AdStrMap.h"
 
+#include "platform/PlatformErrors.h"
+
+#include <string>
+
 // Sorted strictly by absolute code: MessageForCode searches it by halving.
 // Negative codes are errors, positive ones informational texts (status,
 // progress and the names the dispatcher's event log prints).
@@ -902,3 +906,86 @@ const std::array<AdMessageNumberLookupRecord, kMessageTableSize> MessageTable = 
     {15741, "XAuth"},
     {15742, "CharSet"},
 }};
+
+namespace strmap_detail {
+
+constexpr std::size_t kMaxTextChars = 255;
+
+// Cut to at most 255 characters; a character is a UTF-8 sequence, so a cut
+// never splits one.
+std::string CutText(std::string text) {
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    if ((b & 0xC0) == 0x80)
+      continue; // continuation byte
+    if (chars == kMaxTextChars) {
+      text.resize(i);
+      break;
+    }
+    ++chars;
+  }
+  return text;
+}
+
+// The platform's text on one line: control characters become spaces and a
+// run of spaces shrinks to one (a closing line break leaves one space).
+std::string OneLine(const std::string &text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char ch : text) {
+    if (static_cast<unsigned char>(ch) < 32)
+      ch = ' ';
+    if (ch == ' ' && !out.empty() && out.back() == ' ')
+      continue;
+    out.push_back(ch);
+  }
+  return out;
+}
+
+// The integer form of Round((low + high) / 2); both are never negative here.
+int64_t SearchMiddle(int64_t low, int64_t high) {
+  const int64_t sum = low + high;
+  int64_t middle = sum / 2;
+  if (sum % 2 != 0 && middle % 2 != 0)
+    ++middle;
+  return middle;
+}
+
+} // namespace strmap_detail
+
+namespace {
+
+using strmap_detail::CutText;
+using strmap_detail::OneLine;
+using strmap_detail::SearchMiddle;
+
+int64_t AbsCode(int32_t code) { return code < 0 ? -static_cast<int64_t>(code) : code; }
+
+} // namespace
+
+std::string MessageForCode(int32_t code) {
+  const int64_t wanted = AbsCode(code);
+  std::string result;
+  int64_t low = 0;
+  int64_t high = static_cast<int64_t>(kMessageTableSize) - 1;
+  while (high >= low) {
+    const int64_t middle = SearchMiddle(low, high);
+    const AdMessageNumberLookupRecord &entry = MessageTable[static_cast<std::size_t>(middle)];
+    const int64_t found = AbsCode(entry.MessageNumber);
+    if (found == wanted) {
+      result = CutText(entry.MessageString);
+      break;
+    }
+    if (found > wanted)
+      high = middle - 1;
+    else
+      low = middle + 1;
+  }
+  if (!result.empty())
+    return result;
+  const std::string platformText = CutText(platform::PlatformErrorText(static_cast<uint32_t>(wanted)));
+  if (platformText.empty())
+    return {};
+  return OneLine(platformText);
+}

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct AdMessageNumberLookupRecord {
   int32_t MessageNumber;
@@ -13,6 +14,21 @@ struct AdMessageNumberLookupRecord {
 constexpr std::size_t kMessageTableSize = 897;
 
 extern const std::array<AdMessageNumberLookupRecord, kMessageTableSize> MessageTable;
+
+// Text of a code, searched by its absolute value: at most 255 characters,
+// possibly empty. A code with no table text falls back on the platform's
+// text for that error number, cleaned into one line. Codes are 16-bit; any
+// 32-bit value is accepted and simply has no table entry when wider.
+std::string MessageForCode(int32_t code);
+
+// Pieces of MessageForCode, exposed for tests: the cut to 255 characters
+// (UTF-8 aware), the one-line form of a platform text and the search step.
+namespace strmap_detail {
+std::string CutText(std::string text);
+std::string OneLine(const std::string &text);
+// The middle of a search step: (low + high) / 2 rounded, halves to even.
+int64_t SearchMiddle(int64_t low, int64_t high);
+} // namespace strmap_detail
 
 // Where the dispatcher's event log finds its texts (look them up with
 // MessageForCode).

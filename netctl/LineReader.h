@@ -23,7 +23,7 @@ public:
   // The line was longer than the bound; line() holds its first part.
   bool overlong() const { return overlong_; }
   // Bytes of an unfinished line held now (never more than the bound).
-  std::size_t held() const { return partial_.size(); }
+  std::size_t Held() const { return partial_.size(); }
 
 private:
   std::size_t limit_;

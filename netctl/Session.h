@@ -65,7 +65,7 @@ public:
   bool Busy() const { return busy_; }
   bool Closed() const { return closed_; }
   // Bytes of an unfinished line held.
-  std::size_t Held() const { return reader_.held(); }
+  std::size_t Held() const { return reader_.Held(); }
 
 private:
   void Handle(const std::string &line, bool overlong);

@@ -303,7 +303,7 @@ void TPBNumEdit::KeyPress(QChar &Key) {
   } else if (ePos > 0 && caret == ePos && len > ePos && t[ePos] == '0') {
     // Replacing a leading zero can grow the exponent too ("E0123").
     const int32_t v = StrToInt((QString(c) + t.mid(ePos + 1, 99)).toStdString());
-    if (v > 4932 || v < -4932) {
+    if (v > MaxExponent || v < -MaxExponent) {
       Beep();
     } else {
       setSelection(ePos, 1);
@@ -312,7 +312,7 @@ void TPBNumEdit::KeyPress(QChar &Key) {
   } else if (ePos > 0 && caret >= ePos) {
     const QString exp = t.mid(ePos, caret - ePos) + c + t.mid(caret, 99);
     const int32_t v = StrToInt(exp.toStdString());
-    if (v > 4932 || v < -4932)
+    if (v > MaxExponent || v < -MaxExponent)
       Beep();
     else
       InsertTyped(c);

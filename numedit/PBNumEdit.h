@@ -33,6 +33,10 @@ public:
   using TMouseEvent =
       std::function<void(TPBNumEdit *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y)>;
 
+  // The largest decimal exponent a typed number may have: the range of the
+  // extended type the value is kept in.
+  static constexpr int32_t MaxExponent = 4932;
+
   explicit TPBNumEdit(QWidget *parent = nullptr);
   ~TPBNumEdit() override;
 

@@ -30,7 +30,8 @@ public:
   bool IsSet() const;
   bool ManualReset() const { return manual_; }
 
-  // For the platform's own multiplexed waits.
+  // The eventfd, for waits that poll it beside other descriptors (the
+  // platform's multiplexed waits, the main thread's socket notifier).
   int Handle() const { return fd_; }
   // After poll reported the handle readable: consume for auto-reset; false
   // when another waiter took it first.
@@ -50,14 +51,14 @@ int WaitForEvents(std::initializer_list<TEvent *> events, uint32_t timeoutMs);
 // Recursive, as the callers take the same lock again in nested operations.
 class TCriticalSection {
 public:
-  void Enter() { m_.lock(); }
-  void Leave() { m_.unlock(); }
+  void Enter() { mutex_.lock(); }
+  void Leave() { mutex_.unlock(); }
   // BasicLockable, for std::lock_guard / std::unique_lock.
-  void lock() { m_.lock(); }
-  void unlock() { m_.unlock(); }
+  void lock() { mutex_.lock(); }
+  void unlock() { mutex_.unlock(); }
 
 private:
-  std::recursive_mutex m_;
+  std::recursive_mutex mutex_;
 };
 
 // Priority levels: 0 idle, 1 lowest, 2 lower, 3 normal, 4 higher,

@@ -1,5 +1,6 @@
 #include "rotorsim/RotorSim.h"
 
+#include "rotorsim/PosixUtil.h"
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -29,15 +30,8 @@ constexpr size_t kMaxPendingOutput = 64 * 1024;
 constexpr auto kHangUpGrace = std::chrono::milliseconds(500);
 constexpr auto kHandOver = std::chrono::milliseconds(50);
 
-[[noreturn]] void fail(const std::string &what, int err = errno) {
-  throw std::system_error(err, std::generic_category(), "rotorsim: " + what);
-}
-
-void closeFd(int &fd) {
-  if (fd >= 0)
-    ::close(fd);
-  fd = -1;
-}
+using posix::closeFd;
+using posix::fail;
 
 } // namespace
 

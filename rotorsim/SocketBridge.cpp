@@ -1,5 +1,6 @@
 #include "rotorsim/SocketBridge.h"
 
+#include "rotorsim/PosixUtil.h"
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -15,15 +16,8 @@ namespace rotorsim {
 
 namespace {
 
-[[noreturn]] void fail(const std::string &what, int err = errno) {
-  throw std::system_error(err, std::generic_category(), "rotorsim: " + what);
-}
-
-void closeFd(int &fd) {
-  if (fd >= 0)
-    ::close(fd);
-  fd = -1;
-}
+using posix::closeFd;
+using posix::fail;
 
 // Writes all of it; false when the other side is gone. Our bytes are few
 // and the peer reads them, so a short wait for room is all it can cost.

@@ -17,7 +17,7 @@ zk_ensure_packages() {
 }
 
 # dpkg-dev and file: cpack -G DEB finds the package's dependencies with them.
-ZK_BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
+ZK_BUILD_PACKAGES=(cmake ninja-build g++ clang lld libclang-rt-14-dev libgtest-dev libgmock-dev
   libbenchmark-dev qt6-base-dev libjpeg62-turbo-dev libgl-dev fonts-dejavu-core
   xvfb xauth xdotool x11-apps imagemagick procps dpkg-dev file)
 # Tests only: the rotator network protocol's command-line client (used as a

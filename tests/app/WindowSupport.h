@@ -93,6 +93,21 @@ public:
     // measure them. Those that do call PauseForReal().
     form->Pause = [this](int ms) { pauses.push_back(ms); };
     form->Terminate = [this] { ++terminated; };
+    form->OnSend = [this](const std::vector<uint8_t> &bytes) {
+      sent.push_back({std::string(bytes.begin(), bytes.end()), std::chrono::steady_clock::now()});
+    };
+  }
+  // The first time the window handed `bytes` to the port at or after the
+  // `from`-th send; the end of the record when it never did.
+  struct Sent {
+    std::string bytes;
+    std::chrono::steady_clock::time_point at;
+  };
+  std::size_t SentIndex(const std::string &bytes, std::size_t from = 0) const {
+    for (std::size_t i = from; i < sent.size(); ++i)
+      if (sent[i].bytes == bytes)
+        return i;
+    return sent.size();
   }
   // The window on COM1, a far end the test plays, polling every `pollMs`.
   void CreateOnFarEnd(int pollMs, const char *language = "EN") {
@@ -133,6 +148,7 @@ public:
   std::unique_ptr<PtyPair> peer; // after CreateOnFarEnd
   std::vector<Box> boxes;
   std::vector<int> pauses;
+  std::vector<Sent> sent; // what the window handed to the port, and when
   int terminated = 0;
 };
 

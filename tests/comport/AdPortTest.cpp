@@ -864,6 +864,19 @@ TEST(PortWindow, EachMessageRaisesItsEvents) {
   seen.clear();
   platform::SendMessageTimeout(p.NotifyWindow(), NotifyTimer, 1, platform::LPARAM(0x7FFF) << 16, 3000, nullptr);
   EXPECT_TRUE(seen.empty());
+  // A window serves its own port: a notification naming another port's
+  // dispatcher is not raised on either.
+  PtyPair otherPeer(ComEntry(31));
+  ProbedPort q;
+  q.OnTriggerTimer = [&](TApdCustomComPort &, uint16_t h) { note("other timer " + std::to_string(h)); };
+  q.SetComNumber(31);
+  q.SetOpen(true);
+  const platform::LPARAM otherIndex = platform::LPARAM(q.Probe()->Index()) << 16;
+  seen.clear();
+  platform::SendMessageTimeout(p.NotifyWindow(), NotifyTimer, 1, otherIndex, 3000, nullptr);
+  EXPECT_TRUE(seen.empty());
+  platform::SendMessageTimeout(q.NotifyWindow(), NotifyTimer, 1, otherIndex, 3000, nullptr);
+  EXPECT_EQ(seen, std::vector<std::string>{"other timer 1"});
 }
 
 TEST(PortWindow, OpenPortAppliesOptionsToTheDispatcher) {

@@ -110,7 +110,9 @@ TEST(ExtraSettings, TheRangeIsReadOtherKeysSurviveARewriteAndNothingHalfWrittenS
   s.Set("Note", "two\nlines"); // can never split into two entries
   ASSERT_NO_THROW(s.Save(d));
   EXPECT_EQ(support::ReadFile(file), "View=Elevation\nAzimuthRange=450\nnot a pair\nNote=two lines\n");
-  EXPECT_FALSE(std::filesystem::exists(dir / (std::string(ExtraSettingsFileName) + ".new")));
+  std::string temporary = ExtraSettingsFileName;
+  temporary += ".new";
+  EXPECT_FALSE(std::filesystem::exists(dir / temporary));
   std::string why;
   EXPECT_EQ(LoadAzimuthRange(d, why), 450);
 

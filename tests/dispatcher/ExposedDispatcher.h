@@ -45,4 +45,5 @@ public:
   using TApdBaseDispatcher::TraceWrapped;
   using TApdBaseDispatcher::WindowHandlers;
   using TApdWin32Dispatcher::Device;
+  using TApdWin32Dispatcher::ReaderThrottled;
 };

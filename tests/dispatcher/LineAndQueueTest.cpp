@@ -236,6 +236,38 @@ TEST_F(OpenedLine, InputQueueStaysBoundedWhileNobodyReads) {
   EXPECT_TRUE(got == data) << "bytes lost or reordered";
 }
 
+// A reader that drops a unit's stale bytes flushes while the read thread is
+// held back by the queue's bound: the flush must release it, or the port
+// hears nothing more until it is closed.
+TEST_F(OpenedLine, AFlushOfAFullQueueLeavesThePortHearing) {
+  const uint32_t limit = TApdWin32Dispatcher::InputQueueLimit;
+  // The ring, the queue up to its bound, and some left waiting in the device.
+  ASSERT_TRUE(pty_.Send(Pattern(ReceiveRingSize + limit + 4096, 9), 60000ms));
+  // Held back, the reader waits until the queue is down to half its bound.
+  ASSERT_TRUE(WaitFor([&] {
+    return d_.ReceivedCount() == ReceiveRingSize && d_.InputQueue.BytesQueued() > limit / 2 &&
+           d_.ReaderThrottled.load();
+  })) << d_.ReceivedCount()
+      << " in the ring, " << d_.InputQueue.BytesQueued() << " queued, reader "
+      << (d_.ReaderThrottled.load() ? "held" : "free");
+
+  EXPECT_EQ(ecOK, d_.FlushReceive());
+  EXPECT_EQ(0u, d_.ReceivedCount());
+  EXPECT_EQ(0u, d_.InputQueue.BytesQueued());
+
+  const std::string after = "AFTER-FLUSH";
+  ASSERT_TRUE(pty_.Send(after));
+  std::string got;
+  EXPECT_TRUE(WaitFor([&] {
+    uint8_t c;
+    while (d_.ReceiveByte(c) == ecOK)
+      got += char(c);
+    return got.size() >= after.size();
+  })) << "heard "
+      << got.size() << " bytes after the flush";
+  EXPECT_EQ(after, got) << "stale bytes survived the flush";
+}
+
 TEST(IOQueue, ClearIdleKeepsTheBufferInUse) {
   TIOQueue q;
   for (int i = 0; i < 3; ++i)

@@ -48,15 +48,15 @@ public:
   }
   platform::HWND Window() const { return wnd_.load(); }
   std::vector<Seen> Log() {
-    std::lock_guard<std::mutex> g(m_);
+    std::lock_guard<std::mutex> g(mutex_);
     return log_;
   }
   size_t Count() {
-    std::lock_guard<std::mutex> g(m_);
+    std::lock_guard<std::mutex> g(mutex_);
     return log_.size();
   }
   void SetReader(std::function<uint32_t(uint32_t count)> f) {
-    std::lock_guard<std::mutex> g(m_);
+    std::lock_guard<std::mutex> g(mutex_);
     readHowMany_ = std::move(f);
   }
 
@@ -66,7 +66,7 @@ private:
     Seen s{msg, uint32_t(wp), lp, {}, 0};
     std::function<uint32_t(uint32_t)> reader;
     {
-      std::lock_guard<std::mutex> g(self->m_);
+      std::lock_guard<std::mutex> g(self->mutex_);
       reader = self->readHowMany_;
     }
     uint32_t want = reader(uint32_t(wp));
@@ -77,7 +77,7 @@ private:
       s.Read.push_back(c);
     }
     s.CountAfterReads = self->d_.ReceivedCount();
-    std::lock_guard<std::mutex> g(self->m_);
+    std::lock_guard<std::mutex> g(self->mutex_);
     self->log_.push_back(s);
     return 0;
   }
@@ -86,7 +86,7 @@ private:
   std::thread thread_;
   std::atomic<platform::HWND> wnd_{nullptr};
   std::atomic<bool> stop_{false};
-  std::mutex m_;
+  std::mutex mutex_;
   std::vector<Seen> log_;
   std::function<uint32_t(uint32_t count)> readHowMany_ = [](uint32_t) { return 0u; };
 };

@@ -33,6 +33,7 @@ protected:
     PtyPair &back = AddFarEnd(1);
     const auto t0 = std::chrono::steady_clock::now();
     ChoosePort(1);
+    // A bound on a hang, far above any load's delays, not a speed.
     EXPECT_LT(std::chrono::steady_clock::now() - t0, Scaled(5000ms)) << "close and reopen hung";
     ASSERT_TRUE(form->ApdComPort1.Open());
     EXPECT_TRUE(form->Timer1->Enabled());

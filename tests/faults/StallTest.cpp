@@ -35,6 +35,8 @@ protected:
     return n;
   }
   // Waits for the guard's stop; returns how long after the command it came.
+  // From before the click to the stop's arrival: that span holds the one the
+  // guard keeps, whatever the delays on either side.
   double WaitForTheStop(std::chrono::steady_clock::time_point since) {
     EXPECT_TRUE(
         RunEventsUntil([&] { return Count(rotorsim::Command::StopAz) > 0 && !boxes.empty(); }, Scaled(30000ms)));

@@ -66,7 +66,7 @@ TEST(LineReader, AMegabyteWithoutALineEndHoldsOnlyTheBound) {
   for (int i = 0; i < 16; ++i) {
     std::string_view piece(block);
     EXPECT_FALSE(reader.Take(piece));
-    EXPECT_LE(reader.held(), netctl::LineReader::kDefaultLimit);
+    EXPECT_LE(reader.Held(), netctl::LineReader::kDefaultLimit);
   }
   std::string_view end("\np\n");
   ASSERT_TRUE(reader.Take(end));
@@ -74,7 +74,7 @@ TEST(LineReader, AMegabyteWithoutALineEndHoldsOnlyTheBound) {
   ASSERT_TRUE(reader.Take(end));
   EXPECT_EQ(reader.line(), "p");
   EXPECT_FALSE(reader.overlong());
-  EXPECT_EQ(reader.held(), 0u);
+  EXPECT_EQ(reader.Held(), 0u);
 }
 
 } // namespace

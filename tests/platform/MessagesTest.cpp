@@ -184,6 +184,8 @@ TEST(Messages, TimedOutSendIsWithdrawnAndSenderHandlesNothingElse) {
   ASSERT_TRUE(WaitFor([&] { return returned.load(); }, milliseconds(20000)));
   sender.join();
   EXPECT_FALSE(result.load());
+  // Timed by the sender, where the time-out is kept; 100 ms below it allows
+  // for the millisecond clock the wait counts with.
   EXPECT_GE(waitedMs.load(), 2900);
   // The owner pumps late: the withdrawn send never runs.
   while (ProcessOneMessage()) {

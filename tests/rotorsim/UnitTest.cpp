@@ -111,7 +111,9 @@ TEST(RotorUnit, ByteStreamFramingAcrossChunksAndJunk) {
   EXPECT_EQ(u.takeOutput(at(5ms)), "");
   EXPECT_EQ(u.receive("\r\n", at(10ms)).size(), 1u);
   EXPECT_EQ(u.takeOutput(at(10ms)), "\r");
-  EXPECT_EQ(u.receive(std::string(500, 'x') + "\r", at(20ms)).size(), 1u);
+  std::string longLine(500, 'x'); // built in place: GCC 12 warns falsely on a temporary plus a literal
+  longLine += '\r';
+  EXPECT_EQ(u.receive(longLine, at(20ms)).size(), 1u);
   EXPECT_EQ(u.takeOutput(at(20ms)), "");
   EXPECT_EQ(exchange(u, "\nC\r\n", at(30ms)).size(), 16u);
   u.receive("S", at(40ms));
