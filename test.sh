@@ -4,6 +4,9 @@
 # AddressSanitizer+UBSan, fuzzing, ThreadSanitizer on the threaded
 # subsystems, and last the benchmarks' build. Stops at the first failure;
 # each stage prints its time, and the end a summary of all of them.
+#
+# The tests mostly wait on timers and far ends, not on the processor, so the
+# next stage's tree is built at low priority while a stage's tests run.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/packages.sh
@@ -37,6 +40,40 @@ run_tests() {
   (cd "$dir" && ctest --output-on-failure "$@") 2>&1 | tee "$dir.ctest.log"
 }
 
+# prebuild <log> <command...>: builds in the background, niced below the
+# tests that run meanwhile; await_prebuild waits for it and shows its log
+# when it failed. One at a time.
+bg_pid=""
+bg_log=""
+prebuild() {
+  bg_log=$1
+  shift
+  set -m # a process group of its own, so an early end stops all of it
+  (
+    renice -n 15 -p "$BASHPID" > /dev/null
+    "$@"
+  ) > "$bg_log" 2>&1 &
+  bg_pid=$!
+  set +m
+}
+await_prebuild() {
+  [ -n "$bg_pid" ] || return 0
+  local pid=$bg_pid
+  bg_pid=""
+  if ! wait "$pid"; then
+    cat "$bg_log"
+    echo "the background build failed (log: $bg_log)"
+    return 1
+  fi
+  if grep -q "warning:" "$bg_log"; then
+    grep -B2 -A6 "warning:" "$bg_log"
+    echo "the background build warned (log: $bg_log)"
+    return 1
+  fi
+  echo "(built meanwhile: $bg_log)"
+}
+trap '[ -z "$bg_pid" ] || kill -- -"$bg_pid" 2> /dev/null || true' EXIT
+
 stage_names=()
 stage_times=()
 # stage <name> <function>: runs one stage and notes its time.
@@ -51,39 +88,44 @@ stage() {
   printf -- '-- %s: %d min %02d s\n' "$name" $((took / 60)) $((took % 60))
 }
 
-# Most tests wait on timers and far ends, not on the processor: twice as
-# many run at once as there are cores. The timing checks hold under load.
+asan_tree() { build build-asan "${sanitizer_flags[@]}" -DZK_SANITIZE=address; }
+# The window's tests run under ThreadSanitizer too, except the fitting
+# checks: those run on an X server, where Qt starts its own D-Bus thread, and
+# TSan cannot see the synchronisation inside the uninstrumented Qt libraries.
+# Only the folders that run are built.
+tsan_folders="platform;dispatcher;comport;controller;service;rotorsim;faults;app"
+tsan_tree() { build build-tsan "${sanitizer_flags[@]}" -DZK_SANITIZE=thread "-DZK_TEST_FOLDERS=$tsan_folders"; }
+fuzz_and_tsan_trees() { scripts/fuzz.sh build && tsan_tree; }
+# The same normal tree, now with the benchmarks: they must build, they are
+# not run here (./bench.sh runs them).
+bench_tree() { build build "${normal_flags[@]}" -DZK_BUILD_BENCH=ON; }
+
+# Twice as many tests at once as there are cores: most of them wait.
 normal() {
   build build "${normal_flags[@]}" -DZK_BUILD_BENCH=OFF
+  prebuild build-asan.build.log asan_tree
   run_tests build -j$((jobs * 2)) --timeout 600
 }
 asan() {
-  build build-asan "${sanitizer_flags[@]}" -DZK_SANITIZE=address
+  await_prebuild
+  prebuild build-tsan.build.log fuzz_and_tsan_trees
   run_tests build-asan -j$((jobs * 2)) --timeout 900
 }
 fuzz() {
-  scripts/fuzz.sh
+  await_prebuild
+  scripts/fuzz.sh run
 }
-# The window's tests run here too, except the fitting checks: those run on an
-# X server, where Qt starts its own D-Bus thread, and TSan cannot see the
-# synchronisation inside the uninstrumented Qt libraries. Only the folders
-# that run are built.
 tsan() {
-  build build-tsan "${sanitizer_flags[@]}" -DZK_SANITIZE=thread \
-    "-DZK_TEST_FOLDERS=platform;dispatcher;comport;controller;service;rotorsim;faults;app"
-  run_tests build-tsan -j"$jobs" --timeout 900 -L 'platform|dispatcher|comport|controller|service|rotorsim|faults|support|app' -E '^app_fit_tests'
+  prebuild build.bench.log bench_tree
+  run_tests build-tsan -j"$jobs" --timeout 900 -L "${tsan_folders//;/|}|support" -E '^app_fit_tests'
 }
-# The same normal tree, now with the benchmarks: they must build, they are
-# not run here (./bench.sh runs them).
 benchmarks() {
-  build build "${normal_flags[@]}" -DZK_BUILD_BENCH=ON
+  await_prebuild
 }
 
 stage "normal build and tests" normal
 stage "AddressSanitizer + UBSan build and tests" asan
-if [ -x scripts/fuzz.sh ]; then
-  stage "fuzzing (bounded)" fuzz
-fi
+stage "fuzzing (bounded)" fuzz
 stage "ThreadSanitizer build and tests (threaded subsystems)" tsan
 stage "benchmarks (build only)" benchmarks
 
@@ -95,14 +137,13 @@ for i in "${!stage_names[@]}"; do
   total=$((total + stage_times[i]))
 done
 printf '%6d s  all\n' "$total"
-passed=0
+# The three trees' counts, in ctest's own words.
+all=0
 failed=0
 for log in build.ctest.log build-asan.ctest.log build-tsan.ctest.log; do
   line=$(grep -hE 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" 2> /dev/null | tail -n 1 || true)
   [ -n "$line" ] || continue
-  out=$(sed -E 's/.*failed out of ([0-9]+).*/\1/' <<< "$line")
-  bad=$(sed -E 's/.* ([0-9]+) tests failed out of.*/\1/' <<< "$line")
-  passed=$((passed + out - bad))
-  failed=$((failed + bad))
+  all=$((all + $(sed -E 's/.*failed out of ([0-9]+).*/\1/' <<< "$line")))
+  failed=$((failed + $(sed -E 's/.* ([0-9]+) tests failed out of.*/\1/' <<< "$line")))
 done
-echo "ctest: $passed passed, $failed failed"
+echo "All trees: $((all > 0 ? (all - failed) * 100 / all : 0))% tests passed, $failed tests failed out of $all"

@@ -10,7 +10,7 @@ zk_test(app_window_tests LABEL app
 zk_test(app_line_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/LineDeliveryTest.cpp
   LIBS app rotorsim Qt6::Test util
-  TIMEOUT 600)
+  TIMEOUT 600 SHARDS 2)
 find_program(ZK_ROTCTL rotctl)
 if(NOT ZK_ROTCTL)
   set(ZK_ROTCTL rotctl) # scripts/packages.sh installs it; the test says so if missing
@@ -33,7 +33,7 @@ set_tests_properties(app_fit_tests_scale2 PROPERTIES LABELS app TIMEOUT 600
 zk_test(app_dialect_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/DialectTest.cpp
   LIBS app rotorsim Qt6::Test util
-  TIMEOUT 600)
+  TIMEOUT 600 SHARDS 3)
 zk_test(app_portchoice_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/PortChoiceTest.cpp
   LIBS app rotorsim Qt6::Test util

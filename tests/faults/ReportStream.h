@@ -10,18 +10,21 @@
 #include <QRegularExpression>
 #include <QTextBlock>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace faults {
 
-// Counts the codes the trace shows, line by line as the lines are added,
-// so lines the trace later drops at its limit stay counted.
+// Counts the codes the trace shows as the lines are added, so lines the
+// trace later drops at its limit stay counted. A line end whose second byte
+// came late is added to the last line: each line keeps how many of its codes
+// were counted, and only the difference is added.
 class TraceCounter {
 public:
   explicit TraceCounter(const TForm1 &form) : doc_(form.Memo1->document()) {
     // What is there already (the box's own name) is not a code.
     for (QTextBlock b = doc_->begin(); b.isValid(); b = b.next())
-      b.setUserState(Counted);
+      b.setUserState(CodesIn(b));
     connection_ = QObject::connect(doc_, &QTextDocument::contentsChange, [this] { Take(); });
   }
   ~TraceCounter() { QObject::disconnect(connection_); }
@@ -31,12 +34,17 @@ public:
   size_t Codes() const { return codes_; }
 
 private:
-  static constexpr int Counted = 1;
-  // New lines are at the end: back from the last line to one counted before.
+  static int CodesIn(const QTextBlock &b) { return int(b.text().split(QChar(' '), Qt::SkipEmptyParts).size()); }
+  // Lines change only at the end: back from the last line to one whose
+  // count still holds. A line never counted has the state -1.
   void Take() {
-    for (QTextBlock b = doc_->lastBlock(); b.isValid() && b.userState() != Counted; b = b.previous()) {
-      codes_ += size_t(b.text().split(QChar(' '), Qt::SkipEmptyParts).size());
-      b.setUserState(Counted);
+    for (QTextBlock b = doc_->lastBlock(); b.isValid(); b = b.previous()) {
+      const int now = CodesIn(b);
+      const int before = b.userState();
+      if (before == now)
+        break;
+      codes_ += size_t(now - std::max(before, 0));
+      b.setUserState(now);
     }
   }
 

@@ -73,6 +73,21 @@ TEST_F(Streams, Garbage) {
   }
 }
 
+// The LF of a CR LF that comes in a later delivery joins its traced line;
+// the check that every byte is traced once must count it all the same.
+TEST_F(Streams, ALateLineEndJoinsItsLineAndIsCountedOnce) {
+  stream->Piece("AZ=359\r");
+  ASSERT_EQ(stream->Settle(), "");
+  stream->Piece("\n");
+  stream->Piece("AZ=100\r\n");
+  ASSERT_TRUE(RunEventsUntil([&] { return form->Label6->text() == QStringLiteral("100\u00B0"); }, Scaled(5000ms)));
+  ASSERT_EQ(stream->Settle(), "");
+  const QTextBlock last = form->Memo1->document()->lastBlock();
+  EXPECT_EQ(last.previous().text().toStdString(), "65 90 61 51 53 57 13 10 ");
+  EXPECT_EQ(last.text().toStdString(), "65 90 61 49 48 48 13 10 ");
+  EXPECT_TRUE(boxes.empty());
+}
+
 TEST_F(Streams, RandomStreamsSplitAtRandomPoints) {
 #if defined(ZK_SANITIZED)
   const int streams = 6;

@@ -14,15 +14,15 @@ zk_test(faults_window_streams_tests LABEL "faults;app"
 
 zk_test(faults_port_tests LABEL "faults;comport"
   SOURCES ${ZK_TEST_DIR}/PortFaultsTest.cpp
-  LIBS comport util TIMEOUT 300)
+  LIBS comport util TIMEOUT 300 SHARDS 2)
 if(ZK_SANITIZE STREQUAL "thread")
   target_compile_definitions(faults_port_tests PRIVATE ZK_FAULTS_TSAN)
 endif()
 
 zk_test(faults_reconnect_tests LABEL faults app
   SOURCES ${ZK_TEST_DIR}/ReconnectTest.cpp
-  LIBS app rotorsim Qt6::Test util TIMEOUT 300)
+  LIBS app rotorsim Qt6::Test util TIMEOUT 300 SHARDS 2)
 
 zk_test(faults_stall_tests LABEL faults app
   SOURCES ${ZK_TEST_DIR}/StallTest.cpp
-  LIBS app rotorsim Qt6::Test util TIMEOUT 300)
+  LIBS app rotorsim Qt6::Test util TIMEOUT 300 SHARDS 2)

@@ -52,6 +52,14 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
+# The guest sees this machine's / but its own /tmp: a tree checked out under
+# /tmp would be out of its reach, so what it runs comes along in the run folder.
+mkdir -p "$run/share/guest"
+cp "$guest_tests" "$run/share/guest/"
+cp -r "$data_dir" "$run/share/guest/data"
+guest_tests=/tmp/guest/$(basename "$guest_tests")
+data_dir=/tmp/guest/data
+
 # Waits up to $1 seconds, in tenths, for the command after it to succeed.
 wait_for() {
   local tenths=$(($1 * 10))
