@@ -95,7 +95,9 @@ asan_tree() { build build-asan "${sanitizer_flags[@]}" -DZK_SANITIZE=address; }
 # Only the folders that run are built.
 tsan_folders="platform;dispatcher;comport;controller;service;rotorsim;faults;app"
 tsan_tree() { build build-tsan "${sanitizer_flags[@]}" -DZK_SANITIZE=thread "-DZK_TEST_FOLDERS=$tsan_folders"; }
-fuzz_and_tsan_trees() { scripts/fuzz.sh build && tsan_tree; }
+asan_and_fuzz_trees() { asan_tree && scripts/fuzz.sh build; }
+# The fuzzers run for a bounded time, so niced they only try fewer inputs.
+tsan_tree_and_fuzzing() { tsan_tree && scripts/fuzz.sh run; }
 # The same normal tree, now with the benchmarks: they must build, they are
 # not run here (./bench.sh runs them).
 bench_tree() { build build "${normal_flags[@]}" -DZK_BUILD_BENCH=ON; }
@@ -103,17 +105,18 @@ bench_tree() { build build "${normal_flags[@]}" -DZK_BUILD_BENCH=ON; }
 # Twice as many tests at once as there are cores: most of them wait.
 normal() {
   build build "${normal_flags[@]}" -DZK_BUILD_BENCH=OFF
-  prebuild build-asan.build.log asan_tree
+  prebuild build-asan.build.log asan_and_fuzz_trees
   run_tests build -j$((jobs * 2)) --timeout 600
 }
 asan() {
   await_prebuild
-  prebuild build-tsan.build.log fuzz_and_tsan_trees
+  prebuild build-tsan.build.log tsan_tree_and_fuzzing
   run_tests build-asan -j$((jobs * 2)) --timeout 900
 }
+# The fuzzers ran during the AddressSanitizer tests; here is what they did.
 fuzz() {
   await_prebuild
-  scripts/fuzz.sh run
+  grep -E '^-- fuzzing|DONE' build-tsan.build.log
 }
 tsan() {
   prebuild build.bench.log bench_tree
