@@ -95,9 +95,8 @@ asan_tree() { build build-asan "${sanitizer_flags[@]}" -DZK_SANITIZE=address; }
 # Only the folders that run are built.
 tsan_folders="platform;dispatcher;comport;controller;service;rotorsim;faults;app"
 tsan_tree() { build build-tsan "${sanitizer_flags[@]}" -DZK_SANITIZE=thread "-DZK_TEST_FOLDERS=$tsan_folders"; }
-asan_and_fuzz_trees() { asan_tree && scripts/fuzz.sh build; }
 # The fuzzers run for a bounded time, so niced they only try fewer inputs.
-tsan_tree_and_fuzzing() { tsan_tree && scripts/fuzz.sh run; }
+fuzz_and_bench() { scripts/fuzz.sh build && scripts/fuzz.sh run && bench_tree; }
 # The same normal tree, now with the benchmarks: they must build, they are
 # not run here (./bench.sh runs them).
 bench_tree() { build build "${normal_flags[@]}" -DZK_BUILD_BENCH=ON; }
@@ -105,32 +104,29 @@ bench_tree() { build build "${normal_flags[@]}" -DZK_BUILD_BENCH=ON; }
 # Twice as many tests at once as there are cores: most of them wait.
 normal() {
   build build "${normal_flags[@]}" -DZK_BUILD_BENCH=OFF
-  prebuild build-asan.build.log asan_and_fuzz_trees
+  prebuild build-asan.build.log asan_tree
   run_tests build -j$((jobs * 2)) --timeout 600
 }
 asan() {
   await_prebuild
-  prebuild build-tsan.build.log tsan_tree_and_fuzzing
+  prebuild build-tsan.build.log tsan_tree
   run_tests build-asan -j$((jobs * 2)) --timeout 900
 }
-# The fuzzers ran during the AddressSanitizer tests; here is what they did.
-fuzz() {
-  await_prebuild
-  grep -E '^-- fuzzing|DONE' build-tsan.build.log
-}
 tsan() {
-  prebuild build.bench.log bench_tree
+  await_prebuild
+  prebuild build-fuzz.build.log fuzz_and_bench
   run_tests build-tsan -j"$jobs" --timeout 900 -L "${tsan_folders//;/|}|support" -E '^app_fit_tests'
 }
-benchmarks() {
+# The fuzzers ran during the ThreadSanitizer tests; here is what they did.
+fuzz_and_benchmarks() {
   await_prebuild
+  grep -E '^-- fuzzing|DONE' build-fuzz.build.log
 }
 
 stage "normal build and tests" normal
 stage "AddressSanitizer + UBSan build and tests" asan
-stage "fuzzing (bounded)" fuzz
 stage "ThreadSanitizer build and tests (threaded subsystems)" tsan
-stage "benchmarks (build only)" benchmarks
+stage "fuzzing (bounded) and the benchmarks' build" fuzz_and_benchmarks
 
 echo
 echo "== stage times"
