@@ -2,19 +2,6 @@
 
 #include "controller/Endpoint.h"
 
-namespace {
-
-std::string ParseEndpoint(const std::string &text, ProgramOptions &out) {
-  std::string address = out.address;
-  if (std::string error = ::ParseEndpoint(text, address, out.port); !error.empty())
-    return error;
-  out.address = address;
-  out.networkControl = true;
-  return {};
-}
-
-} // namespace
-
 const char *UsageLine() { return "usage: zelkor [--help] [--rotctld [ADDRESS:]PORT]"; }
 
 std::string HelpText() {
@@ -47,28 +34,15 @@ std::string HelpText() {
 }
 
 std::string ParseProgramOptions(const std::vector<std::string> &args, ProgramOptions &out) {
-  ProgramOptions parsed;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string &a = args[i];
-    std::string value;
-    if (a == "--help" || a == "-h") {
-      parsed.help = true;
-      continue;
-    }
-    if (a == "--rotctld") {
-      if (i + 1 >= args.size())
-        return "--rotctld needs a port";
-      value = args[++i];
-    } else if (a.rfind("--rotctld=", 0) == 0) {
-      value = a.substr(10);
-    } else {
-      return "unknown option '" + a + "'";
-    }
-    if (parsed.networkControl)
-      return "--rotctld given twice";
-    if (std::string error = ParseEndpoint(value, parsed); !error.empty())
-      return error;
-  }
-  out = parsed;
+  const ProgramOptions defaults;
+  CommandLine line;
+  line.address = defaults.address;
+  line.port = defaults.port;
+  if (std::string error = ParseCommandLine(args, line); !error.empty())
+    return error;
+  out.networkControl = line.rotctld;
+  out.address = line.address;
+  out.port = line.port;
+  out.help = line.help;
   return {};
 }

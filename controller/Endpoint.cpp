@@ -47,3 +47,31 @@ std::string ParseEndpoint(const std::string &text, std::string &addressOut, uint
   addressOut = address;
   return {};
 }
+
+std::string ParseCommandLine(const std::vector<std::string> &args, CommandLine &out) {
+  CommandLine parsed = out;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
+    std::string value;
+    if (a == "--help" || a == "-h") {
+      parsed.help = true;
+      continue;
+    }
+    if (a == "--rotctld") {
+      if (i + 1 >= args.size())
+        return "--rotctld needs a port";
+      value = args[++i];
+    } else if (a.rfind("--rotctld=", 0) == 0) {
+      value = a.substr(10);
+    } else {
+      return "unknown option '" + a + "'";
+    }
+    if (parsed.rotctld)
+      return "--rotctld given twice";
+    if (std::string error = ParseEndpoint(value, parsed.address, parsed.port); !error.empty())
+      return error;
+    parsed.rotctld = true;
+  }
+  out = parsed;
+  return {};
+}

@@ -36,30 +36,14 @@ running without a login). Clients connect with rotctl -m 2 -r HOST:4533.
 }
 
 std::string ParseServiceOptions(const std::vector<std::string> &args, ServiceOptions &out) {
-  ServiceOptions parsed;
-  bool endpoint = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string &a = args[i];
-    std::string value;
-    if (a == "--help" || a == "-h") {
-      parsed.help = true;
-      continue;
-    }
-    if (a == "--rotctld") {
-      if (i + 1 >= args.size())
-        return "--rotctld needs a port";
-      value = args[++i];
-    } else if (a.rfind("--rotctld=", 0) == 0) {
-      value = a.substr(10);
-    } else {
-      return "unknown option '" + a + "'";
-    }
-    if (endpoint)
-      return "--rotctld given twice";
-    endpoint = true;
-    if (std::string error = ParseEndpoint(value, parsed.address, parsed.port); !error.empty())
-      return error;
-  }
-  out = parsed;
+  const ServiceOptions defaults;
+  CommandLine line;
+  line.address = defaults.address;
+  line.port = defaults.port;
+  if (std::string error = ParseCommandLine(args, line); !error.empty())
+    return error;
+  out.address = line.address;
+  out.port = line.port;
+  out.help = line.help;
   return {};
 }
