@@ -146,4 +146,5 @@ for log in build.ctest.log build-asan.ctest.log build-tsan.ctest.log; do
   all=$((all + $(sed -E 's/.*failed out of ([0-9]+).*/\1/' <<< "$line")))
   failed=$((failed + $(sed -E 's/.* ([0-9]+) tests failed out of.*/\1/' <<< "$line")))
 done
-echo "All trees: $((all > 0 ? (all - failed) * 100 / all : 0))% tests passed, $failed tests failed out of $all"
+echo "== all three trees"
+echo "$((all > 0 ? (all - failed) * 100 / all : 0))% tests passed, $failed tests failed out of $all"
