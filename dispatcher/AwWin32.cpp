@@ -57,7 +57,11 @@ int32_t TApdWin32Dispatcher::PurgeDevice(uint32_t which) {
     ThreadReadyEvent->Wait(FlushTimeoutMs); // the write thread drops its block and answers
   } else {
     e = Device.Purge(purgeRxAbort | purgeRxClear);
-    InputQueue.ClearIdle();
+    {
+      std::lock_guard<std::mutex> flush(RxFlushLock);
+      ++RxFlushGeneration;
+      InputQueue.ClearIdle();
+    }
     // A read thread held back by the queue's bound waits for the queue to
     // drain, and nobody reads an empty queue: let it read again, or the port
     // hears nothing more until it is closed.
@@ -329,6 +333,11 @@ bool TReadThread::QueueOverLimit() {
   return false;
 }
 
+uint64_t TReadThread::FlushGeneration() {
+  std::lock_guard<std::mutex> flush(D->RxFlushLock);
+  return D->RxFlushGeneration;
+}
+
 void TReadThread::Execute() {
   D->ThreadReadyEvent->Set();
   std::unique_ptr<TDataBuffer> buffer;
@@ -353,10 +362,17 @@ void TReadThread::Execute() {
       D->RequestStop();
       continue;
     }
+    uint64_t generation = FlushGeneration();
     int32_t n = ReadInto(*buffer);
     while (n > 0) {
       buffer->Used = uint32_t(n);
-      D->InputQueue.PushBuffer(std::move(buffer));
+      {
+        // Read before a flush that has happened since: stale, dropped.
+        std::lock_guard<std::mutex> flush(D->RxFlushLock);
+        if (D->RxFlushGeneration == generation)
+          D->InputQueue.PushBuffer(std::move(buffer));
+        generation = D->RxFlushGeneration;
+      }
       if (!(buffer = NewBlock(TApdWin32Dispatcher::ReadBlockSize))) {
         ReturnCode = ecTapiNoMem;
         D->RequestStop();

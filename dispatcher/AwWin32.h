@@ -5,6 +5,8 @@
 // trigger), so an open port that hears nothing costs nothing.
 #include "dispatcher/AwUser.h"
 
+#include <mutex>
+
 class TApdWin32Dispatcher : public TApdBaseDispatcher {
 public:
   explicit TApdWin32Dispatcher(TApdDispatcherOwner *owner);
@@ -57,6 +59,11 @@ protected:
   // The read thread left bytes in the device because InputQueue was over its
   // bound; the dispatch thread wakes it once the queue has drained.
   std::atomic<bool> ReaderThrottled{false};
+  // A receive flush and the read thread's hand-over of a block it read take
+  // this in turn: a block read before a flush never reaches the queue after
+  // it. The generation counts the flushes.
+  std::mutex RxFlushLock;
+  uint64_t RxFlushGeneration = 0;
 
 private:
   friend class TApdWin32Thread;
@@ -94,6 +101,8 @@ protected:
 private:
   // Bytes read into the buffer, 0 when none waited, <0 on failure.
   int32_t ReadInto(TDataBuffer &buffer);
+  // How many receive flushes there have been.
+  uint64_t FlushGeneration();
   // True (and marked throttled) while InputQueue is over its bound.
   bool QueueOverLimit();
 };
