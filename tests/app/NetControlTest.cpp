@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -207,28 +208,25 @@ TEST_F(NetControl, AMoveWaitsItsQuietWithoutFreezingTheWindowAndThePollKeepsItsC
   const CommandRecord move = Commands()[0];
   EXPECT_EQ(move.bytes, "W090 020\r");
   EXPECT_GE(move.first - t0, 200ms);
-  std::size_t polls = 0;
-  CommandRecord before;
-  for (const CommandRecord &c : unit_->commands())
-    if (IsPoll(c) && c.first < move.first) {
-      ++polls;
-      before = c;
-    }
+  // The polls around the move, timed as the window sent them: where the
+  // cadence is kept, not where the bytes reached the unit.
+  auto isPoll = [](const std::string &bytes) { return !bytes.empty() && bytes[0] == 'C' && bytes.size() <= 3; };
+  const std::size_t moveAt = SentIndex("W090 020\r");
+  ASSERT_LT(moveAt, sent.size());
+  std::optional<Clock::time_point> before;
+  for (std::size_t i = 0; i < moveAt; ++i)
+    if (isPoll(sent[i].bytes))
+      before = sent[i].at;
+  ASSERT_TRUE(before.has_value());
+  std::size_t nextAt = sent.size();
   ASSERT_TRUE(RunEventsUntil([&] {
-    std::size_t now = 0;
-    for (const CommandRecord &c : unit_->commands())
-      now += IsPoll(c);
-    return now > polls;
-  }));
-  CommandRecord next;
-  for (const CommandRecord &c : unit_->commands())
-    if (IsPoll(c) && c.first > move.first) {
-      next = c;
-      break;
+    for (nextAt = moveAt + 1; nextAt < sent.size() && !isPoll(sent[nextAt].bytes); ++nextAt) {
     }
+    return nextAt < sent.size();
+  }));
   // Unlike a button's, a network move does not push the poll a full period
   // on: a tracker sending targets every second would keep the unit unpolled.
-  EXPECT_LE(next.first - before.first, 500ms + Scaled(150ms)) << "the next poll when it is due";
+  EXPECT_LE(sent[nextAt].at - *before, 500ms + Scaled(150ms)) << "the next poll when it is due";
   // A turn has no quiet before it.
   EXPECT_EQ(mover.Ask("M 2 0\n"), "RPRT 0\n");
   ASSERT_TRUE(CommandsReach(2));
