@@ -6,11 +6,11 @@ zk_test(app_window_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/WindowTest.cpp ${ZK_TEST_DIR}/ReportTest.cpp ${ZK_TEST_DIR}/DataFilesWindowTest.cpp
           ${ZK_TEST_DIR}/AxesViewTest.cpp
   LIBS app rotorsim Qt6::Test util
-  TIMEOUT 600)
+  TIMEOUT 600 COST 32)
 zk_test(app_line_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/LineDeliveryTest.cpp
   LIBS app rotorsim Qt6::Test util
-  TIMEOUT 600 SHARDS 2)
+  TIMEOUT 600 SHARDS 2 COST 15)
 find_program(ZK_ROTCTL rotctl)
 if(NOT ZK_ROTCTL)
   set(ZK_ROTCTL rotctl) # scripts/packages.sh installs it; the test says so if missing
@@ -18,7 +18,7 @@ endif()
 zk_test(app_netctl_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/NetControlTest.cpp
   LIBS app rotorsim Qt6::Network util
-  TIMEOUT 600)
+  TIMEOUT 600 COST 20)
 target_compile_definitions(app_netctl_tests PRIVATE ZK_ROTCTL="${ZK_ROTCTL}" ZK_PROGRAM="$<TARGET_FILE:zelkor>")
 add_dependencies(app_netctl_tests zelkor)
 # Texts against the fonts on a real X server (the test starts its own Xvfb),
@@ -33,7 +33,7 @@ set_tests_properties(app_fit_tests_scale2 PROPERTIES LABELS app TIMEOUT 600
 zk_test(app_dialect_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/DialectTest.cpp
   LIBS app rotorsim Qt6::Test util
-  TIMEOUT 600 SHARDS 3)
+  TIMEOUT 600 SHARDS 3 COST 20)
 zk_test(app_portchoice_tests LABEL app
   SOURCES ${ZK_TEST_DIR}/PortChoiceTest.cpp
   LIBS app rotorsim Qt6::Test util

@@ -10,6 +10,8 @@ add_dependencies(desktop_install_tests zelkor zelkord rotorsim_program zelkor_do
 
 zk_test(desktop_package_tests LABEL desktop
   SOURCES ${ZK_TEST_DIR}/PackageTest.cpp
-  TIMEOUT 600)
+  TIMEOUT 600 COST 25)
 target_compile_definitions(desktop_package_tests PRIVATE ${_zk_desktop_defs})
 add_dependencies(desktop_package_tests zelkor zelkord rotorsim_program zelkor_docs)
+# cpack builds the tree's preinstall step: not beside the layering check's builds.
+set_tests_properties(desktop_package_tests PROPERTIES RESOURCE_LOCK zk_build_tool)

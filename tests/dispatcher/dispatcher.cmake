@@ -1,6 +1,6 @@
 zk_test(dispatcher_core_tests LABEL dispatcher
   SOURCES ${ZK_TEST_DIR}/DispatcherCoreTest.cpp
-  LIBS dispatcher TIMEOUT 300)
+  LIBS dispatcher TIMEOUT 300 COST 30)
 zk_test(dispatcher_notify_tests LABEL dispatcher
   SOURCES ${ZK_TEST_DIR}/NotifyTest.cpp
   LIBS dispatcher TIMEOUT 120)

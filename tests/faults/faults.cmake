@@ -10,11 +10,11 @@ zk_test(faults_window_tests LABEL "faults;app"
 # The flood alone takes a minute on an idle machine and three on a busy one.
 zk_test(faults_window_streams_tests LABEL "faults;app"
   SOURCES ${ZK_TEST_DIR}/StreamTest.cpp
-  LIBS app rotorsim Qt6::Test util TIMEOUT 600)
+  LIBS app rotorsim Qt6::Test util TIMEOUT 600 COST 23)
 
 zk_test(faults_port_tests LABEL "faults;comport"
   SOURCES ${ZK_TEST_DIR}/PortFaultsTest.cpp
-  LIBS comport util TIMEOUT 300 SHARDS 2)
+  LIBS comport util TIMEOUT 300 SHARDS 2 COST 25)
 if(ZK_SANITIZE STREQUAL "thread")
   target_compile_definitions(faults_port_tests PRIVATE ZK_FAULTS_TSAN)
 endif()
@@ -25,4 +25,4 @@ zk_test(faults_reconnect_tests LABEL faults app
 
 zk_test(faults_stall_tests LABEL faults app
   SOURCES ${ZK_TEST_DIR}/StallTest.cpp
-  LIBS app rotorsim Qt6::Test util TIMEOUT 300 SHARDS 2)
+  LIBS app rotorsim Qt6::Test util TIMEOUT 300 SHARDS 2 COST 20)

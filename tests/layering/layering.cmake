@@ -72,6 +72,7 @@ if(TARGET comport)
   add_test(NAME layering_tests
     COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR} "-DALLOWED=${_zk_allowed_targets}"
             "-DTARGETS=${_zk_probe_targets}" "-DHEADERS=${_zk_probe_headers}" -P ${ZK_TEST_DIR}/probes/CheckLayering.cmake)
-  # It runs the build tool in this build tree: never beside another test that might.
-  set_tests_properties(layering_tests PROPERTIES LABELS layering TIMEOUT 600 RUN_SERIAL TRUE)
+  # It runs the build tool in this build tree: never beside another test
+  # that does (the package test's cpack builds the tree's preinstall step).
+  set_tests_properties(layering_tests PROPERTIES LABELS layering TIMEOUT 600 RESOURCE_LOCK zk_build_tool COST 16)
 endif()

@@ -5,6 +5,6 @@ endif()
 zk_test(service_tests LABEL service
   SOURCES ${ZK_TEST_DIR}/ServiceTest.cpp
   LIBS rotorsim util
-  TIMEOUT 600)
+  TIMEOUT 600 COST 27)
 target_compile_definitions(service_tests PRIVATE ZK_ROTCTL="${ZK_ROTCTL}" ZK_ZELKORD="$<TARGET_FILE:zelkord>")
 add_dependencies(service_tests zelkord)

@@ -7,6 +7,10 @@ if(ZK_SANITIZE STREQUAL "none")
   target_link_libraries(vm_guest_tests PRIVATE app Qt6::Test util test_support GTest::gtest GTest::gtest_main
                                                Threads::Threads)
   target_include_directories(vm_guest_tests PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(vm_guest_tests PRIVATE ${_zk_test_flags})
+  if(ZK_PCH)
+    target_precompile_headers(vm_guest_tests REUSE_FROM zk_test_pch_qt)
+  endif()
   add_test(NAME vm_real_drivers
            COMMAND ${ZK_TEST_DIR}/run-vm.sh $<TARGET_FILE:vm_guest_tests> $<TARGET_FILE:rotorsim_program>
                    ${PROJECT_SOURCE_DIR}/data)
