@@ -2,8 +2,9 @@
 # Installs what is missing, builds, and runs every test, stage by stage: the
 # normal build first (a newcomer sees it pass within minutes), then the real
 # drivers in a virtual machine, AddressSanitizer+UBSan, ThreadSanitizer on
-# the threaded subsystems, and last fuzzing and the benchmarks' build. Stops at the first failure;
-# each stage prints its time, and the end a summary of all of them.
+# the threaded subsystems, and last fuzzing and the benchmarks' build. Stops
+# at the first failure; each stage prints its time, and the end a summary of
+# all of them.
 #
 # The tests mostly wait on timers and far ends, not on the processor, so the
 # next stage's tree is built at low priority while a stage's tests run.
